@@ -1,0 +1,13 @@
+#include "server/mail/pop3_message.h"
+
+#include <QSaveFile>
+
+bool Pop3Message::SaveAs(const QString &path) const
+{
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        return false;
+    if (file.write(raw) != raw.size())
+        return false;
+    return file.commit();
+}

@@ -1,0 +1,33 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+#include <QtGlobal>
+
+// One entry of the mailbox listing.
+struct Pop3MessageInfo {
+    qint32 MsgNumber = 0; // the server's number of the message in this session, from 1
+    qint32 MsgSize = 0;   // octets
+    QString Uidl;         // the server's unique id of the message
+};
+
+// One fetched mail: the bytes as the server sent them and what was read from them.
+class Pop3Message
+{
+public:
+    struct Adresse {
+        QString Address; // bare address, no display name, no angle brackets
+    };
+
+    QString Subject; // decoded, blanks as received
+    QString Body;    // the decoded text of the mail
+    Adresse Sender;  // From, else Sender, else Return-Path
+    QByteArray raw;  // the whole message, dot-unstuffed, byte for byte
+    // The mail was itself sent by a machine (auto-reply, bounce, list traffic):
+    // answering it could start a mail loop.
+    bool automatique = false;
+
+    // Writes the message byte for byte to the file, creating nothing else.
+    bool SaveAs(const QString &path) const;
+};

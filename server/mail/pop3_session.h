@@ -1,0 +1,56 @@
+#pragma once
+
+#include "server/mail/pop3_message.h"
+
+#include <QList>
+#include <QObject>
+#include <QString>
+
+#include <optional>
+
+// The server's POP3 mailbox session: opened and closed once per polling cycle.
+//
+// Every call returns only when its work is done, but the dialogue itself runs off
+// the user-interface thread: while a call waits, the caller's thread keeps
+// processing window events (a nested event loop), so timer ticks and clicks can
+// arrive in the middle of a call. Callers that are re-entered that way must hold
+// their own step while busy() is true. The events below are always delivered on
+// the caller's thread, before the call that caused them returns.
+class Pop3Session : public QObject
+{
+    Q_OBJECT
+
+public:
+    // State() while logged in and able to list, fetch and delete.
+    static constexpr qint32 kStateTransaction = 6;
+    static constexpr qint32 kStateClosed = 0;
+
+    using QObject::QObject;
+    ~Pop3Session() override = default;
+
+    // server is "host", "host:port", "pop3://host[:port]" (STARTTLS required) or
+    // "pop3s://host[:port]" (TLS from the first byte); port is used when the
+    // server names none. Connected or ErrorPOP3 follows.
+    virtual qint32 Open(const QString &server, qint32 port, const QString &user,
+                        const QString &password) = 0;
+    virtual qint32 RefreshList() = 0;
+    virtual qint32 MailboxFigure1() const = 0; // number of messages
+    virtual qint32 MailboxFigure2() const = 0; // total size in octets
+    virtual QList<Pop3MessageInfo> MessageList() const = 0;
+    // Nothing when the message could not be fetched (ErrorPOP3 says why).
+    virtual std::optional<Pop3Message> FetchMessage(qint32 number, bool headersOnly) = 0;
+    // The message goes when the session is closed.
+    virtual qint32 DeleteMessage(qint32 number) = 0;
+    // Ends the session (QUIT, so deletions take effect); harmless when not open.
+    virtual void Close() = 0;
+    virtual qint32 State() const = 0;
+    // A call is in flight.
+    virtual bool busy() const = 0;
+
+Q_SIGNALS:
+    void Connected();
+    void Closed();
+    void ErrorPOP3(qint16 Number, const QString &Description);
+    // StatusType: 1 a line received, 2 a line sent, 4 a change of state, 8 an error.
+    void StatusChanged(const QString &Status, qint32 StatusType);
+};
