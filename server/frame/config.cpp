@@ -1,0 +1,121 @@
+#include "server/frame/config.h"
+
+#include "common/blancs.h"
+#include "platform/private_profile.h"
+
+#include <cfenv>
+#include <cmath>
+
+namespace config {
+
+namespace {
+
+QString lire(const QString &section, const QString &key, const QString &defaut,
+             const QString &file, int size = kTailleLecture)
+{
+    return texte_avant_nul(platform::GetPrivateProfileString(section, key, defaut, size, file));
+}
+
+void ecrire(const QString &section, const QString &key, const QString &value,
+            const QString &file)
+{
+    // A file that cannot be written goes unreported: the new values still apply
+    // to the running server.
+    platform::WritePrivateProfileString(section, key, value, file);
+}
+
+} // namespace
+
+QString texte_avant_nul(const QString &text)
+{
+    const qsizetype nul = text.indexOf(QChar(u'\0'));
+    return nul < 0 ? text : text.left(nul);
+}
+
+int lire_nombre(const QString &text, Plage plage)
+{
+    qsizetype i = 0;
+    while (i < text.size() && (text.at(i) == u' ' || text.at(i) == u'\t'))
+        ++i;
+    const qsizetype start = i;
+    if (i < text.size() && (text.at(i) == u'-' || text.at(i) == u'+'))
+        ++i;
+    while (i < text.size() && text.at(i).isDigit())
+        ++i;
+    if (i < text.size() && text.at(i) == u'.') {
+        ++i;
+        while (i < text.size() && text.at(i).isDigit())
+            ++i;
+    }
+    bool ok = false;
+    double value = text.mid(start, i - start).toDouble(&ok);
+    if (!ok)
+        value = 0;
+    // Halves go to the even neighbour: 120.5 gives 120, 121.5 gives 122.
+    std::fesetround(FE_TONEAREST);
+    value = std::nearbyint(value);
+    if (value < plage.min)
+        return plage.min;
+    if (value > plage.max)
+        return plage.max;
+    return int(value);
+}
+
+bool charge_config_mail(ServerState &state, MailSettingsFields &fields)
+{
+    const QString &ini = state.fichier_ini;
+    state.nom_serveur_smtp = lire("mail", "serveur_smtp", QStringView(kServeurDefaut).toString(), ini);
+    fields.serveur_mail = state.nom_serveur_smtp;
+    state.nom_serveur_pop = lire("mail", "serveur_pop", QStringView(kServeurDefaut).toString(), ini);
+    fields.serveur_pop = state.nom_serveur_pop;
+    state.adresse_reponse = lire("mail", "repondre", QStringView(kAdresseReponseDefaut).toString(), ini);
+    fields.repondre_a = state.adresse_reponse;
+    fields.auth_smtp = lire("mail", "authentification", "off", ini) == u"on";
+    state.auth_smtp = fields.auth_smtp;
+    state.login_pop = lire("mail", "login", QStringView(kLoginDefaut).toString(), ini);
+    fields.login = state.login_pop;
+    state.pass_pop = lire("mail", "pass", QStringView(kLoginDefaut).toString(), ini);
+    fields.Password = state.pass_pop;
+    return fields.repondre_a != QStringView(kAdresseReponseDefaut);
+}
+
+int charge_config_timer(ServerState &state, MailSettingsFields &fields)
+{
+    const QString &ini = state.fichier_ini;
+    const int tick = lire_nombre(lire("TIMER", "compteur1", "1000", ini), kPlageTick);
+    state.duree_cycle = qint16(lire_nombre(lire("TIMER", "relance", "300", ini), kPlageCycle));
+    fields.duree = QString::number(state.duree_cycle);
+    state.rep_actions =
+        lire("PATH", "repertoire_commande", state.rep_appli, ini, kTailleLectureChemin);
+    // Anchored at the program's folder, whatever folder the server was started from.
+    state.rep_archives = state.rep_appli + QStringLiteral("arch_messages/");
+    state.fichier_clefs = state.rep_appli + QStringLiteral("clefs.dat");
+    return tick;
+}
+
+void sauve_config_mail(ServerState &state, MailSettingsFields &fields)
+{
+    const QString &ini = state.fichier_ini;
+    ecrire("mail", "serveur_smtp", fields.serveur_mail, ini);
+    state.nom_serveur_smtp = enleve_blancs(fields.serveur_mail);
+    ecrire("mail", "serveur_pop", fields.serveur_pop, ini);
+    state.nom_serveur_pop = enleve_blancs(fields.serveur_pop);
+    ecrire("mail", "repondre", fields.repondre_a, ini);
+    state.adresse_reponse = enleve_blancs(fields.repondre_a);
+    ecrire("mail", "authentification", fields.auth_smtp ? "on" : "off", ini);
+    state.auth_smtp = fields.auth_smtp;
+    state.login_pop = enleve_blancs(fields.login);
+    ecrire("mail", "login", state.login_pop, ini);
+    state.pass_pop = enleve_blancs(fields.Password);
+    ecrire("mail", "pass", state.pass_pop, ini);
+
+    const int duree = lire_nombre(enleve_blancs(fields.duree), kPlageCycle);
+    fields.duree = QString::number(duree);
+    ecrire("TIMER", "relance", fields.duree, ini);
+    state.duree_cycle = qint16(duree);
+    // The next tick then ends the current cycle.
+    if (state.etape_sequenceur >= state.duree_cycle)
+        state.etape_sequenceur = qint16(state.duree_cycle - 1);
+}
+
+} // namespace config

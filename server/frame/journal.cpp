@@ -1,0 +1,57 @@
+#include "server/frame/journal.h"
+
+#include "common/ansi_text.h"
+
+#include <QFile>
+#include <QLocale>
+
+namespace journal {
+
+QString mois(const QDate &date)
+{
+    return date.toString(QStringLiteral("yyyy-MM"));
+}
+
+QString chemin_journal(const QString &rep_appli, const QString &mois)
+{
+    return rep_appli + QStringLiteral("journal_") + mois + QStringLiteral(".txt");
+}
+
+void initialise(ServerState &state, const QDateTime &now)
+{
+    state.mois_courant = mois(now.date());
+    state.fichier_journal = chemin_journal(state.rep_appli, state.mois_courant);
+    state.mois_journal = state.mois_courant;
+}
+
+void verifie_mois(ServerState &state, const QDateTime &now)
+{
+    state.mois_courant = mois(now.date());
+    if (state.mois_courant != state.mois_journal) {
+        state.fichier_journal = chemin_journal(state.rep_appli, state.mois_courant);
+        state.mois_journal = state.mois_courant;
+    }
+}
+
+QString ligne_journal(const QString &text, const QDateTime &now)
+{
+    const QLocale locale = QLocale::system();
+    return locale.toString(now.date(), QLocale::LongFormat) + QStringLiteral(" * ")
+        + locale.toString(now.time(), QLocale::LongFormat) + QStringLiteral("  :   *** ") + text;
+}
+
+bool ecrire_journal(const ServerState &state, const QString &text, const QDateTime &now)
+{
+    QFile file(state.fichier_journal);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Append))
+        return false;
+    const QByteArray line = ansi::encode(ligne_journal(text, now)) + "\r\n";
+    return file.write(line) == line.size() && file.flush();
+}
+
+QString horodatage(const QDateTime &now)
+{
+    return now.toString(QStringLiteral("dd/MM/yy hh:mm:ss "));
+}
+
+} // namespace journal

@@ -1,0 +1,42 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+#include <QtGlobal>
+
+// The server's shared state: the variables that start-up, configuration,
+// processing, replies and the key store all read and write. One instance lives
+// as long as the server and is passed to whatever needs it.
+struct ServerState {
+    static constexpr int kSlotsClefs = 103; // slots 0 to 102; keys in 1 to 100
+
+    QStringList tab_clefs = QStringList(kSlotsClefs);
+    qint16 etape_sequenceur = 0;
+    QString rep_archives;  // "arch_messages/", under rep_appli
+    QString rep_appli;     // the program's folder, with its final separator
+    QString fichier_ini;   // rep_appli + "pop3.ini"
+    QString rep_actions;   // where the command batch files are
+    QString param_commande;
+    QString param_code;
+    bool param_ok = false;
+    qint16 compteur_reponses = 0;
+    qint16 duree_cycle = 300;
+    QString fichier_clefs; // rep_appli + "clefs.dat"
+    bool reponse_a_envoyer = false;
+    QString reponse_objet;
+    QString reponse_texte;
+    QString nom_serveur_pop;
+    QString login_pop;
+    QString pass_pop;
+    QString adresse_reponse;
+    QString nom_serveur_smtp;
+    QString fichier_journal;
+    QString mois_courant;  // "yyyy-mm"
+    QString mois_journal;
+    // Whether replies are sent with SMTP authentication (the "authentification"
+    // setting, shown as a check box in the mail settings).
+    bool auth_smtp = false;
+    // The message being processed was sent by a machine: it gets no answer.
+    bool reponse_interdite = false;
+};

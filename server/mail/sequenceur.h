@@ -1,0 +1,62 @@
+#pragma once
+
+#include "server/frame/server_state.h"
+
+#include <QObject>
+
+#include <functional>
+
+class Form1;
+class Pop3Session;
+class Reponse;
+class Traitement;
+
+// The polling cycle: each tick of T_sequenceur advances etape_sequenceur; tick 1
+// clears the per-cycle fields, 2 opens the mailbox, 3 processes one message, 6
+// closes the mailbox, 8 sends the waiting reply, 9 puts the lamp out, and
+// duree_cycle starts the next cycle. It also shows the session's events.
+//
+// The mail calls keep the window alive while they wait, so a tick can arrive
+// while an earlier tick's work is still running: such a tick is not counted, and
+// the steps always run in order, never overlapping.
+class Sequenceur : public QObject
+{
+    Q_OBJECT
+
+public:
+    Sequenceur(ServerState &state, Form1 &form, Pop3Session &session, Traitement &traitement,
+               Reponse &reponse, QObject *parent = nullptr);
+
+    // The T_sequenceur tick handler.
+    void tick();
+    bool occupe() const { return m_occupe; }
+
+    void connection();
+    void remplit_liste();
+    void raz_affichage();
+    void efface_champs();
+    void ferme_session();
+
+    // Appends a dated error line to Text3; the same 1000-character rule as the
+    // session's errors keeps the log from growing without end.
+    void erreur(const QString &text);
+    // A dated line of the server's own in Text3, under the same rule.
+    void information(const QString &text);
+
+private:
+    void oSession_Connected();
+    void oSession_Closed();
+    void oSession_ErrorPOP3(qint16 Number, const QString &Description);
+    void oSession_StatusChanged(const QString &Status, qint32 StatusType);
+    void etape(qint16 n);
+
+    ServerState &m_state;
+    Form1 &m_form;
+    Pop3Session &m_session;
+    Traitement &m_traitement;
+    Reponse &m_reponse;
+    bool m_occupe = false;
+};
+
+// The two-character prefix of a status line by its type.
+QString prefixe_statut(qint32 statusType);

@@ -1,0 +1,51 @@
+#pragma once
+
+#include "server/frame/server_state.h"
+
+#include <QObject>
+#include <QString>
+
+#include <functional>
+
+class Form1;
+class Pop3Session;
+class Sequenceur;
+
+// The processing of one mail per cycle: fetch the first listed message, archive
+// it, show it, judge it, strike its code, launch its batch file, choose and
+// journal the answer, then delete it from the mailbox.
+class Traitement : public QObject
+{
+    Q_OBJECT
+
+public:
+    // Stands for the shell's "open": above 32 is success.
+    using Lanceur = std::function<qint32(const QString &file, const QString &directory)>;
+
+    Traitement(ServerState &state, Form1 &form, Pop3Session &session, Lanceur lanceur,
+               QObject *parent = nullptr);
+
+    // The sequencer lends its list refill and its error line.
+    void setSequenceur(Sequenceur *sequenceur) { m_sequenceur = sequenceur; }
+
+    void traite_message();
+
+    // The archive file name for a moment: "message__yyyymmdd_hhmmss.eml".
+    static QString nom_archive(const QDateTime &moment);
+    // Only a batch file lying directly in the actions directory may run: a bare
+    // name ending in ".bat", no drive, no separator, no "..", naming a file there.
+    static bool commande_autorisee(const QString &commande, const QString &rep_actions);
+
+    static QString texte_acceptation(const QString &commande);
+    static QString texte_refus(const QString &commande);
+    static QString texte_echec(const QString &commande, qint32 resultat);
+
+private:
+    void ligne_log();
+
+    ServerState &m_state;
+    Form1 &m_form;
+    Pop3Session &m_session;
+    Lanceur m_lanceur;
+    Sequenceur *m_sequenceur = nullptr;
+};
