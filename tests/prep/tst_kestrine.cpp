@@ -1,0 +1,533 @@
+// Kestrine's main window and its chooser, driven as the user drives them.
+#include "common/command_mail.h"
+#include "platform/dir_list.h"
+#include "platform/drive_list.h"
+#include "platform/file_list.h"
+#include "platform/message_box.h"
+#include "prep/form1.h"
+
+#include <QClipboard>
+#include <QComboBox>
+#include <QDir>
+#include <QFile>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <memory>
+
+using kestrine::Form1;
+
+namespace {
+
+const QString kPasDeClef = QStringLiteral("pas de fichier clef\n synchronisez un fichier clefs");
+const QString kPasDeCommande = QStringLiteral(
+    "pas de fichier de commande \n faites une sychronisation des fichiers de commande");
+const QString kSuppression = QStringLiteral("la clé choisie va être supprimé de la liste");
+
+QString cle(int i)
+{
+    return QStringLiteral("KEY%1").arg(i, 9, 10, QLatin1Char('0'));
+}
+
+QByteArray fichierClefs(int first, int last)
+{
+    QByteArray bytes;
+    for (int i = first; i <= last; ++i)
+        bytes += cle(i).toLatin1() + "\r\n";
+    return bytes;
+}
+
+const QByteArray kTroisCommandes("alpha.bat\r\nbeta.bat\r\ngamma.bat\r\n");
+
+} // namespace
+
+class TestKestrine : public QObject
+{
+    Q_OBJECT
+
+    std::unique_ptr<QTemporaryDir> dir;
+    QStringList messages;
+    int fins = 0;
+    QStringList dialogue; // title, folder and filter the file dialog was given
+    QString reponseDialogue;
+
+    QString rep() const { return dir->path() + u'/'; }
+
+    void put(const QString &path, const QByteArray &bytes)
+    {
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        QCOMPARE(f.write(bytes), bytes.size());
+    }
+    static QByteArray content(const QString &path)
+    {
+        QFile f(path);
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
+    }
+
+    std::unique_ptr<Form1> ouvrir(const QString &folder)
+    {
+        auto form = std::make_unique<Form1>(folder);
+        form->setFinProgramme([this] { ++fins; });
+        form->setChoixFichier([this](const QString &t, const QString &d, const QString &f) {
+            dialogue = {t, d, f};
+            return reponseDialogue;
+        });
+        return form;
+    }
+    std::unique_ptr<Form1> ouvrir() { return ouvrir(rep()); }
+
+    template<typename T>
+    static T *w(QWidget *form, const char *name)
+    {
+        T *found = form->findChild<T *>(QString::fromLatin1(name));
+        if (!found)
+            qFatal("no widget %s", name);
+        return found;
+    }
+    static QComboBox *clefs(Form1 &f) { return w<QComboBox>(&f, "Combo_clef"); }
+    static QComboBox *commandes(Form1 &f) { return w<QComboBox>(&f, "ComboCommande"); }
+    static void clic(Form1 &f, const char *button)
+    {
+        QTest::mouseClick(w<QPushButton>(&f, button), Qt::LeftButton);
+    }
+    static QStringList entrees(QComboBox *box)
+    {
+        QStringList items;
+        for (int i = 0; i < box->count(); ++i)
+            items.append(box->itemText(i));
+        return items;
+    }
+    static QString presse_papier() { return QGuiApplication::clipboard()->text(); }
+
+private Q_SLOTS:
+    void init()
+    {
+        dir = std::make_unique<QTemporaryDir>();
+        QVERIFY(dir->isValid());
+        messages.clear();
+        fins = 0;
+        dialogue.clear();
+        reponseDialogue.clear();
+        platform::installer_gestionnaire_messages([this](const QString &t) { messages.append(t); });
+        QGuiApplication::clipboard()->clear();
+    }
+    void cleanup() { platform::installer_gestionnaire_messages({}); }
+
+    void startUpWithHundredKeysAndThreeCommands()
+    {
+        put(rep() + "clefs.dat", fichierClefs(1, 100));
+        put(rep() + "filebat.dat", kTroisCommandes);
+        auto form = ouvrir();
+
+        QVERIFY(messages.isEmpty());
+        QCOMPARE(entrees(commandes(*form)), (QStringList{"alpha.bat", "beta.bat", "gamma.bat"}));
+        QCOMPARE(commandes(*form)->currentIndex(), 0);
+        QCOMPARE(clefs(*form)->count(), 100);
+        QCOMPARE(clefs(*form)->currentIndex(), 0);
+        QCOMPARE(clefs(*form)->currentText(), cle(1));
+        QCOMPARE(clefs(*form)->itemText(99), cle(100));
+        QCOMPARE(w<QLabel>(form.get(), "Label8")->text(), QString("4"));
+        QCOMPARE(form->nb_clefs(), 101);
+        QVERIFY(w<QPushButton>(form.get(), "c_valid")->isEnabled());
+        QVERIFY(!w<QPushButton>(form.get(), "copy_press")->isEnabled());
+        QVERIFY(w<QPlainTextEdit>(form.get(), "Text1")->toPlainText().isEmpty());
+    }
+
+    void windowLayout_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("caption");
+        QTest::addColumn<QRect>("rect");
+
+        QTest::newRow("Label3") << "Label3" << "Commande : " << QRect(0, 8, 97, 25);
+        QTest::newRow("ComboCommande") << "ComboCommande" << "" << QRect(96, 8, 273, 21);
+        QTest::newRow("Label1") << "Label1" << "Clef : " << QRect(376, 8, 41, 25);
+        QTest::newRow("Combo_clef") << "Combo_clef" << "" << QRect(416, 8, 129, 21);
+        QTest::newRow("Text1") << "Text1" << "" << QRect(8, 48, 529, 153);
+        QTest::newRow("c_valid") << "c_valid" << "Valider" << QRect(16, 208, 65, 33);
+        QTest::newRow("copy_press") << "copy_press" << "Copier dans le presse papier"
+                                    << QRect(96, 208, 161, 33);
+        QTest::newRow("Command4") << "Command4" << "Quitter sans effacer les clefs"
+                                  << QRect(368, 208, 153, 25);
+        QTest::newRow("c_synchro") << "c_synchro" << "Synchonisation des fichiers de commande"
+                                   << QRect(8, 248, 225, 33);
+        QTest::newRow("sync_clef") << "sync_clef" << "Synchronisation des clefs"
+                                   << QRect(240, 248, 201, 33);
+        QTest::newRow("quitter") << "quitter" << "Quitter" << QRect(456, 248, 81, 33);
+        QTest::newRow("Label8") << "Label8" << "Label8" << QRect(16, 296, 57, 25);
+    }
+
+    void windowLayout()
+    {
+        QFETCH(QString, name);
+        QFETCH(QString, caption);
+        QFETCH(QRect, rect);
+        // Label8 keeps its caption only when no list could be loaded.
+        auto form = ouvrir(rep() + "absent/");
+        QCOMPARE(form->windowTitle(),
+                 QString("Préparation de messages de commande pour Tramelon"));
+        QCOMPARE(form->size(), QSize(556, 289));
+        QWidget *widget = w<QWidget>(form.get(), name.toLatin1().constData());
+        QCOMPARE(widget->geometry(), rect);
+        if (auto *label = qobject_cast<QLabel *>(widget))
+            QCOMPARE(label->text(), caption);
+        if (auto *button = qobject_cast<QPushButton *>(widget))
+            QCOMPARE(button->text(), caption);
+    }
+
+    void tabOrder()
+    {
+        auto form = ouvrir(rep() + "absent/");
+        const QStringList expected{"ComboCommande", "Text1",     "c_valid",
+                                   "quitter",       "copy_press", "Command4",
+                                   "c_synchro",     "Combo_clef", "sync_clef"};
+        QStringList order;
+        QWidget *start = w<QWidget>(form.get(), "ComboCommande");
+        QWidget *next = start;
+        do {
+            if (expected.contains(next->objectName()) && !order.contains(next->objectName()))
+                order.append(next->objectName());
+            next = next->nextInFocusChain();
+        } while (next != start);
+        QCOMPARE(order, expected);
+    }
+
+    void composedTextIsTheCommandMail()
+    {
+        put(rep() + "clefs.dat", fichierClefs(1, 100));
+        put(rep() + "filebat.dat", kTroisCommandes);
+        auto form = ouvrir();
+        commandes(*form)->setCurrentIndex(1);
+        clefs(*form)->setCurrentIndex(4);
+        clic(*form, "c_valid");
+        clic(*form, "c_valid"); // built anew, not appended
+
+        const QString expected = QString::fromUtf8("Bonjour,    \r\n\r\n"
+                                                   "Commande:beta.bat;\r\n"
+                                                   "Code:KEY000000005;\r\n\r\n"
+                                                   "Au revoir \r\n\r\n"
+                                                   "Rappel : l'objet  du message doit être :  "
+                                                   "Actions");
+        QCOMPARE(form->Text1_texte(), expected);
+        QCOMPARE(form->index_clef(), 4);
+        QVERIFY(w<QPushButton>(form.get(), "copy_press")->isEnabled());
+        const ParametresCommande p = extract_param(form->Text1_texte());
+        QVERIFY(p.ok);
+        QCOMPARE(p.commande, QString("beta.bat"));
+        QCOMPARE(p.code, cle(5));
+        QVERIFY(messages.isEmpty());
+    }
+
+    void copyStrikesTheKey_data()
+    {
+        QTest::addColumn<QString>("sortie");
+        QTest::addColumn<bool>("written");
+        QTest::newRow("Quitter") << "quitter" << true;
+        QTest::newRow("close box") << "" << true;
+        QTest::newRow("Quitter sans effacer les clefs") << "Command4" << false;
+    }
+
+    void copyStrikesTheKey()
+    {
+        QFETCH(QString, sortie);
+        QFETCH(bool, written);
+        const QByteArray original = fichierClefs(1, 100);
+        put(rep() + "clefs.dat", original);
+        put(rep() + "filebat.dat", kTroisCommandes);
+        auto form = ouvrir();
+        form->show();
+
+        clefs(*form)->setCurrentIndex(2);
+        clic(*form, "c_valid");
+        clic(*form, "copy_press");
+        QCOMPARE(messages, QStringList{kSuppression});
+        QCOMPARE(presse_papier(), form->Text1_texte());
+        QVERIFY(presse_papier().contains("Code:" + cle(3) + ";"));
+        QStringList after;
+        for (int i = 1; i <= 100; ++i)
+            after.append(i == 3 ? QString() : cle(i));
+        QCOMPARE(entrees(clefs(*form)), after);
+        QCOMPARE(clefs(*form)->currentIndex(), -1);
+        QVERIFY(form->tab_clefs().at(3).isEmpty());
+        QVERIFY(w<QPlainTextEdit>(form.get(), "Text1")->textCursor().hasSelection());
+
+        // Copying again shows the message again and strikes nothing more.
+        QGuiApplication::clipboard()->clear();
+        clic(*form, "copy_press");
+        QCOMPARE(messages.size(), 2);
+        QCOMPARE(messages.last(), kSuppression);
+        QCOMPARE(entrees(clefs(*form)), after);
+        QCOMPARE(presse_papier(), form->Text1_texte());
+        QCOMPARE(content(rep() + "clefs.dat"), original); // struck only in memory
+
+        if (sortie.isEmpty())
+            form->close();
+        else
+            clic(*form, sortie.toLatin1().constData());
+        QCOMPARE(fins, 1);
+        QByteArray expected = original;
+        if (written)
+            expected.replace(cle(3).toLatin1() + "\r\n", "");
+        QCOMPARE(content(rep() + "clefs.dat"), expected);
+    }
+
+    void editedTextIsWhatIsCopied()
+    {
+        put(rep() + "clefs.dat", fichierClefs(1, 100));
+        put(rep() + "filebat.dat", kTroisCommandes);
+        auto form = ouvrir();
+        clic(*form, "c_valid");
+        auto *text1 = w<QPlainTextEdit>(form.get(), "Text1");
+        text1->moveCursor(QTextCursor::End);
+        QTest::keyClick(text1, Qt::Key_Return);
+        QTest::keyClicks(text1, "Merci");
+        clic(*form, "copy_press");
+        QCOMPARE(presse_papier(), compose_message_commande("alpha.bat", cle(1)) + "\r\nMerci");
+    }
+
+    void validerWithoutAKeyIsRefused_data()
+    {
+        QTest::addColumn<QString>("how");
+        QTest::newRow("after a copy") << "copy";
+        QTest::newRow("typed into the key box") << "typed";
+        QTest::newRow("used key chosen") << "used";
+    }
+
+    void validerWithoutAKeyIsRefused()
+    {
+        QFETCH(QString, how);
+        put(rep() + "clefs.dat", fichierClefs(1, 10));
+        put(rep() + "filebat.dat", kTroisCommandes);
+        auto form = ouvrir();
+        clefs(*form)->setCurrentIndex(1);
+        clic(*form, "c_valid");
+        clic(*form, "copy_press");
+        const QString composed = form->Text1_texte();
+        if (how == "typed") {
+            clefs(*form)->setCurrentIndex(5);
+            clefs(*form)->setEditText(cle(1));
+        } else if (how == "used") {
+            clefs(*form)->setCurrentIndex(1);
+            QCOMPARE(clefs(*form)->currentText(), QString());
+        }
+        messages.clear();
+        clic(*form, "c_valid");
+        QCOMPARE(messages, QStringList{"choisissez une clef"});
+        QCOMPARE(form->Text1_texte(), composed);
+        QCOMPARE(form->index_clef(), 1);
+    }
+
+    void missingOrEmptyFiles_data()
+    {
+        QTest::addColumn<QByteArray>("keys"); // "<none>" for no file
+        QTest::addColumn<QByteArray>("commands");
+        QTest::addColumn<QStringList>("expectedMessages");
+        QTest::addColumn<int>("keyCount");
+        QTest::addColumn<int>("commandCount");
+        QTest::addColumn<QString>("label8");
+        QTest::addColumn<bool>("canCompose");
+
+        QTest::newRow("no clefs.dat") << QByteArray("<none>") << kTroisCommandes
+                                      << QStringList{kPasDeClef} << 0 << 3 << "4" << false;
+        QTest::newRow("no filebat.dat") << fichierClefs(1, 100) << QByteArray("<none>")
+                                        << QStringList{kPasDeCommande} << 100 << 0 << "101"
+                                        << false;
+        QTest::newRow("no files") << QByteArray("<none>") << QByteArray("<none>")
+                                  << QStringList{kPasDeClef, kPasDeCommande} << 0 << 0
+                                  << "Label8" << false;
+        QTest::newRow("empty clefs.dat") << QByteArray() << kTroisCommandes
+                                         << QStringList{kPasDeClef} << 0 << 3 << "4" << false;
+        QTest::newRow("only empty lines") << QByteArray("\r\n\r\n") << kTroisCommandes
+                                          << QStringList{kPasDeClef} << 2 << 3 << "4" << false;
+        QTest::newRow("empty filebat.dat") << fichierClefs(1, 5) << QByteArray() << QStringList{}
+                                           << 5 << 0 << "1" << false;
+        QTest::newRow("empty line 3") << QByteArray("A\r\nB\r\n\r\nD\r\n") << kTroisCommandes
+                                      << QStringList{} << 4 << 3 << "4" << true;
+    }
+
+    void missingOrEmptyFiles()
+    {
+        QFETCH(QByteArray, keys);
+        QFETCH(QByteArray, commands);
+        QFETCH(QStringList, expectedMessages);
+        QFETCH(int, keyCount);
+        QFETCH(int, commandCount);
+        QFETCH(QString, label8);
+        QFETCH(bool, canCompose);
+        if (keys != "<none>")
+            put(rep() + "clefs.dat", keys);
+        if (commands != "<none>")
+            put(rep() + "filebat.dat", commands);
+
+        auto form = ouvrir();
+        QCOMPARE(messages, expectedMessages);
+        QCOMPARE(clefs(*form)->count(), keyCount);
+        QCOMPARE(commandes(*form)->count(), commandCount);
+        QCOMPARE(w<QLabel>(form.get(), "Label8")->text(), label8);
+        QCOMPARE(w<QPushButton>(form.get(), "c_valid")->isEnabled(), canCompose);
+        QVERIFY(!w<QPushButton>(form.get(), "copy_press")->isEnabled());
+    }
+
+    void missingKeyFileIsCreatedOnQuit()
+    {
+        put(rep() + "filebat.dat", kTroisCommandes);
+        auto form = ouvrir();
+        clic(*form, "quitter");
+        QCOMPARE(fins, 1);
+        QCOMPARE(content(rep() + "clefs.dat"), QByteArray());
+    }
+
+    void keySynchronisation()
+    {
+        put(rep() + "clefs.dat", fichierClefs(1, 100));
+        put(rep() + "filebat.dat", kTroisCommandes);
+        QTemporaryDir other;
+        const QByteArray forty = fichierClefs(201, 240);
+        reponseDialogue = other.filePath("partage.dat");
+        put(reponseDialogue, forty);
+        auto form = ouvrir();
+
+        clic(*form, "sync_clef");
+        QCOMPARE(dialogue, (QStringList{"Choississez le fichier contenant les clefs à partager",
+                                        rep(), "fichier clefs | *.dat (*.dat)"}));
+        QVERIFY(messages.isEmpty());
+        QCOMPARE(content(rep() + "clefs.dat"), forty);
+        QCOMPARE(clefs(*form)->count(), 40);
+        QCOMPARE(clefs(*form)->currentIndex(), 0);
+        QCOMPARE(clefs(*form)->currentText(), cle(201));
+        QCOMPARE(form->nb_clefs(), 41);
+        QCOMPARE(commandes(*form)->count(), 3);
+
+        clefs(*form)->setCurrentIndex(0);
+        clic(*form, "c_valid");
+        clic(*form, "copy_press");
+        clic(*form, "quitter");
+        QCOMPARE(content(rep() + "clefs.dat"), fichierClefs(202, 240));
+    }
+
+    void keySynchronisationChoices_data()
+    {
+        QTest::addColumn<QString>("choice"); // relative to the tool's folder
+        QTest::addColumn<bool>("reloaded");
+        QTest::newRow("cancelled") << "" << false;
+        QTest::newRow("own clefs.dat") << "clefs.dat" << true;
+        QTest::newRow("unreadable file") << "absent.dat" << true;
+    }
+
+    void keySynchronisationChoices()
+    {
+        QFETCH(QString, choice);
+        QFETCH(bool, reloaded);
+        const QByteArray original = fichierClefs(1, 100);
+        put(rep() + "clefs.dat", original);
+        put(rep() + "filebat.dat", kTroisCommandes);
+        auto form = ouvrir();
+        clic(*form, "c_valid");
+        clic(*form, "copy_press"); // key 1 struck in memory
+        messages.clear();
+
+        reponseDialogue = choice.isEmpty() ? QString() : rep() + choice;
+        clic(*form, "sync_clef");
+        QCOMPARE(dialogue.size(), 3);
+        QVERIFY(messages.isEmpty());
+        // The tool's own key file is never damaged, whatever was chosen.
+        QCOMPARE(content(rep() + "clefs.dat"), original);
+        // A reload brings the struck key back; a cancel leaves the list alone.
+        QCOMPARE(clefs(*form)->itemText(0), reloaded ? cle(1) : QString());
+        QCOMPARE(clefs(*form)->currentIndex(), reloaded ? 0 : -1);
+    }
+
+    void commandSynchronisation_data()
+    {
+        QTest::addColumn<QStringList>("files");
+        QTest::addColumn<QStringList>("listed");
+        QTest::addColumn<QByteArray>("filebat");
+
+        QTest::newRow("three batch files")
+            << QStringList{"zeta.bat", "Beta.BAT", "alpha.bat", "notes.txt", "run.bat.old"}
+            << QStringList{"alpha.bat", "Beta.BAT", "zeta.bat"}
+            << QByteArray("alpha.bat\r\nBeta.BAT\r\nzeta.bat\r\n");
+        QTest::newRow("no batch file") << QStringList{"notes.txt"} << QStringList{}
+                                       << QByteArray();
+    }
+
+    void commandSynchronisation()
+    {
+        QFETCH(QStringList, files);
+        QFETCH(QStringList, listed);
+        QFETCH(QByteArray, filebat);
+        put(rep() + "clefs.dat", fichierClefs(1, 100));
+        put(rep() + "filebat.dat", kTroisCommandes);
+        QTemporaryDir actions;
+        for (const QString &name : files)
+            put(actions.filePath(name), "@echo off\r\n");
+        auto form = ouvrir();
+        clic(*form, "c_valid");
+        clic(*form, "copy_press");
+        messages.clear();
+
+        clic(*form, "c_synchro");
+        // The lists are reloaded at once: the struck key is offered again.
+        QCOMPARE(clefs(*form)->itemText(0), cle(1));
+        QCOMPARE(commandes(*form)->count(), 3);
+
+        auto *chooser = w<QWidget>(form.get(), "form_repertoire");
+        QVERIFY(chooser->isVisible());
+        QCOMPARE(chooser->windowTitle(), QString("Choix du répertoire commandes"));
+        QCOMPARE(w<QLabel>(chooser, "Label2")->text(), rep()); // Dir1 set to the tool's folder
+        auto *dir1 = w<platform::DirList>(chooser, "Dir1");
+        QVERIFY(dir1->setPath(actions.path()));
+        const QString chosen = QDir::cleanPath(actions.path()) + u'/';
+        QCOMPARE(w<QLabel>(chooser, "Label2")->text(), chosen);
+        QCOMPARE(w<platform::FileList>(chooser, "File1")->fileNames(), listed);
+
+        QTest::mouseClick(w<QPushButton>(chooser, "Command1"), Qt::LeftButton);
+        QVERIFY(messages.isEmpty());
+        QVERIFY(!chooser->isVisible());
+        QCOMPARE(content(rep() + "filebat.dat"), filebat);
+        QCOMPARE(entrees(commandes(*form)),
+                 QStringList({"alpha.bat", "beta.bat", "gamma.bat"}) + listed);
+        for (const QString &name : files)
+            QVERIFY(!QFile::exists(rep() + name)); // only the names travel
+
+        // Opening again starts from the tool's folder.
+        clic(*form, "c_synchro");
+        QCOMPARE(chooser, w<QWidget>(form.get(), "form_repertoire"));
+        QVERIFY(chooser->isVisible());
+        QCOMPARE(dir1->path(), QDir::cleanPath(rep()));
+        QCOMPARE(w<QLabel>(chooser, "Label2")->text(), rep());
+        QCOMPARE(entrees(commandes(*form)), listed); // reloaded from the new filebat.dat
+    }
+
+    void chooserMessages()
+    {
+        // A tool folder that cannot be listed leaves Dir1 without a directory.
+        auto form = ouvrir(rep() + "absent/");
+        messages.clear();
+        clic(*form, "c_synchro");
+        auto *chooser = w<QWidget>(form.get(), "form_repertoire");
+        QTest::mouseClick(w<QPushButton>(chooser, "Command1"), Qt::LeftButton);
+        QCOMPARE(messages.last(), QString(" choississez  disques et répertoire en cliquant "));
+        QVERIFY(chooser->isVisible());
+        QVERIFY(!QFile::exists(rep() + "absent/filebat.dat"));
+
+        auto *dir1 = w<platform::DirList>(chooser, "Dir1");
+        QVERIFY(dir1->setPath(dir->path()));
+        auto *drive1 = w<platform::DriveList>(chooser, "Drive1");
+        drive1->setDrives({QDir::rootPath(), rep() + "lecteur-absent/"});
+        messages.clear();
+        drive1->setCurrentIndex(1);
+        QCOMPARE(messages,
+                 QStringList{" le disque choisi n'est pas accessibe, choississez en un autre"});
+        QCOMPARE(dir1->path(), QDir::cleanPath(dir->path()));
+        QCOMPARE(drive1->currentIndex(), 0);
+    }
+};
+
+QTEST_MAIN(TestKestrine)
+#include "tst_kestrine.moc"
