@@ -1,0 +1,24 @@
+#pragma once
+
+#include "server/mail/pop3_message.h"
+
+#include <QByteArray>
+#include <QString>
+
+// Reads a fetched mail as the server processes it. Never throws: a mail that
+// is partly malformed gives whatever could be read from it.
+//
+// Subject: RFC 2047 words decoded from any charset; the blank that follows
+// "Subject:" is dropped, every other blank is kept as received.
+// Sender.Address: the bare address of From, else Sender, else Return-Path.
+// Body: the first text/plain part that is not an attachment (depth first
+// through nested multiparts), else the text of the first text/html part;
+// transfer encoding undone, charset converted, lines ended by CR LF.
+// automatique: the mail was sent by a machine (RFC 3834): Auto-Submitted
+// other than "no", Precedence bulk/junk/list, an empty Return-Path, or a
+// multipart/report (bounces, read receipts).
+// raw: the bytes given.
+Pop3Message parse_mail(const QByteArray &raw);
+
+// The decoded text of the first text/html part, empty when there is none.
+QString mail_html_part(const QByteArray &raw);
