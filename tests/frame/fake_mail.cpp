@@ -1,0 +1,66 @@
+#include "fake_mail.h"
+
+qint32 FakePop3Session::Open(const QString &, qint32, const QString &, const QString &)
+{
+    ++opened;
+    if (refuse) {
+        Q_EMIT ErrorPOP3(10061, QStringLiteral("connection refused"));
+        return -1;
+    }
+    m_open = true;
+    Q_EMIT Connected();
+    return 0;
+}
+
+qint32 FakePop3Session::MailboxFigure2() const
+{
+    qint32 total = 0;
+    for (const Pop3Message &m : mailbox)
+        total += qint32(m.raw.size());
+    return total;
+}
+
+QList<Pop3MessageInfo> FakePop3Session::MessageList() const
+{
+    QList<Pop3MessageInfo> list;
+    if (!m_open)
+        return list;
+    for (qsizetype i = 0; i < mailbox.size(); ++i)
+        list.append({qint32(i + 1), qint32(mailbox.at(i).raw.size()), QStringLiteral("uid%1").arg(i)});
+    return list;
+}
+
+std::optional<Pop3Message> FakePop3Session::FetchMessage(qint32 number, bool)
+{
+    if (!m_open || number < 1 || number > mailbox.size())
+        return std::nullopt;
+    return mailbox.at(number - 1);
+}
+
+qint32 FakePop3Session::DeleteMessage(qint32 number)
+{
+    deleted.append(number);
+    return 0;
+}
+
+void FakePop3Session::Close()
+{
+    ++closed;
+    if (!m_open)
+        return;
+    m_open = false;
+    // Deletions take effect when the session ends, highest number first.
+    std::sort(deleted.begin(), deleted.end(), std::greater<>());
+    for (qint32 n : std::as_const(deleted))
+        mailbox.removeAt(n - 1);
+    deleted.clear();
+    Q_EMIT Closed();
+}
+
+void FakeSmtpSender::sendmessage()
+{
+    sent.append(properties);
+    Q_EMIT ConnectionMade();
+    Q_EMIT MessageSent();
+    Q_EMIT ConnectionClosed();
+}

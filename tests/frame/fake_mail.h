@@ -1,0 +1,44 @@
+#pragma once
+
+#include "server/mail/pop3_session.h"
+#include "server/mail/smtp_sender.h"
+
+// Test doubles for the server's frame tests: a mailbox in memory and a sender
+// that keeps what it was asked to send. The mail tests use the real components
+// against real servers.
+class FakePop3Session : public Pop3Session
+{
+    Q_OBJECT
+
+public:
+    QList<Pop3Message> mailbox;
+    QList<qint32> deleted;
+    int opened = 0;
+    int closed = 0;
+    bool refuse = false; // Open fails with ErrorPOP3
+
+    qint32 Open(const QString &, qint32, const QString &, const QString &) override;
+    qint32 RefreshList() override { return 0; }
+    qint32 MailboxFigure1() const override { return qint32(mailbox.size()); }
+    qint32 MailboxFigure2() const override;
+    QList<Pop3MessageInfo> MessageList() const override;
+    std::optional<Pop3Message> FetchMessage(qint32 number, bool) override;
+    qint32 DeleteMessage(qint32 number) override;
+    void Close() override;
+    qint32 State() const override { return m_open ? kStateTransaction : kStateClosed; }
+    bool busy() const override { return false; }
+
+private:
+    bool m_open = false;
+};
+
+class FakeSmtpSender : public SmtpSender
+{
+    Q_OBJECT
+
+public:
+    QList<SmtpProperties> sent;
+    QString statustext() const override { return QStringLiteral("ok"); }
+    void sendmessage() override;
+    bool busy() const override { return false; }
+};

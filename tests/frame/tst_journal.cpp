@@ -1,0 +1,74 @@
+// The monthly journal and its lines.
+#include "server/frame/journal.h"
+
+#include <QFile>
+#include <QLocale>
+#include <QTemporaryDir>
+#include <QTest>
+
+class TestJournal : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir dir;
+
+    static QByteArray read(const QString &path)
+    {
+        QFile f(path);
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
+    }
+
+private Q_SLOTS:
+    void lineForm()
+    {
+        const QDateTime at(QDate(2026, 3, 5), QTime(14, 7, 9));
+        const QLocale l = QLocale::system();
+        QCOMPARE(journal::ligne_journal("texte", at),
+                 l.toString(at.date(), QLocale::LongFormat) + " * "
+                     + l.toString(at.time(), QLocale::LongFormat) + "  :   *** texte");
+        QCOMPARE(journal::horodatage(at), QString("05/03/26 14:07:09 "));
+        QCOMPARE(journal::horodatage(QDateTime(QDate(2026, 12, 31), QTime(23, 5, 0))),
+                 QString("31/12/26 23:05:00 "));
+    }
+
+    void entriesAppendAndFollowTheMonth()
+    {
+        ServerState state;
+        state.rep_appli = dir.path() + u'/';
+        const QDateTime march(QDate(2026, 3, 31), QTime(23, 59, 59));
+        journal::initialise(state, march);
+        QCOMPARE(state.fichier_journal, state.rep_appli + "journal_2026-03.txt");
+
+        const QString accepted = " La commande : \r\nrun.bat\r\na bien été lancée par l'automate";
+        QVERIFY(journal::ecrire_journal(state, accepted, march));
+        QVERIFY(journal::ecrire_journal(state, "   modifications configuration mail", march));
+        const QByteArray content = read(state.fichier_journal);
+        const QList<QByteArray> lines = content.split('\n');
+        QCOMPARE(lines.size(), 5); // three lines, one line, and nothing after the last CR LF
+        QVERIFY(lines.at(0).endsWith(" La commande : \r"));
+        QCOMPARE(lines.at(1), QByteArray("run.bat\r"));
+        QCOMPARE(QString::fromLocal8Bit(lines.at(2)), QString("a bien été lancée par l'automate\r"));
+        QVERIFY(lines.at(3).endsWith("  :   ***    modifications configuration mail\r"));
+        QVERIFY(content.endsWith("\r\n"));
+
+        // A tick in the same month changes nothing; the first one of April moves on.
+        journal::verifie_mois(state, march);
+        QCOMPARE(state.mois_journal, QString("2026-03"));
+        const QDateTime april(QDate(2026, 4, 1), QTime(0, 0, 30));
+        journal::verifie_mois(state, april);
+        QCOMPARE(state.fichier_journal, state.rep_appli + "journal_2026-04.txt");
+        QVERIFY(journal::ecrire_journal(state, "x", april));
+        QVERIFY(QFile::exists(state.rep_appli + "journal_2026-04.txt"));
+        QCOMPARE(read(state.rep_appli + "journal_2026-03.txt"), content);
+    }
+
+    void unwritableJournalIsReported()
+    {
+        ServerState state;
+        state.fichier_journal = dir.filePath("missing-folder/journal_2026-03.txt");
+        QVERIFY(!journal::ecrire_journal(state, "x"));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestJournal)
+#include "tst_journal.moc"
