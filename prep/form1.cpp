@@ -18,6 +18,8 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 
+#include <iterator>
+
 namespace kestrine {
 
 namespace {

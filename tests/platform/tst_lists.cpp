@@ -56,17 +56,6 @@ private Q_SLOTS:
         QCOMPARE(list.count(), expected.size());
         QCOMPARE(list.fileName(0), expected.first());
         QCOMPARE(list.fileName(expected.size()), QString());
-    }
-
-    void fileListOfMissingDirectoryIsEmpty()
-    {
-        QTemporaryDir tmp;
-        QVERIFY(tmp.isValid());
-        touch(tmp.filePath("x.bat"));
-        FileList list;
-        list.setPattern("*.bat");
-        list.setPath(tmp.path());
-        QCOMPARE(list.count(), 1);
         list.setPath(tmp.filePath("absent"));
         QCOMPARE(list.count(), 0);
     }

@@ -138,65 +138,6 @@ private Q_SLOTS:
         QVERIFY(w<QPlainTextEdit>(form.get(), "Text1")->toPlainText().isEmpty());
     }
 
-    void windowLayout_data()
-    {
-        QTest::addColumn<QString>("name");
-        QTest::addColumn<QString>("caption");
-        QTest::addColumn<QRect>("rect");
-
-        QTest::newRow("Label3") << "Label3" << "Commande : " << QRect(0, 8, 97, 25);
-        QTest::newRow("ComboCommande") << "ComboCommande" << "" << QRect(96, 8, 273, 21);
-        QTest::newRow("Label1") << "Label1" << "Clef : " << QRect(376, 8, 41, 25);
-        QTest::newRow("Combo_clef") << "Combo_clef" << "" << QRect(416, 8, 129, 21);
-        QTest::newRow("Text1") << "Text1" << "" << QRect(8, 48, 529, 153);
-        QTest::newRow("c_valid") << "c_valid" << "Valider" << QRect(16, 208, 65, 33);
-        QTest::newRow("copy_press") << "copy_press" << "Copier dans le presse papier"
-                                    << QRect(96, 208, 161, 33);
-        QTest::newRow("Command4") << "Command4" << "Quitter sans effacer les clefs"
-                                  << QRect(368, 208, 153, 25);
-        QTest::newRow("c_synchro") << "c_synchro" << "Synchonisation des fichiers de commande"
-                                   << QRect(8, 248, 225, 33);
-        QTest::newRow("sync_clef") << "sync_clef" << "Synchronisation des clefs"
-                                   << QRect(240, 248, 201, 33);
-        QTest::newRow("quitter") << "quitter" << "Quitter" << QRect(456, 248, 81, 33);
-        QTest::newRow("Label8") << "Label8" << "Label8" << QRect(16, 296, 57, 25);
-    }
-
-    void windowLayout()
-    {
-        QFETCH(QString, name);
-        QFETCH(QString, caption);
-        QFETCH(QRect, rect);
-        // Label8 keeps its caption only when no list could be loaded.
-        auto form = ouvrir(rep() + "absent/");
-        QCOMPARE(form->windowTitle(),
-                 QString("Préparation de messages de commande pour Tramelon"));
-        QCOMPARE(form->size(), QSize(556, 289));
-        QWidget *widget = w<QWidget>(form.get(), name.toLatin1().constData());
-        QCOMPARE(widget->geometry(), rect);
-        if (auto *label = qobject_cast<QLabel *>(widget))
-            QCOMPARE(label->text(), caption);
-        if (auto *button = qobject_cast<QPushButton *>(widget))
-            QCOMPARE(button->text(), caption);
-    }
-
-    void tabOrder()
-    {
-        auto form = ouvrir(rep() + "absent/");
-        const QStringList expected{"ComboCommande", "Text1",     "c_valid",
-                                   "quitter",       "copy_press", "Command4",
-                                   "c_synchro",     "Combo_clef", "sync_clef"};
-        QStringList order;
-        QWidget *start = w<QWidget>(form.get(), "ComboCommande");
-        QWidget *next = start;
-        do {
-            if (expected.contains(next->objectName()) && !order.contains(next->objectName()))
-                order.append(next->objectName());
-            next = next->nextInFocusChain();
-        } while (next != start);
-        QCOMPARE(order, expected);
-    }
-
     void composedTextIsTheCommandMail()
     {
         put(rep() + "clefs.dat", fichierClefs(1, 100));

@@ -1,5 +1,4 @@
 // The tool's key table and the replacement of its key file.
-#include "prep/key_file_copy.h"
 #include "prep/key_table.h"
 
 #include <QFile>
@@ -90,44 +89,6 @@ private Q_SLOTS:
         QCOMPARE(table.entrees().last(), QString("KEY000000200"));
         QVERIFY(table.ecrire(dir.filePath("out.dat")));
         QCOMPARE(content(dir.filePath("out.dat")), lines(1, 100));
-    }
-
-    void missingFileLeavesTheTable()
-    {
-        TableClefs table;
-        QVERIFY(table.charger(put("k.dat", "A\r\nB\r\n")).has_value());
-        QVERIFY(!table.charger(dir.filePath("absent.dat")).has_value());
-        QCOMPARE(table.nb_clefs(), 3);
-        QCOMPARE(table.entrees(), (QStringList{"A", "B"}));
-        QVERIFY(table.a_des_clefs());
-        table.effacer_position(0);
-        table.effacer_position(1);
-        table.entrees();
-        QVERIFY(!table.a_des_clefs());
-    }
-
-    void replacingTheKeyFile_data()
-    {
-        QTest::addColumn<QString>("source");
-        QTest::addColumn<bool>("ok");
-        QTest::addColumn<QByteArray>("result");
-
-        QTest::newRow("other file") << "new.dat" << true << QByteArray("N1\r\nN2\r\n");
-        QTest::newRow("own file") << "clefs.dat" << true << QByteArray("OLD\r\n");
-        QTest::newRow("missing source") << "absent.dat" << false << QByteArray("OLD\r\n");
-    }
-
-    void replacingTheKeyFile()
-    {
-        QFETCH(QString, source);
-        QFETCH(bool, ok);
-        QFETCH(QByteArray, result);
-        const QString own = put("clefs.dat", "OLD\r\n");
-        put("new.dat", "N1\r\nN2\r\n");
-        QFile::remove(dir.filePath("absent.dat"));
-
-        QCOMPARE(kestrine::remplacer_fichier_clefs(dir.filePath(source), own), ok);
-        QCOMPARE(content(own), result);
     }
 };
 
