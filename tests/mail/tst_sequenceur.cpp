@@ -1,0 +1,250 @@
+// The polling cycle and message processing, tick by tick, with a mailbox in memory.
+#include "../frame/fake_mail.h"
+#include "platform/message_box.h"
+#include "server/frame/form1.h"
+#include "server/frame/serveur.h"
+#include "server/mail/reponse.h"
+#include "server/mail/sequenceur.h"
+#include "server/mail/traitement.h"
+
+#include <QDir>
+#include <QFile>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <QTreeWidget>
+
+namespace {
+
+Pop3Message mail(const QString &subject, const QString &body, bool automatique = false)
+{
+    Pop3Message m;
+    m.Subject = subject;
+    m.Body = body;
+    m.Sender.Address = QStringLiteral("user@example.org");
+    m.raw = "Subject: " + subject.toUtf8() + "\r\n\r\n" + body.toUtf8() + "\r\n";
+    m.automatique = automatique;
+    return m;
+}
+
+} // namespace
+
+class TestSequenceur : public QObject
+{
+    Q_OBJECT
+
+    std::unique_ptr<QTemporaryDir> dir;
+    std::unique_ptr<Serveur> serveur;
+    FakePop3Session *session = nullptr;
+    FakeSmtpSender *smtp = nullptr;
+
+    QString folder() const { return dir->path() + u'/'; }
+    ServerState &state() { return serveur->state(); }
+    Form1 &form() { return serveur->form(); }
+    void put(const QString &name, const QByteArray &bytes)
+    {
+        QFile f(folder() + name);
+        QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        f.write(bytes);
+    }
+    void ticks(int n)
+    {
+        for (int i = 0; i < n; ++i)
+            serveur->sequenceur().tick();
+    }
+
+private Q_SLOTS:
+    void init()
+    {
+        dir = std::make_unique<QTemporaryDir>();
+        platform::installer_gestionnaire_messages([](const QString &) {});
+        put("clefs.dat", "AAAAAAAAAAAA\r\nBBBBBBBBBBBB\r\n");
+        put("pop3.ini", "[mail]\r\nrepondre= tramelon@example.org \r\n[TIMER]\r\nrelance=60\r\n");
+        QDir(folder()).mkdir("actions");
+        put("actions/run.bat", "echo run > marker\n");
+        put("pop3.ini", "[mail]\r\nrepondre= tramelon@example.org \r\n[TIMER]\r\nrelance=60\r\n"
+                        "[PATH]\r\nrepertoire_commande=" + folder().toUtf8() + "actions/\r\n");
+        auto s = std::make_unique<FakePop3Session>();
+        auto m = std::make_unique<FakeSmtpSender>();
+        session = s.get();
+        smtp = m.get();
+        serveur = std::make_unique<Serveur>(folder(), std::move(s), std::move(m), [](int) {});
+        QVERIFY(serveur->demarrer());
+        form().T_sequenceur->stop(); // the test drives the ticks itself
+    }
+    void cleanup()
+    {
+        serveur.reset();
+        platform::installer_gestionnaire_messages({});
+    }
+
+    void cycleStepsAndLamp()
+    {
+        const QColor face = form().palette().color(QPalette::Button);
+        ticks(1);
+        QCOMPARE(form().Label14->text(), QString("1"));
+        ticks(1);
+        QCOMPARE(session->opened, 1);
+        QCOMPARE(form().Label1->palette().color(QPalette::Window), QColor(0, 255, 0));
+        QCOMPARE(form().Label4->text(), QString("Connect"));
+        ticks(4);
+        QCOMPARE(session->closed, 1);
+        QCOMPARE(form().Label4->text(), QString("Disconnect"));
+        QCOMPARE(form().Label1->palette().color(QPalette::Window), face);
+        ticks(2); // empty mailbox: nothing to answer at step 8
+        QVERIFY(smtp->sent.isEmpty());
+        ticks(52);
+        QCOMPARE(form().Label14->text(), QString("60"));
+        QCOMPARE(state().etape_sequenceur, qint16(0));
+        ticks(2);
+        QCOMPARE(form().Label14->text(), QString("2"));
+        QCOMPARE(session->opened, 2);
+    }
+
+    void oneMessagePerCycleEachAnswered()
+    {
+        session->mailbox = {mail("Actions", "Commande:run.bat;\r\nCode:AAAAAAAAAAAA;"),
+                            mail("hello", "just text"),
+                            mail(" Actions ", "Commande:run.bat;Code:AAAAAAAAAAAA;")};
+        ticks(3);
+        QCOMPARE(form().lvwmessages->topLevelItemCount(), 2); // the first is gone from the list
+        QVERIFY(state().reponse_a_envoyer);
+        QCOMPARE(session->deleted, QList<qint32>{1});
+        QCOMPARE(form().Label10->text(), QString("run.bat"));
+        QCOMPARE(form().Label12->text(), QString("OK"));
+        QTRY_VERIFY(QFile::exists(folder() + "actions/marker"));
+        ticks(5); // step 8
+        QCOMPARE(smtp->sent.size(), 1);
+        const SmtpProperties first = smtp->sent.at(0);
+        QCOMPARE(first.messagesubject, QString("Re:Actions (reponse n  1 )"));
+        QCOMPARE(first.mailfrom, QString("<tramelon@example.org>"));
+        QCOMPARE(first.sendto, QString("user@example.org"));
+        QCOMPARE(first.messagetext, Traitement::texte_acceptation("run.bat"));
+        QCOMPARE(first.messagehtml, first.messagetext);
+        QVERIFY(first.username.isEmpty());
+        QCOMPARE(session->mailbox.size(), 2);
+
+        ticks(60 - 8 + 8); // through the next cycle's step 8
+        QCOMPARE(smtp->sent.size(), 2);
+        QCOMPARE(smtp->sent.at(1).messagesubject, QString("Re:hello (reponse n  2 )"));
+        QCOMPARE(smtp->sent.at(1).messagetext, Traitement::texte_refus(""));
+
+        ticks(60);
+        QCOMPARE(smtp->sent.size(), 3);
+        // The same code again: refused, naming the command; blanks of the subject kept.
+        QCOMPARE(smtp->sent.at(2).messagesubject, QString("Re: Actions  (reponse n  3 )"));
+        QCOMPARE(smtp->sent.at(2).messagetext, Traitement::texte_refus("run.bat"));
+        QVERIFY(session->mailbox.isEmpty());
+    }
+
+    void automaticMailIsProcessedButNotAnswered()
+    {
+        session->mailbox = {mail("Actions", "Commande:run.bat;Code:BBBBBBBBBBBB;", true)};
+        ticks(8);
+        QVERIFY(smtp->sent.isEmpty());
+        QVERIFY(session->mailbox.isEmpty());
+        QVERIFY(!state().tab_clefs.contains("BBBBBBBBBBBB")); // a scheduled command still runs
+        QTRY_VERIFY(QFile::exists(folder() + "actions/marker"));
+    }
+
+    void mailThatCannotBeArchivedStaysInTheMailbox()
+    {
+        put("arch_messages", "a file where the archive folder should be");
+        session->mailbox = {mail("Actions", "Commande:run.bat;Code:AAAAAAAAAAAA;")};
+        ticks(8);
+        QVERIFY(session->deleted.isEmpty());
+        QCOMPARE(session->mailbox.size(), 1);
+        QVERIFY(smtp->sent.isEmpty());
+        QVERIFY(state().tab_clefs.contains("AAAAAAAAAAAA")); // not judged, nothing consumed
+        QVERIFY(form().Text3->toPlainText().contains("n'a pas pu être archivé"));
+    }
+
+    void commandsOutsideTheActionsFolderAreRefusedAndBurnTheCode_data()
+    {
+        QTest::addColumn<QString>("commande");
+        QTest::newRow("absolute path") << "/bin/true";
+        QTest::newRow("parent folder") << "../clefs.bat";
+        QTest::newRow("sub folder") << "sub/run.bat";
+        QTest::newRow("backslash") << "..\\run.bat";
+        QTest::newRow("not a batch file") << "run.sh";
+        QTest::newRow("missing file") << "absent.bat";
+    }
+
+    void commandsOutsideTheActionsFolderAreRefusedAndBurnTheCode()
+    {
+        QFETCH(QString, commande);
+        put("run.sh", "touch escaped\n");
+        session->mailbox = {mail("Actions", "Commande:" + commande + ";Code:AAAAAAAAAAAA;")};
+        ticks(8);
+        QCOMPARE(smtp->sent.size(), 1);
+        QCOMPARE(smtp->sent.at(0).messagetext, Traitement::texte_refus(commande));
+        QVERIFY(!state().tab_clefs.contains("AAAAAAAAAAAA"));
+        QVERIFY(!QFile::exists(folder() + "escaped"));
+        QVERIFY(!QFile::exists(folder() + "actions/marker"));
+    }
+
+    void sessionErrorsAndStatusLines()
+    {
+        session->refuse = true;
+        ticks(2);
+        QVERIFY(form().Text3->toPlainText().contains("Error 10061: connection refused"));
+        Form1::ajouter(form().Text3, QString(1001, u'x'));
+        Q_EMIT session->ErrorPOP3(5, "again");
+        QVERIFY(form().Text3->toPlainText().startsWith(QDate::currentDate().toString("dd/MM/yy")));
+        QVERIFY(form().Text3->toPlainText().endsWith("Error 5: again\n"));
+        QVERIFY(form().Text3->toPlainText().size() < 100);
+
+        ticks(1); // step 3 with nothing listed
+        QVERIFY(!state().reponse_a_envoyer);
+
+        form().txtstatus->clear();
+        for (qint32 type : {1, 2, 4, 8, 3, 16})
+            Q_EMIT session->StatusChanged("s", type);
+        QCOMPARE(form().txtstatus->toPlainText(), QString("< s\n> s\n# s\n! s\n? s\n? s\n"));
+    }
+
+    void tickArrivingDuringMailWorkIsNotCounted()
+    {
+        // The mail calls let window events run; a tick delivered then must wait.
+        state().etape_sequenceur = 1;
+        QObject::connect(session, &Pop3Session::Connected, this, [this] { ticks(1); });
+        ticks(1);
+        QCOMPARE(state().etape_sequenceur, qint16(2));
+        QVERIFY(!serveur->sequenceur().occupe());
+    }
+
+    void replyNumbersAndSubject()
+    {
+        QCOMPARE(Reponse::compteur_suivant(0), qint16(1));
+        QCOMPARE(Reponse::compteur_suivant(9999), qint16(10000));
+        QCOMPARE(Reponse::compteur_suivant(10000), qint16(0));
+        QCOMPARE(Reponse::objet_numerote("Re:Actions", 3), QString("Re:Actions (reponse n  3 )"));
+        QCOMPARE(Reponse::objet_numerote("Re:x", -2), QString("Re:x (reponse n -2 )"));
+    }
+
+    void authenticationSettingSignsRepliesIn()
+    {
+        state().auth_smtp = true;
+        state().login_pop = "bob";
+        state().pass_pop = "pw";
+        session->mailbox = {mail("x", "y")};
+        ticks(8);
+        QCOMPARE(smtp->sent.size(), 1);
+        QCOMPARE(smtp->sent.at(0).username, QString("bob"));
+        QCOMPARE(smtp->sent.at(0).password, QString("pw"));
+    }
+
+    void smtpNotificationsAreLogged()
+    {
+        session->mailbox = {mail("x", "y")};
+        ticks(8);
+        QCOMPARE(form().Text2->toPlainText(), QString(" ok\n ok\n ok\n"));
+        Q_EMIT smtp->SMTPError(5, "D");
+        QVERIFY(form().Text2->toPlainText().endsWith("  Error 5: D\n"));
+    }
+};
+
+QTEST_MAIN(TestSequenceur)
+#include "tst_sequenceur.moc"
