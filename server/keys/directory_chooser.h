@@ -1,0 +1,22 @@
+#pragma once
+
+#include <QString>
+
+namespace platform {
+class DirList;
+class DriveList;
+} // namespace platform
+
+// What the two directory windows share: a drive list driving a directory list.
+namespace choix_repertoire {
+
+// Shows this directory and chooses its drive. A directory that is gone (an
+// actions directory removed since) gives the root of its drive instead, so that
+// the operator still has somewhere to start from.
+void ouvrir(platform::DriveList &Drive1, platform::DirList &Dir1, const QString &directory);
+
+// Another drive chosen: the directory list goes to its root, or stays where it
+// was, with the drive message and the drive of that directory chosen again.
+void Drive1_change(platform::DriveList &Drive1, platform::DirList &Dir1, const QString &root);
+
+} // namespace choix_repertoire

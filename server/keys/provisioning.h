@@ -1,0 +1,42 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+// Preparing a client folder for Kestrine: the key file and the preparation
+// tool's executable are copied from the server's folder, and filebat.dat lists
+// the batch files of the actions directory.
+namespace provisioning {
+
+// The preparation tool as it lies in the server's folder.
+QString executable_defaut();
+
+// The chosen directory, then the sub-directory name (blanks around it removed)
+// with its final separator. An empty name gives the chosen directory itself, so
+// that no doubled separator is ever formed.
+QString chemin_cible(const QString &chemin_choisi, const QString &nom);
+
+struct Demande {
+    QString rep_appli;   // where clefs.dat and the executable are taken
+    QString rep_actions; // whose "*.bat" names make up filebat.dat
+    QString cible;       // the target directory, with its final separator
+    bool creer_cible = false;
+    QString executable;
+};
+
+enum class Issue {
+    Fait,                  // three files in the target
+    AucunFichierCommande,  // the two copies made, no batch file to list
+    Echec,                 // a file could not be copied, listed or written
+};
+
+// Copies clefs.dat and the executable (replacing copies already there, the run
+// permission kept) and writes filebat.dat, in that order; stops at the first
+// failure, leaving what was already done.
+Issue preparer(const Demande &demande);
+
+// Copies a file over another one without ever leaving a part-written target;
+// its permissions follow the source. Copying a file onto itself succeeds.
+bool copier_remplacer(const QString &source, const QString &destination);
+
+} // namespace provisioning
