@@ -15,8 +15,9 @@ Issue choisir(ServerState &state, const QString &chemin)
     if (repertoire.size() > kLongueurMax)
         return Issue::TropLong;
     state.rep_actions = repertoire;
-    platform::WritePrivateProfileString(QStringLiteral("PATH"), QStringLiteral("repertoire_commande"),
-                                        state.rep_actions, state.fichier_ini);
+    platform::WritePrivateProfileString(QStringLiteral("PATH"),
+                                        QStringLiteral("repertoire_commande"), state.rep_actions,
+                                        state.fichier_ini);
     return Issue::Fait;
 }
 

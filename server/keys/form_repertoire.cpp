@@ -13,9 +13,9 @@
 #include <QPushButton>
 
 form_repertoire::form_repertoire(ServerState &state, QWidget *parent)
-    : QWidget(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint
-                          | Qt::WindowCloseButtonHint)
-    , m_state(state)
+    : QWidget(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                          Qt::WindowCloseButtonHint),
+      m_state(state)
 {
     setObjectName(QStringLiteral("form_repertoire"));
     setWindowTitle(QStringLiteral("Choix du répertoire commandes"));
@@ -64,10 +64,7 @@ form_repertoire::form_repertoire(ServerState &state, QWidget *parent)
     connect(Command1, &QPushButton::clicked, this, &form_repertoire::Command1_click);
 }
 
-void form_repertoire::Form_Load()
-{
-    choix_repertoire::ouvrir(*Drive1, *Dir1, m_state.rep_actions);
-}
+void form_repertoire::Form_Load() { choix_repertoire::ouvrir(*Drive1, *Dir1, m_state.rep_actions); }
 
 void form_repertoire::Dir1_change(const QString &path)
 {
@@ -78,7 +75,8 @@ void form_repertoire::Dir1_change(const QString &path)
 void form_repertoire::Command1_click()
 {
     if (m_chemin_choisi.isEmpty()) {
-        platform::afficher_message(QStringLiteral(" choississez  disques et répertoire en cliquant "));
+        platform::afficher_message(
+            QStringLiteral(" choississez  disques et répertoire en cliquant "));
         return;
     }
     switch (repertoire_actions::choisir(m_state, Label2->text())) {
@@ -86,7 +84,8 @@ void form_repertoire::Command1_click()
         close();
         break;
     case repertoire_actions::Issue::AucunChoix:
-        platform::afficher_message(QStringLiteral(" choississez  disques et répertoire en cliquant "));
+        platform::afficher_message(
+            QStringLiteral(" choississez  disques et répertoire en cliquant "));
         break;
     case repertoire_actions::Issue::TropLong:
         platform::afficher_message(

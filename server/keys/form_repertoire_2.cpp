@@ -17,10 +17,9 @@
 #include <QPushButton>
 
 form_repertoire_2::form_repertoire_2(ServerState &state, const QString &executable, QWidget *parent)
-    : QWidget(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint
-                          | Qt::WindowCloseButtonHint)
-    , m_state(state)
-    , m_executable(executable)
+    : QWidget(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                          Qt::WindowCloseButtonHint),
+      m_state(state), m_executable(executable)
 {
     setObjectName(QStringLiteral("form_repertoire_2"));
     setWindowTitle(QStringLiteral("Choix du répertoire "));
@@ -33,7 +32,8 @@ form_repertoire_2::form_repertoire_2(ServerState &state, const QString &executab
     small.setPointSizeF(8.25);
 
     Label1 = new QLabel(
-        QStringLiteral("Choississez le repertoire qui accueillera  le logiciel de préparation des messages"),
+        QStringLiteral(
+            "Choississez le repertoire qui accueillera  le logiciel de préparation des messages"),
         this);
     Label1->setObjectName(QStringLiteral("Label1"));
     Label1->setFont(font);
@@ -97,10 +97,7 @@ form_repertoire_2::form_repertoire_2(ServerState &state, const QString &executab
     connect(Command1, &QPushButton::clicked, this, &form_repertoire_2::Command1_click);
 }
 
-void form_repertoire_2::Form_Load()
-{
-    choix_repertoire::ouvrir(*Drive1, *Dir1, m_state.rep_appli);
-}
+void form_repertoire_2::Form_Load() { choix_repertoire::ouvrir(*Drive1, *Dir1, m_state.rep_appli); }
 
 void form_repertoire_2::Dir1_change(const QString &path)
 {
@@ -125,7 +122,8 @@ void form_repertoire_2::montre_cible()
 void form_repertoire_2::Command1_click()
 {
     if (m_chemin_choisi.isEmpty()) {
-        platform::afficher_message(QStringLiteral(" choississez  disques et répertoire en cliquant "));
+        platform::afficher_message(
+            QStringLiteral(" choississez  disques et répertoire en cliquant "));
         return;
     }
     provisioning::Demande demande;

@@ -14,10 +14,7 @@ OutilsOperateur::OutilsOperateur(ServerState &state, Form1 &form, QObject *paren
 
 OutilsOperateur::OutilsOperateur(ServerState &state, Form1 &form, const QString &executable,
                                  QObject *parent)
-    : QObject(parent)
-    , m_state(state)
-    , m_form(form)
-    , m_executable(executable)
+    : QObject(parent), m_state(state), m_form(form), m_executable(executable)
 {
     connect(m_form.repertoire, &QPushButton::clicked, this, &OutilsOperateur::repertoire_click);
     connect(m_form.cre_client, &QPushButton::clicked, this, &OutilsOperateur::cre_client_click);
@@ -32,11 +29,10 @@ void OutilsOperateur::repertoire_click()
     m_repertoire->setAttribute(Qt::WA_DeleteOnClose);
     // Enabled again however the window closes, or the operator would have to
     // restart the server to choose once more.
-    connect(m_repertoire, &form_repertoire::fermee, this,
-            [this] {
-                m_repertoire = nullptr;
-                m_form.repertoire->setEnabled(true);
-            });
+    connect(m_repertoire, &form_repertoire::fermee, this, [this] {
+        m_repertoire = nullptr;
+        m_form.repertoire->setEnabled(true);
+    });
     m_repertoire->show();
     m_repertoire->Form_Load();
     m_form.repertoire->setEnabled(false);
@@ -48,11 +44,10 @@ void OutilsOperateur::cre_client_click()
         return;
     m_client = new form_repertoire_2(m_state, m_executable, &m_form);
     m_client->setAttribute(Qt::WA_DeleteOnClose);
-    connect(m_client, &form_repertoire_2::fermee, this,
-            [this] {
-                m_client = nullptr;
-                m_form.cre_client->setEnabled(true);
-            });
+    connect(m_client, &form_repertoire_2::fermee, this, [this] {
+        m_client = nullptr;
+        m_form.cre_client->setEnabled(true);
+    });
     m_client->show();
     m_client->Form_Load();
     m_form.cre_client->setEnabled(false);

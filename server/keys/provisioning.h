@@ -25,9 +25,9 @@ struct Demande {
 };
 
 enum class Issue {
-    Fait,                  // three files in the target
-    AucunFichierCommande,  // the two copies made, no batch file to list
-    Echec,                 // a file could not be copied, listed or written
+    Fait,                 // three files in the target
+    AucunFichierCommande, // the two copies made, no batch file to list
+    Echec,                // a file could not be copied, listed or written
 };
 
 // Copies clefs.dat and the executable (replacing copies already there, the run
