@@ -129,44 +129,13 @@ private Q_SLOTS:
         platform::installer_gestionnaire_messages({});
     }
 
-    void targetFollowsDirectoryAndCheckBox_data()
+    void typedNameWaitsForDirectoryOrCheckBox()
     {
-        QTest::addColumn<QString>("nom");
-        QTest::addColumn<bool>("coche");
-        QTest::addColumn<QString>("cible"); // relative to the chosen folder
-
-        QTest::newRow("not ticked") << "Kestrine" << false << "";
-        QTest::newRow("default name") << "Kestrine" << true << "Kestrine/";
-        QTest::newRow("blanks around") << "  Poste 2 " << true << "Poste 2/";
-        QTest::newRow("final slash") << "Client/" << true << "Client/";
-        QTest::newRow("final backslash") << "Client\\" << true << "Client\\";
-        QTest::newRow("empty name") << "   " << true << "";
-    }
-
-    void targetFollowsDirectoryAndCheckBox()
-    {
-        QFETCH(QString, nom);
-        QFETCH(bool, coche);
-        QFETCH(QString, cible);
-
         form_repertoire_2 *w = ouvrirClient();
         QVERIFY(w);
         QCOMPARE(w->Label2->text(), m_state.rep_appli); // opened on the server's folder
         QCOMPARE(w->Text1->text(), QStringLiteral("Kestrine"));
         QVERIFY(!w->Check1->isChecked());
-
-        w->Text1->setText(nom);
-        w->Check1->setChecked(coche);
-        QVERIFY(w->Dir1->setPath(m_tmp->path() + "/client")); // no final separator
-        const QString choisi = dossier("client");
-        QCOMPARE(w->chemin_choisi(), choisi);
-        QCOMPARE(w->Label2->text(), choisi + cible);
-    }
-
-    void typedNameWaitsForDirectoryOrCheckBox()
-    {
-        form_repertoire_2 *w = ouvrirClient();
-        QVERIFY(w);
         w->Check1->setChecked(true);
         QCOMPARE(w->Label2->text(), m_state.rep_appli + "Kestrine/");
 
@@ -196,6 +165,10 @@ private Q_SLOTS:
                                                  << "client/Kestrine/" << false;
         QTest::newRow("name with final separator") << "client" << true << "Poste/"
                                                    << "client/Poste/" << false;
+        QTest::newRow("blanks around the name") << "client" << true << "  Poste 2 "
+                                                << "client/Poste 2/" << false;
+        QTest::newRow("empty name") << "client" << true << "  "
+                                    << "client/" << false;
         QTest::newRow("existing sub-folder, old copies replaced") << "client" << true << "Kestrine"
                                                                   << "client/Kestrine/" << true;
         QTest::newRow("server's own folder") << "appli" << false << "Kestrine"
