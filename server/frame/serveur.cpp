@@ -7,6 +7,7 @@
 #include "server/frame/form1.h"
 #include "server/frame/journal.h"
 #include "server/keys/key_store.h"
+#include "server/keys/operator_tools.h"
 #include "server/mail/pop3_session.h"
 #include "server/mail/reponse.h"
 #include "server/mail/sequenceur.h"
@@ -31,6 +32,7 @@ Serveur::Serveur(const QString &rep_appli, std::unique_ptr<Pop3Session> session,
     m_reponse = std::make_unique<Reponse>(m_state, *m_form, *m_smtp);
     m_sequenceur = std::make_unique<Sequenceur>(m_state, *m_form, *m_session, *m_traitement, *m_reponse);
     m_traitement->setSequenceur(m_sequenceur.get());
+    new OutilsOperateur(m_state, *m_form, this);
 
     connect(m_form->configuration_mail, &QPushButton::clicked, this, &Serveur::configuration_mail_click);
     connect(m_form->end, &QPushButton::clicked, this, &Serveur::end_click);

@@ -52,3 +52,13 @@ void OutilsOperateur::cre_client_click()
     m_client->Form_Load();
     m_form.cre_client->setEnabled(false);
 }
+
+form_repertoire *OutilsOperateur::fenetreRepertoire() const
+{
+    return m_repertoire;
+}
+
+form_repertoire_2 *OutilsOperateur::fenetreClient() const
+{
+    return m_client;
+}

@@ -25,8 +25,8 @@ public:
                     QObject *parent = nullptr);
 
     // The open windows, null once closed.
-    form_repertoire *fenetreRepertoire() const { return m_repertoire; }
-    form_repertoire_2 *fenetreClient() const { return m_client; }
+    form_repertoire *fenetreRepertoire() const;
+    form_repertoire_2 *fenetreClient() const;
 
 private:
     void repertoire_click();

@@ -151,6 +151,24 @@ private Q_SLOTS:
         QVERIFY(!read("pop3.ini").contains("mallory"));
     }
 
+    void operatorButtonsOpenTheirWindowsModeless()
+    {
+        put("clefs.dat", "AAAAAAAAAAAA\r\n");
+        auto serveur = make();
+        QVERIFY(serveur->demarrer());
+        Form1 &f = serveur->form();
+        f.show();
+        QTest::mouseClick(f.repertoire, Qt::LeftButton);
+        QVERIFY(!f.repertoire->isEnabled());
+        auto *chooser = f.findChild<QWidget *>("form_repertoire");
+        QVERIFY(chooser);
+        QVERIFY(chooser->isVisible());
+        QTest::mouseClick(f.cre_client, Qt::LeftButton);
+        QVERIFY(!f.cre_client->isEnabled());
+        QVERIFY(f.findChild<QWidget *>("form_repertoire_2"));
+        QVERIFY(f.configuration_mail->isEnabled()); // the main window stays usable
+    }
+
     void keyGenerationReplacesTheStore()
     {
         put("clefs.dat", "AAAAAAAAAAAA\r\n");
