@@ -6,7 +6,7 @@
 #include "platform/message_box.h"
 #include "prep/form_repertoire.h"
 #include "prep/key_file_copy.h"
-#include "prep/twips.h"
+#include "platform/twips.h"
 
 #include <QClipboard>
 #include <QCloseEvent>

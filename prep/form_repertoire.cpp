@@ -6,7 +6,7 @@
 #include "platform/drive_list.h"
 #include "platform/file_list.h"
 #include "platform/message_box.h"
-#include "prep/twips.h"
+#include "platform/twips.h"
 
 #include <QLabel>
 #include <QPushButton>

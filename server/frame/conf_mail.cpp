@@ -1,6 +1,6 @@
 #include "server/frame/conf_mail.h"
 
-#include "server/frame/twips.h"
+#include "platform/twips.h"
 
 #include <QCheckBox>
 #include <QLabel>

@@ -1,6 +1,6 @@
 #include "server/frame/form1.h"
 
-#include "server/frame/twips.h"
+#include "platform/twips.h"
 
 #include <QCloseEvent>
 #include <QLabel>

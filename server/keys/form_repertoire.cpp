@@ -4,7 +4,7 @@
 #include "platform/dir_list.h"
 #include "platform/drive_list.h"
 #include "platform/message_box.h"
-#include "server/frame/twips.h"
+#include "platform/twips.h"
 #include "server/keys/actions_directory.h"
 #include "server/keys/directory_chooser.h"
 

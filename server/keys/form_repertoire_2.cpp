@@ -6,7 +6,7 @@
 #include "platform/drive_list.h"
 #include "platform/file_list.h"
 #include "platform/message_box.h"
-#include "server/frame/twips.h"
+#include "platform/twips.h"
 #include "server/keys/directory_chooser.h"
 #include "server/keys/provisioning.h"
 

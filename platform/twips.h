@@ -1,10 +1,10 @@
 #pragma once
 
-#include <QRect>
+#include <QStringView>
 #include <QWidget>
 
 // Window geometry is kept in twips as the forms were drawn; 15 twips make a pixel.
-inline int twips(int t)
+constexpr int twips(int t)
 {
     return t / 15;
 }
@@ -12,4 +12,11 @@ inline int twips(int t)
 inline void placer(QWidget *w, int left, int top, int width, int height)
 {
     w->setGeometry(twips(left), twips(top), twips(width), twips(height));
+}
+
+inline void nommer_et_placer(QWidget *w, QStringView name, int left, int top, int width,
+                             int height)
+{
+    w->setObjectName(name.toString());
+    placer(w, left, top, width, height);
 }
