@@ -41,6 +41,7 @@ ServerAddress ServerAddress::parse(const QString &setting, Protocol protocol, qu
 
     ServerAddress address;
     address.m_port = defaultPort;
+    address.m_protocol = protocol;
 
     const qsizetype schemeEnd = rest.indexOf(QLatin1String("://"));
     if (schemeEnd >= 0) {

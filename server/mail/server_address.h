@@ -24,6 +24,7 @@ public:
     QString host() const { return m_host; }
     quint16 port() const { return m_port; }
     Security security() const { return m_security; }
+    Protocol protocol() const { return m_protocol; }
     // "host:port", with the security when there is some, for status texts.
     QString display() const;
 
@@ -33,5 +34,6 @@ private:
     QString m_host;
     quint16 m_port = 0;
     Security m_security = Security::Plain;
+    Protocol m_protocol = Protocol::Pop3;
     QString m_error;
 };

@@ -1,0 +1,37 @@
+#pragma once
+
+#include <QObject>
+#include <QThread>
+
+#include <atomic>
+#include <functional>
+
+// Runs the blocking network dialogue of a mail component on a thread of its
+// own while the calling thread waits in a nested event loop: windows repaint,
+// timers tick and clicks are handled meanwhile. What the dialogue post()s runs
+// on the caller's thread, in order, before run() returns.
+class MailCallRunner : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit MailCallRunner(QObject *parent = nullptr);
+    // Waits for a dialogue still running: never leaves it a dangling object.
+    ~MailCallRunner() override;
+
+    // Calls work on the worker thread and returns when it is over; work must
+    // not throw. Not re-entrant: callers check busy() first.
+    void run(const std::function<void()> &work);
+    // Same, without processing events: for destructors, where signals must
+    // not reach half-destroyed owners. What work posts is dropped.
+    void runQuietly(const std::function<void()> &work);
+    // From the worker thread: call fn on the caller's thread.
+    void post(std::function<void()> fn);
+    bool busy() const { return m_busy; }
+
+private:
+    QThread m_thread;
+    QObject *m_workerContext;
+    bool m_busy = false;
+    std::atomic<bool> m_quiet{false};
+};

@@ -1,0 +1,33 @@
+#pragma once
+
+#include <QString>
+
+#include <QtGlobal>
+
+// The numbers of ErrorPOP3 and SMTPError, shared by both components so that
+// the logs read the same for both.
+enum class MailError : qint16 {
+    BadAddress = 1,          // the server setting or a mail address is not understood
+    HostNotFound = 2,
+    ConnectionRefused = 3,
+    Timeout = 4,             // connect or a command took longer than the timeout
+    ConnectionLost = 5,
+    TlsFailure = 6,
+    CertificateRejected = 7, // not trusted, expired, or for another name
+    StartTlsUnavailable = 8, // STARTTLS was required and the server does not offer it
+    AuthenticationFailed = 9,
+    NoSuchMessage = 10,
+    NotConnected = 11,
+    Busy = 12,               // a call came while another one was in flight
+    ServerRefused = 13,      // the server answered a command with an error
+    ProtocolError = 14,      // the server's answer could not be understood
+    Internal = 99,
+};
+
+// One failure as the components report it.
+struct MailFailure {
+    MailError number = MailError::Internal;
+    QString description;
+
+    qint16 code() const { return static_cast<qint16>(number); }
+};

@@ -1,0 +1,53 @@
+#pragma once
+
+#include "server/mail/smtp_sender.h"
+
+#include <QStringList>
+
+#include <memory>
+
+// The server's SMTP sender on vmime.
+//
+// sendmessage() runs the dialogue on a worker thread and waits for it in a
+// nested event loop: window events, timer ticks and clicks are handled
+// meanwhile, and callers must hold their step while busy() is true. A
+// sendmessage() made while another is in flight only reports MailError::Busy.
+// Notifications reach the caller's thread in order before it returns:
+// ConnectionMade once the server accepted the session (after STARTTLS and
+// AUTH), MessageSent once it accepted the mail, ConnectionClosed once the
+// session ended (also after a failure past ConnectionMade); SMTPError, with a
+// MailError number, for every failure. statustext() says what the last
+// notification reports. No exception ever leaves it.
+//
+// The mail: From properties.mailfrom ("<address>"), To sendto, Cc cc, Bcc bcc
+// (envelope only; several addresses separated by "," or ";"), the subject,
+// multipart/alternative with the plain part messagetext and an HTML part
+// showing messagehtml escaped with its line breaks kept, in charset (UTF-8
+// when empty), "Auto-Submitted: auto-replied". SMTP AUTH when username is not
+// empty. itemlist is not sent: replies carry no attachment.
+class VmimeSmtpSender : public SmtpSender
+{
+    Q_OBJECT
+
+public:
+    explicit VmimeSmtpSender(QObject *parent = nullptr);
+    ~VmimeSmtpSender() override;
+
+    // For connect and for each command; 30 s unless set.
+    void setTimeout(int milliseconds);
+    int timeout() const;
+    // A PEM file of certificates trusted besides the system store.
+    void addTrustedCertificates(const QString &pemFile);
+
+    QString statustext() const override;
+    void sendmessage() override;
+    bool busy() const override;
+
+private:
+    struct Private;
+
+    void notify(void (SmtpSender::*signal)(), const QString &text);
+    void fail(qint16 number, const QString &description);
+
+    std::unique_ptr<Private> d;
+};
