@@ -21,7 +21,8 @@ def main():
         ok = (isinstance(auth_data, LoginPassword)
               and auth_data.login.decode() == user
               and auth_data.password.decode() == password)
-        return AuthResult(success=ok)
+        # handled=False: aiosmtpd answers the refusal (535) itself.
+        return AuthResult(success=ok, handled=False)
 
     plain = Controller(Mailbox(maildir), hostname="127.0.0.1", port=int(port))
     secured = Controller(Mailbox(maildir), hostname="127.0.0.1", port=int(auth_port),

@@ -20,3 +20,5 @@ add_qt_test(tst_mail_parser SOURCES tst_mail_parser.cpp LIBS tramelon_components
 add_qt_test(tst_mail_address SOURCES tst_mail_address.cpp LIBS tramelon_components LABELS mail)
 add_qt_test(tst_pop3_session SOURCES tst_pop3_session.cpp
     LIBS tramelon_components test_mail_support FIXTURES mail_servers LABELS mail)
+add_qt_test(tst_smtp_sender SOURCES tst_smtp_sender.cpp
+    LIBS tramelon_components test_mail_support FIXTURES mail_servers LABELS mail)
