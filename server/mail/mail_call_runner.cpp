@@ -2,8 +2,7 @@
 
 #include <QEventLoop>
 
-MailCallRunner::MailCallRunner(QObject *parent)
-    : QObject(parent), m_workerContext(new QObject)
+MailCallRunner::MailCallRunner(QObject *parent) : QObject(parent), m_workerContext(new QObject)
 {
     m_thread.setObjectName(QStringLiteral("mail dialogue"));
     m_workerContext->moveToThread(&m_thread);
@@ -26,7 +25,8 @@ void MailCallRunner::run(const std::function<void()> &work)
         [this, &work, &loop] {
             work();
             // Queued behind everything the work posted, so those run first.
-            QMetaObject::invokeMethod(this, [&loop] { loop.quit(); }, Qt::QueuedConnection);
+            QMetaObject::invokeMethod(
+                this, [&loop] { loop.quit(); }, Qt::QueuedConnection);
         },
         Qt::QueuedConnection);
     loop.exec();
@@ -37,7 +37,8 @@ void MailCallRunner::runQuietly(const std::function<void()> &work)
 {
     m_busy = true;
     m_quiet = true;
-    QMetaObject::invokeMethod(m_workerContext, [&work] { work(); }, Qt::BlockingQueuedConnection);
+    QMetaObject::invokeMethod(
+        m_workerContext, [&work] { work(); }, Qt::BlockingQueuedConnection);
     m_quiet = false;
     m_busy = false;
 }

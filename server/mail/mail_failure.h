@@ -7,10 +7,10 @@
 // The numbers of ErrorPOP3 and SMTPError, shared by both components so that
 // the logs read the same for both.
 enum class MailError : qint16 {
-    BadAddress = 1,          // the server setting or a mail address is not understood
+    BadAddress = 1, // the server setting or a mail address is not understood
     HostNotFound = 2,
     ConnectionRefused = 3,
-    Timeout = 4,             // connect or a command took longer than the timeout
+    Timeout = 4, // connect or a command took longer than the timeout
     ConnectionLost = 5,
     TlsFailure = 6,
     CertificateRejected = 7, // not trusted, expired, or for another name
@@ -18,9 +18,9 @@ enum class MailError : qint16 {
     AuthenticationFailed = 9,
     NoSuchMessage = 10,
     NotConnected = 11,
-    Busy = 12,               // a call came while another one was in flight
-    ServerRefused = 13,      // the server answered a command with an error
-    ProtocolError = 14,      // the server's answer could not be understood
+    Busy = 12,          // a call came while another one was in flight
+    ServerRefused = 13, // the server answered a command with an error
+    ProtocolError = 14, // the server's answer could not be understood
     Internal = 99,
 };
 

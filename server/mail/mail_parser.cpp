@@ -27,7 +27,8 @@ std::optional<QByteArray> rawHeaderValue(const QByteArray &raw, const QByteArray
             return std::nullopt; // end of the header block
         const qsizetype colon = line.indexOf(':');
         const bool continuation = line.startsWith(' ') || line.startsWith('\t');
-        if (!continuation && colon > 0 && line.left(colon).trimmed().compare(name, Qt::CaseInsensitive) == 0) {
+        if (!continuation && colon > 0 &&
+            line.left(colon).trimmed().compare(name, Qt::CaseInsensitive) == 0) {
             QByteArray value = line.mid(colon + 1);
             pos = end + 1;
             // Folded lines: the line break goes, the blank that starts the next line stays.
@@ -67,8 +68,8 @@ QString decodeWords(const QByteArray &value)
     const QByteArray core = value.mid(begin, end - begin);
     QString decoded;
     try {
-        const vmime::shared_ptr<vmime::text> text =
-            vmime::text::decodeAndUnfold(vmime::string(core.constData(), static_cast<size_t>(core.size())));
+        const vmime::shared_ptr<vmime::text> text = vmime::text::decodeAndUnfold(
+            vmime::string(core.constData(), static_cast<size_t>(core.size())));
         decoded = fromUtf8(text->getConvertedText(vmime::charsets::UTF_8));
     } catch (const std::exception &) {
         decoded = QString::fromLatin1(core);
@@ -131,8 +132,8 @@ bool isAttachment(const vmime::shared_ptr<const vmime::header> &header)
 
 // Depth first, in the order of the mail, the first leaf part of that type
 // that is shown inline.
-vmime::shared_ptr<const vmime::bodyPart> findPart(const vmime::shared_ptr<const vmime::bodyPart> &part,
-                                                 const vmime::string &subType)
+vmime::shared_ptr<const vmime::bodyPart>
+findPart(const vmime::shared_ptr<const vmime::bodyPart> &part, const vmime::string &subType)
 {
     const auto body = part->getBody();
     if (body->getPartCount() > 0) {

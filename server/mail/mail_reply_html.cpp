@@ -7,6 +7,5 @@ QString mail_reply_html(const QString &text)
     normalised.replace(QLatin1Char('\r'), QLatin1Char('\n'));
     QString escaped = normalised.toHtmlEscaped();
     escaped.replace(QLatin1Char('\n'), QStringLiteral("<br>\n"));
-    return QStringLiteral("<html><body>\n") + escaped +
-           QStringLiteral("\n</body></html>\n");
+    return QStringLiteral("<html><body>\n") + escaped + QStringLiteral("\n</body></html>\n");
 }

@@ -107,8 +107,8 @@ ServerAddress ServerAddress::parse(const QString &setting, Protocol protocol, qu
 
 QString ServerAddress::display() const
 {
-    const QString host = m_host.contains(QLatin1Char(':')) ? QLatin1Char('[') + m_host + QLatin1Char(']')
-                                                           : m_host;
+    const QString host =
+        m_host.contains(QLatin1Char(':')) ? QLatin1Char('[') + m_host + QLatin1Char(']') : m_host;
     QString text = host + QLatin1Char(':') + QString::number(m_port);
     if (m_security == Security::StartTls)
         text += QStringLiteral(" (STARTTLS)");

@@ -71,7 +71,8 @@ QByteArray vmime_pop3_retrieve(const vmime::shared_ptr<vmime::net::store> &store
             bodyStart = lineEnd + 1;
         }
         // An empty message ends right after the status line.
-        const QByteArray body = QByteArray::fromRawData(data.constData() + bodyStart, data.size() - bodyStart);
+        const QByteArray body =
+            QByteArray::fromRawData(data.constData() + bodyStart, data.size() - bodyStart);
         if (body == ".\r\n" || body.endsWith("\r\n.\r\n"))
             break;
     }

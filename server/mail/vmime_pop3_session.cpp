@@ -95,15 +95,9 @@ VmimePop3Session::~VmimePop3Session()
     d->runner.runQuietly([this] { d->drop(); });
 }
 
-void VmimePop3Session::setTimeout(int milliseconds)
-{
-    d->timeoutMs = milliseconds;
-}
+void VmimePop3Session::setTimeout(int milliseconds) { d->timeoutMs = milliseconds; }
 
-int VmimePop3Session::timeout() const
-{
-    return d->timeoutMs;
-}
+int VmimePop3Session::timeout() const { return d->timeoutMs; }
 
 void VmimePop3Session::addTrustedCertificates(const QString &pemFile)
 {
@@ -147,8 +141,9 @@ qint32 VmimePop3Session::Open(const QString &server, qint32 port, const QString 
     if (d->state == kStateTransaction)
         Close();
 
-    const ServerAddress address = ServerAddress::parse(
-        server, ServerAddress::Protocol::Pop3, static_cast<quint16>(port > 0 && port < 65536 ? port : 110));
+    const ServerAddress address =
+        ServerAddress::parse(server, ServerAddress::Protocol::Pop3,
+                             static_cast<quint16>(port > 0 && port < 65536 ? port : 110));
     if (!address.isValid()) {
         report(static_cast<qint16>(MailError::BadAddress), address.error());
         return static_cast<qint32>(MailError::BadAddress);
@@ -210,7 +205,8 @@ qint32 VmimePop3Session::RefreshList()
         if (count == 0)
             return;
         auto messages = d->inbox->getMessages(vmime::net::messageSet::byNumber(1, count));
-        d->inbox->fetchMessages(messages, vmime::net::fetchAttributes::SIZE | vmime::net::fetchAttributes::UID);
+        d->inbox->fetchMessages(messages, vmime::net::fetchAttributes::SIZE |
+                                              vmime::net::fetchAttributes::UID);
         for (const auto &message : messages) {
             const auto number = static_cast<qint32>(message->getNumber());
             // Deleted messages stay numbered but the server no longer lists them.
@@ -230,10 +226,7 @@ qint32 VmimePop3Session::RefreshList()
     return 0;
 }
 
-qint32 VmimePop3Session::MailboxFigure1() const
-{
-    return static_cast<qint32>(d->list.size());
-}
+qint32 VmimePop3Session::MailboxFigure1() const { return static_cast<qint32>(d->list.size()); }
 
 qint32 VmimePop3Session::MailboxFigure2() const
 {
@@ -243,17 +236,15 @@ qint32 VmimePop3Session::MailboxFigure2() const
     return static_cast<qint32>(qMin<qint64>(total, std::numeric_limits<qint32>::max()));
 }
 
-QList<Pop3MessageInfo> VmimePop3Session::MessageList() const
-{
-    return d->list;
-}
+QList<Pop3MessageInfo> VmimePop3Session::MessageList() const { return d->list; }
 
 std::optional<Pop3Message> VmimePop3Session::FetchMessage(qint32 number, bool headersOnly)
 {
     if (refuseWhileBusy())
         return std::nullopt;
     if (d->state != kStateTransaction) {
-        report(static_cast<qint16>(MailError::NotConnected), QStringLiteral("Pas de session POP3 ouverte"));
+        report(static_cast<qint16>(MailError::NotConnected),
+               QStringLiteral("Pas de session POP3 ouverte"));
         return std::nullopt;
     }
     QByteArray raw;
@@ -289,11 +280,13 @@ qint32 VmimePop3Session::DeleteMessage(qint32 number)
     if (refuseWhileBusy())
         return static_cast<qint32>(MailError::Busy);
     if (d->state != kStateTransaction) {
-        report(static_cast<qint16>(MailError::NotConnected), QStringLiteral("Pas de session POP3 ouverte"));
+        report(static_cast<qint16>(MailError::NotConnected),
+               QStringLiteral("Pas de session POP3 ouverte"));
         return static_cast<qint32>(MailError::NotConnected);
     }
     const auto failure = d->dialogue([&] {
-        if (number < 1 || static_cast<size_t>(number) > d->inbox->getMessageCount() || d->deleted.count(number))
+        if (number < 1 || static_cast<size_t>(number) > d->inbox->getMessageCount() ||
+            d->deleted.count(number))
             throw vmime::exceptions::message_not_found();
         d->inbox->deleteMessages(vmime::net::messageSet::byNumber(static_cast<size_t>(number)));
         d->deleted.insert(number);
@@ -334,12 +327,6 @@ void VmimePop3Session::Close()
     Q_EMIT Closed();
 }
 
-qint32 VmimePop3Session::State() const
-{
-    return d->state;
-}
+qint32 VmimePop3Session::State() const { return d->state; }
 
-bool VmimePop3Session::busy() const
-{
-    return d->runner.busy();
-}
+bool VmimePop3Session::busy() const { return d->runner.busy(); }

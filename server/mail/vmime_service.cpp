@@ -4,8 +4,8 @@
 
 #include <QFile>
 
-#include <vmime/security/cert/defaultCertificateVerifier.hpp>
 #include <vmime/security/cert/X509Certificate.hpp>
+#include <vmime/security/cert/defaultCertificateVerifier.hpp>
 #include <vmime/vmime.hpp>
 
 #include <mutex>
@@ -35,7 +35,8 @@ CertificateList readPemBundle(const QString &path)
         const QByteArray pem = data.mid(from, to + end.size() - from);
         try {
             if (auto certificate = vmime::security::cert::X509Certificate::import(
-                    reinterpret_cast<const vmime::byte_t *>(pem.constData()), static_cast<size_t>(pem.size())))
+                    reinterpret_cast<const vmime::byte_t *>(pem.constData()),
+                    static_cast<size_t>(pem.size())))
                 certificates.push_back(certificate);
         } catch (const std::exception &) {
             // One unreadable entry must not cost the others.
@@ -66,7 +67,8 @@ vmime::string vmime_protocol(const ServerAddress &address)
 
 vmime::utility::url vmime_url(const ServerAddress &address)
 {
-    return vmime::utility::url(vmime_protocol(address), address.host().toStdString(), address.port());
+    return vmime::utility::url(vmime_protocol(address), address.host().toStdString(),
+                               address.port());
 }
 
 void configure_vmime_service(const vmime::shared_ptr<vmime::net::service> &service,

@@ -50,7 +50,8 @@ vmime::mailbox mailbox(const QString &address)
 }
 
 // Text in the mail's charset, the way vmime takes body text.
-vmime::shared_ptr<vmime::contentHandler> bodyText(const QString &text, const vmime::charset &charset)
+vmime::shared_ptr<vmime::contentHandler> bodyText(const QString &text,
+                                                  const vmime::charset &charset)
 {
     vmime::string bytes;
     vmime::charset::convert(utf8(text), bytes, vmime::charsets::UTF_8, charset);
@@ -74,10 +75,12 @@ vmime::shared_ptr<vmime::message> buildMessage(const SmtpProperties &p, const QS
     for (const QString &address : to)
         builder.getRecipients().appendAddress(vmime::make_shared<vmime::mailbox>(mailbox(address)));
     for (const QString &address : cc)
-        builder.getCopyRecipients().appendAddress(vmime::make_shared<vmime::mailbox>(mailbox(address)));
+        builder.getCopyRecipients().appendAddress(
+            vmime::make_shared<vmime::mailbox>(mailbox(address)));
     builder.setSubject(*vmime::text::newFromString(utf8(p.messagesubject), vmime::charsets::UTF_8));
 
-    builder.constructTextPart(vmime::mediaType(vmime::mediaTypes::TEXT, vmime::mediaTypes::TEXT_HTML));
+    builder.constructTextPart(
+        vmime::mediaType(vmime::mediaTypes::TEXT, vmime::mediaTypes::TEXT_HTML));
     auto part = vmime::dynamicCast<vmime::htmlTextPart>(builder.getTextPart());
     part->setCharset(charset);
     // vmime writes the line ends of the wire itself; CRs would come out as =0D.
@@ -86,11 +89,12 @@ vmime::shared_ptr<vmime::message> buildMessage(const SmtpProperties &p, const QS
 
     auto message = builder.construct();
     const auto header = message->getHeader();
-    header->appendField(vmime::headerFieldFactory::getInstance()->create("Auto-Submitted", "auto-replied"));
+    header->appendField(
+        vmime::headerFieldFactory::getInstance()->create("Auto-Submitted", "auto-replied"));
     if (!p.maildate.trimmed().isEmpty()) {
         header->removeAllFields(vmime::fields::DATE);
-        header->appendField(vmime::headerFieldFactory::getInstance()->create(vmime::fields::DATE,
-                                                                              utf8(p.maildate.trimmed())));
+        header->appendField(vmime::headerFieldFactory::getInstance()->create(
+            vmime::fields::DATE, utf8(p.maildate.trimmed())));
     }
     return message;
 }
@@ -104,30 +108,18 @@ VmimeSmtpSender::VmimeSmtpSender(QObject *parent)
 
 VmimeSmtpSender::~VmimeSmtpSender() = default;
 
-void VmimeSmtpSender::setTimeout(int milliseconds)
-{
-    d->timeoutMs = milliseconds;
-}
+void VmimeSmtpSender::setTimeout(int milliseconds) { d->timeoutMs = milliseconds; }
 
-int VmimeSmtpSender::timeout() const
-{
-    return d->timeoutMs;
-}
+int VmimeSmtpSender::timeout() const { return d->timeoutMs; }
 
 void VmimeSmtpSender::addTrustedCertificates(const QString &pemFile)
 {
     d->trustedCaFiles.append(pemFile);
 }
 
-QString VmimeSmtpSender::statustext() const
-{
-    return d->statusText;
-}
+QString VmimeSmtpSender::statustext() const { return d->statusText; }
 
-bool VmimeSmtpSender::busy() const
-{
-    return d->runner.busy();
-}
+bool VmimeSmtpSender::busy() const { return d->runner.busy(); }
 
 void VmimeSmtpSender::notify(void (SmtpSender::*signal)(), const QString &text)
 {
@@ -144,14 +136,15 @@ void VmimeSmtpSender::fail(qint16 number, const QString &description)
 void VmimeSmtpSender::sendmessage()
 {
     if (d->runner.busy()) {
-        fail(static_cast<qint16>(MailError::Busy), QStringLiteral("Un envoi SMTP est déjà en cours"));
+        fail(static_cast<qint16>(MailError::Busy),
+             QStringLiteral("Un envoi SMTP est déjà en cours"));
         return;
     }
     bool portOk = false;
     const uint port = properties.port.trimmed().toUInt(&portOk);
-    const ServerAddress address = ServerAddress::parse(
-        properties.server, ServerAddress::Protocol::Smtp,
-        static_cast<quint16>(portOk && port > 0 && port < 65536 ? port : 25));
+    const ServerAddress address =
+        ServerAddress::parse(properties.server, ServerAddress::Protocol::Smtp,
+                             static_cast<quint16>(portOk && port > 0 && port < 65536 ? port : 25));
     if (!address.isValid()) {
         fail(static_cast<qint16>(MailError::BadAddress), address.error());
         return;
@@ -161,11 +154,13 @@ void VmimeSmtpSender::sendmessage()
     const QStringList bcc = addresses(properties.bcc);
     const QString from = addresses(properties.mailfrom).value(0);
     if (to.isEmpty() && cc.isEmpty() && bcc.isEmpty()) {
-        fail(static_cast<qint16>(MailError::BadAddress), QStringLiteral("Aucun destinataire pour la réponse"));
+        fail(static_cast<qint16>(MailError::BadAddress),
+             QStringLiteral("Aucun destinataire pour la réponse"));
         return;
     }
     if (from.isEmpty()) {
-        fail(static_cast<qint16>(MailError::BadAddress), QStringLiteral("Aucune adresse d'expéditeur (mailfrom)"));
+        fail(static_cast<qint16>(MailError::BadAddress),
+             QStringLiteral("Aucune adresse d'expéditeur (mailfrom)"));
         return;
     }
 
@@ -187,8 +182,9 @@ void VmimeSmtpSender::sendmessage()
                 recipients.appendMailbox(vmime::make_shared<vmime::mailbox>(mailbox(address)));
 
             auto session = vmime::net::session::create();
-            transport = session->getTransport(vmime_url(address),
-                                              vmime::make_shared<vmime::security::sasl::defaultSASLAuthenticator>());
+            transport = session->getTransport(
+                vmime_url(address),
+                vmime::make_shared<vmime::security::sasl::defaultSASLAuthenticator>());
             configure_vmime_service(transport, address, options);
             if (!p.username.isEmpty()) {
                 transport->setProperty("options.need-authentication", true);
@@ -199,7 +195,8 @@ void VmimeSmtpSender::sendmessage()
             transport->connect();
             connected = true;
             d->runner.post([this, server] {
-                notify(&SmtpSender::ConnectionMade, QStringLiteral("Connecté au serveur SMTP ") + server);
+                notify(&SmtpSender::ConnectionMade,
+                       QStringLiteral("Connecté au serveur SMTP ") + server);
             });
 
             transport->send(message, mailbox(from), recipients);
@@ -209,9 +206,12 @@ void VmimeSmtpSender::sendmessage()
             });
 
             transport->disconnect();
-            d->runner.post([this] { notify(&SmtpSender::ConnectionClosed, QStringLiteral("Connexion fermée")); });
+            d->runner.post([this] {
+                notify(&SmtpSender::ConnectionClosed, QStringLiteral("Connexion fermée"));
+            });
         } catch (const std::exception &error) {
-            const MailFailure failure = describe_vmime_failure(error, clock.elapsed(), options.timeoutMs);
+            const MailFailure failure =
+                describe_vmime_failure(error, clock.elapsed(), options.timeoutMs);
             d->runner.post([this, failure] { fail(failure.code(), failure.description); });
             if (connected) {
                 try {
@@ -225,7 +225,9 @@ void VmimeSmtpSender::sendmessage()
                 });
             }
         } catch (...) {
-            d->runner.post([this] { fail(static_cast<qint16>(MailError::Internal), QStringLiteral("Erreur inattendue")); });
+            d->runner.post([this] {
+                fail(static_cast<qint16>(MailError::Internal), QStringLiteral("Erreur inattendue"));
+            });
         }
     });
 }

@@ -20,7 +20,9 @@ public:
 
     void traceReceive(const vmime::string &line) override
     {
-        m_sink(VmimeTracer::masked(QString::fromUtf8(line.data(), static_cast<qsizetype>(line.size()))), 1);
+        m_sink(VmimeTracer::masked(
+                   QString::fromUtf8(line.data(), static_cast<qsizetype>(line.size()))),
+               1);
     }
 
     void traceReceiveBytes(const size_t count, const vmime::string &state) override
@@ -41,7 +43,8 @@ private:
 
 } // namespace
 
-vmime::shared_ptr<vmime::net::tracer> VmimeTracer::create(vmime::shared_ptr<vmime::net::service>, int)
+vmime::shared_ptr<vmime::net::tracer> VmimeTracer::create(vmime::shared_ptr<vmime::net::service>,
+                                                          int)
 {
     return vmime::make_shared<LineTracer>(m_sink);
 }

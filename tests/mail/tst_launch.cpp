@@ -36,7 +36,8 @@ private Q_SLOTS:
         QTest::addColumn<QString>("folder");
         QTest::addColumn<int>("expected");
         QTest::newRow("missing file") << "absent.bat" << dir.path() << platform::kShellFileNotFound;
-        QTest::newRow("missing folder") << "run.bat" << dir.filePath("nowhere") << platform::kShellPathNotFound;
+        QTest::newRow("missing folder")
+            << "run.bat" << dir.filePath("nowhere") << platform::kShellPathNotFound;
     }
 
     void errors()

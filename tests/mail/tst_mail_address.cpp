@@ -33,22 +33,22 @@ void TestMailAddress::valid_data()
                           << "pop.example.net" << quint16(110) << Security::Plain;
     QTest::newRow("host, caller's port") << "mail.example.net" << Protocol::Smtp << quint16(25)
                                          << "mail.example.net" << quint16(25) << Security::Plain;
-    QTest::newRow("host:port") << "127.0.0.1:2110" << Protocol::Pop3 << quint16(110)
-                               << "127.0.0.1" << quint16(2110) << Security::Plain;
+    QTest::newRow("host:port") << "127.0.0.1:2110" << Protocol::Pop3 << quint16(110) << "127.0.0.1"
+                               << quint16(2110) << Security::Plain;
     QTest::newRow("blanks around") << "  pop.example.net:995  " << Protocol::Pop3 << quint16(110)
                                    << "pop.example.net" << quint16(995) << Security::Plain;
     QTest::newRow("pop3 url") << "pop3://pop.example.net" << Protocol::Pop3 << quint16(2000)
                               << "pop.example.net" << quint16(110) << Security::StartTls;
     QTest::newRow("pop3s url") << "pop3s://pop.example.net" << Protocol::Pop3 << quint16(110)
                                << "pop.example.net" << quint16(995) << Security::Tls;
-    QTest::newRow("pop3s url with port") << "POP3S://pop.example.net:1995/" << Protocol::Pop3
-                                         << quint16(110) << "pop.example.net" << quint16(1995)
-                                         << Security::Tls;
+    QTest::newRow("pop3s url with port")
+        << "POP3S://pop.example.net:1995/" << Protocol::Pop3 << quint16(110) << "pop.example.net"
+        << quint16(1995) << Security::Tls;
     QTest::newRow("smtp url") << "smtp://relay.example.net" << Protocol::Smtp << quint16(25)
                               << "relay.example.net" << quint16(25) << Security::StartTls;
-    QTest::newRow("smtp url with port") << "smtp://relay.example.net:587" << Protocol::Smtp
-                                        << quint16(25) << "relay.example.net" << quint16(587)
-                                        << Security::StartTls;
+    QTest::newRow("smtp url with port")
+        << "smtp://relay.example.net:587" << Protocol::Smtp << quint16(25) << "relay.example.net"
+        << quint16(587) << Security::StartTls;
     QTest::newRow("smtps url") << "smtps://relay.example.net" << Protocol::Smtp << quint16(25)
                                << "relay.example.net" << quint16(465) << Security::Tls;
     QTest::newRow("ipv6 literal") << "[::1]:2525" << Protocol::Smtp << quint16(25) << "::1"

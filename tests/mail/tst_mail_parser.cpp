@@ -41,7 +41,9 @@ void TestMailParser::fields_data()
     QTest::addColumn<QString>("sender");
     QTest::addColumn<QString>("body");
 
-    QTest::newRow("plain ascii") << "plain_ascii.eml" << "Actions" << "alice@example.org"
+    QTest::newRow("plain ascii") << "plain_ascii.eml"
+                                 << "Actions"
+                                 << "alice@example.org"
                                  << "Commande: run.bat;\r\nCode: AB12CD34EF56;\r\n"
                                     ".a line that starts with a dot\r\n..and one with two\r\n.\r\n";
     QTest::newRow("utf-8 quoted-printable, soft breaks")
@@ -52,21 +54,30 @@ void TestMailParser::fields_data()
                              "caractères accentués : été €.\r\nCommande: sauvegarde.bat;\r\n");
     QTest::newRow("base64 utf-8") << "base64_utf8.eml" << QString::fromUtf8("Grüße")
                                   << "juergen@example.de"
-                                  << QString::fromUtf8("Grüße aus Köln.\r\nZweite Zeile: ½ € ✓\r\n");
+                                  << QString::fromUtf8(
+                                         "Grüße aus Köln.\r\nZweite Zeile: ½ € ✓\r\n");
     QTest::newRow("mixed > alternative: plain part, not the attachment")
-        << "alternative_html.eml" << "Actions" << "bob@example.com"
+        << "alternative_html.eml"
+        << "Actions"
+        << "bob@example.com"
         << "Commande: run.bat;\r\nCode: ZZ99YY88XX77;"; // the last CR LF belongs to the boundary
-    QTest::newRow("html only") << "html_only.eml" << "Only HTML" << "carla@example.it"
+    QTest::newRow("html only") << "html_only.eml"
+                               << "Only HTML"
+                               << "carla@example.it"
                                << QString::fromUtf8("Commande: run.bat;\r\n\r\nCode: QQ11 WW22;\r\n"
                                                     "Fish & chips <3 été €\r\nfin\r\n");
     QTest::newRow("iso-8859-1") << "latin1.eml" << QString::fromUtf8("Café crème")
                                 << "helene@example.fr"
                                 << QString::fromUtf8("Un café crème, s'il vous plaît.\r\n");
     QTest::newRow("encoded subject, Sender instead of From")
-        << "encoded_subject.eml" << "Actions" << "relay-user@example.net"
+        << "encoded_subject.eml"
+        << "Actions"
+        << "relay-user@example.net"
         << "Commande: run.bat;\r\nCode: AAAA1111BBBB;\r\n";
-    QTest::newRow("blanks kept, Return-Path as sender")
-        << "subject_blanks.eml" << " Actions " << "dave@example.net" << "Commande: run.bat;\r\n";
+    QTest::newRow("blanks kept, Return-Path as sender") << "subject_blanks.eml"
+                                                        << " Actions "
+                                                        << "dave@example.net"
+                                                        << "Commande: run.bat;\r\n";
 }
 
 void TestMailParser::fields()
@@ -94,13 +105,20 @@ void TestMailParser::automatic_data()
     QTest::newRow("precedence bulk, auto-submitted no") << readData("list_mail.eml") << true;
     QTest::newRow("bounce: report, empty return path") << readData("bounce.eml") << true;
     QTest::newRow("person") << readData("plain_ascii.eml") << false;
-    QTest::newRow("auto-submitted no") << QByteArray("From: a@b.c\r\nAuto-Submitted: No\r\n\r\nx\r\n") << false;
+    QTest::newRow("auto-submitted no")
+        << QByteArray("From: a@b.c\r\nAuto-Submitted: No\r\n\r\nx\r\n") << false;
     QTest::newRow("auto-generated with comment")
-        << QByteArray("From: a@b.c\r\nAuto-Submitted: auto-generated; owner-email=\"x@y\"\r\n\r\nx\r\n") << true;
-    QTest::newRow("precedence junk") << QByteArray("From: a@b.c\r\nPrecedence: JUNK\r\n\r\nx\r\n") << true;
-    QTest::newRow("precedence list") << QByteArray("From: a@b.c\r\nPrecedence: list\r\n\r\nx\r\n") << true;
-    QTest::newRow("precedence first-class") << QByteArray("From: a@b.c\r\nPrecedence: first-class\r\n\r\nx\r\n") << false;
-    QTest::newRow("empty return path with blank") << QByteArray("Return-Path: < >\r\nFrom: a@b.c\r\n\r\nx\r\n") << true;
+        << QByteArray(
+               "From: a@b.c\r\nAuto-Submitted: auto-generated; owner-email=\"x@y\"\r\n\r\nx\r\n")
+        << true;
+    QTest::newRow("precedence junk")
+        << QByteArray("From: a@b.c\r\nPrecedence: JUNK\r\n\r\nx\r\n") << true;
+    QTest::newRow("precedence list")
+        << QByteArray("From: a@b.c\r\nPrecedence: list\r\n\r\nx\r\n") << true;
+    QTest::newRow("precedence first-class")
+        << QByteArray("From: a@b.c\r\nPrecedence: first-class\r\n\r\nx\r\n") << false;
+    QTest::newRow("empty return path with blank")
+        << QByteArray("Return-Path: < >\r\nFrom: a@b.c\r\n\r\nx\r\n") << true;
     QTest::newRow("header only in body")
         << QByteArray("From: a@b.c\r\n\r\nAuto-Submitted: auto-replied\r\n") << false;
 }
@@ -137,7 +155,8 @@ void TestMailParser::garbageNeverThrows_data()
     QTest::newRow("nested boundaries without end")
         << QByteArray("Content-Type: multipart/mixed; boundary=a\r\n\r\n--a\r\n"
                       "Content-Type: multipart/alternative; boundary=a\r\n\r\n--a\r\n");
-    QTest::newRow("bad encoded word") << QByteArray("Subject: =?UTF-8?B?@@@?= =?UTF-8?Q?=ZZ?=\r\n\r\n");
+    QTest::newRow("bad encoded word")
+        << QByteArray("Subject: =?UTF-8?B?@@@?= =?UTF-8?Q?=ZZ?=\r\n\r\n");
 }
 
 void TestMailParser::garbageNeverThrows()
@@ -153,14 +172,19 @@ void TestMailParser::htmlToText_data()
     QTest::addColumn<QString>("html");
     QTest::addColumn<QString>("text");
 
-    QTest::newRow("source breaks are blanks") << "a\nb\r\n  c" << "a b c\r\n";
-    QTest::newRow("br") << "a<br>b<BR/>c" << "a\r\nb\r\nc\r\n";
-    QTest::newRow("paragraphs") << "<p>one</p><p>two</p>" << "one\r\n\r\ntwo\r\n";
+    QTest::newRow("source breaks are blanks") << "a\nb\r\n  c"
+                                              << "a b c\r\n";
+    QTest::newRow("br") << "a<br>b<BR/>c"
+                        << "a\r\nb\r\nc\r\n";
+    QTest::newRow("paragraphs") << "<p>one</p><p>two</p>"
+                                << "one\r\n\r\ntwo\r\n";
     QTest::newRow("entities") << "&lt;b&gt; &amp;amp; &#65;&#x42; &eacute; &unknown;"
                               << QString::fromUtf8("<b> &amp; AB é &unknown;\r\n");
     QTest::newRow("script and comments dropped")
-        << "<script>var x = '<p>';</script>ok<!-- <br> -->!" << "ok!\r\n";
-    QTest::newRow("attributes with >") << "<a href=\"x\" title='t'>link</a>" << "link\r\n";
+        << "<script>var x = '<p>';</script>ok<!-- <br> -->!"
+        << "ok!\r\n";
+    QTest::newRow("attributes with >") << "<a href=\"x\" title='t'>link</a>"
+                                       << "link\r\n";
 }
 
 void TestMailParser::htmlToText()

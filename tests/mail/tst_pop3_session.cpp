@@ -15,10 +15,7 @@
 
 namespace {
 
-QString dataFile(const QString &name)
-{
-    return QStringLiteral(TEST_DATA_DIR "/") + name;
-}
+QString dataFile(const QString &name) { return QStringLiteral(TEST_DATA_DIR "/") + name; }
 
 QByteArray readFile(const QString &path)
 {
@@ -26,10 +23,7 @@ QByteArray readFile(const QString &path)
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
-QString local(quint16 port)
-{
-    return QStringLiteral("127.0.0.1:%1").arg(port);
-}
+QString local(quint16 port) { return QStringLiteral("127.0.0.1:%1").arg(port); }
 
 } // namespace
 
@@ -108,19 +102,31 @@ void TestPop3Session::fetchesRealMail_data()
     QTest::addColumn<QString>("sender");
     QTest::addColumn<QString>("bodyStart");
 
-    QTest::newRow("plain ascii, dot-stuffed lines")
-        << "plain_ascii.eml" << "Actions" << "alice@example.org" << "Commande: run.bat;\r\nCode: AB12CD34EF56;";
+    QTest::newRow("plain ascii, dot-stuffed lines") << "plain_ascii.eml"
+                                                    << "Actions"
+                                                    << "alice@example.org"
+                                                    << "Commande: run.bat;\r\nCode: AB12CD34EF56;";
     QTest::newRow("utf-8 quoted-printable")
-        << "utf8_quoted_printable.eml" << QString::fromUtf8("Résultat du jour") << "francois@example.fr"
-        << "Bonjour, voici une ligne assez longue pour que le programme de messagerie la coupe avec";
-    QTest::newRow("base64 utf-8") << "base64_utf8.eml" << QString::fromUtf8("Grüße") << "juergen@example.de"
-                                  << QString::fromUtf8("Grüße aus Köln.");
-    QTest::newRow("multipart/alternative with html")
-        << "alternative_html.eml" << "Actions" << "bob@example.com" << "Commande: run.bat;\r\nCode: ZZ99YY88XX77;";
-    QTest::newRow("html only") << "html_only.eml" << "Only HTML" << "carla@example.it" << "Commande: run.bat;";
-    QTest::newRow("iso-8859-1") << "latin1.eml" << QString::fromUtf8("Café crème") << "helene@example.fr"
+        << "utf8_quoted_printable.eml" << QString::fromUtf8("Résultat du jour")
+        << "francois@example.fr"
+        << "Bonjour, voici une ligne assez longue pour que le programme de messagerie la coupe "
+           "avec";
+    QTest::newRow("base64 utf-8") << "base64_utf8.eml" << QString::fromUtf8("Grüße")
+                                  << "juergen@example.de" << QString::fromUtf8("Grüße aus Köln.");
+    QTest::newRow("multipart/alternative with html") << "alternative_html.eml"
+                                                     << "Actions"
+                                                     << "bob@example.com"
+                                                     << "Commande: run.bat;\r\nCode: ZZ99YY88XX77;";
+    QTest::newRow("html only") << "html_only.eml"
+                               << "Only HTML"
+                               << "carla@example.it"
+                               << "Commande: run.bat;";
+    QTest::newRow("iso-8859-1") << "latin1.eml" << QString::fromUtf8("Café crème")
+                                << "helene@example.fr"
                                 << QString::fromUtf8("Un café crème, s'il vous plaît.");
-    QTest::newRow("rfc 2047 subject") << "encoded_subject.eml" << "Actions" << "relay-user@example.net"
+    QTest::newRow("rfc 2047 subject") << "encoded_subject.eml"
+                                      << "Actions"
+                                      << "relay-user@example.net"
                                       << "Commande: run.bat;";
 }
 
@@ -198,12 +204,14 @@ void TestPop3Session::failures_data()
     QTest::addColumn<int>("error");
 
     const MailServers servers;
-    QTest::newRow("wrong password") << local(servers.pop3Port()) << "not-the-password"
-                                    << int(MailError::AuthenticationFailed);
+    QTest::newRow("wrong password")
+        << local(servers.pop3Port()) << "not-the-password" << int(MailError::AuthenticationFailed);
     QTest::newRow("closed port") << local(MailServers::unusedPort()) << "secret"
                                  << int(MailError::ConnectionRefused);
-    QTest::newRow("unknown host") << "no-such-host.invalid" << "secret" << int(MailError::HostNotFound);
-    QTest::newRow("bad setting") << "pop3://" << "secret" << int(MailError::BadAddress);
+    QTest::newRow("unknown host") << "no-such-host.invalid"
+                                  << "secret" << int(MailError::HostNotFound);
+    QTest::newRow("bad setting") << "pop3://"
+                                 << "secret" << int(MailError::BadAddress);
     QTest::newRow("tls required, plain server")
         << QStringLiteral("pop3s://127.0.0.1:%1").arg(servers.pop3Port()) << "secret"
         << int(MailError::TlsFailure);
@@ -265,9 +273,11 @@ void TestPop3Session::tls_data()
     QTest::addColumn<int>("error");
 
     QTest::newRow("pop3s, test CA trusted") << "pop3s" << true << 0;
-    QTest::newRow("pop3s, unknown certificate") << "pop3s" << false << int(MailError::CertificateRejected);
+    QTest::newRow("pop3s, unknown certificate")
+        << "pop3s" << false << int(MailError::CertificateRejected);
     QTest::newRow("starttls, test CA trusted") << "pop3" << true << 0;
-    QTest::newRow("starttls, unknown certificate") << "pop3" << false << int(MailError::CertificateRejected);
+    QTest::newRow("starttls, unknown certificate")
+        << "pop3" << false << int(MailError::CertificateRejected);
 }
 
 void TestPop3Session::tls()
@@ -279,7 +289,8 @@ void TestPop3Session::tls()
     const QString user = QStringLiteral("u5");
     m_servers.clearMailbox(user);
     QVERIFY(!m_servers.deliverFile(user, dataFile("plain_ascii.eml")).isEmpty());
-    const quint16 port = scheme == QLatin1String("pop3s") ? m_servers.pop3sPort() : m_servers.pop3Port();
+    const quint16 port =
+        scheme == QLatin1String("pop3s") ? m_servers.pop3sPort() : m_servers.pop3Port();
 
     VmimePop3Session session;
     if (trusted)
@@ -322,15 +333,19 @@ void TestPop3Session::waitsInEventLoopAndRefusesReentry()
     QTimer::singleShot(0, this, [&] {
         ranDuringCall = true;
         busyDuringCall = session.busy();
-        reentered = session.Open(local(m_servers.pop3Port()), 110, QStringLiteral("u4"), QStringLiteral("x"));
+        reentered = session.Open(local(m_servers.pop3Port()), 110, QStringLiteral("u4"),
+                                 QStringLiteral("x"));
     });
     QThread *const caller = QThread::currentThread();
     QList<QThread *> signalThreads;
     QList<qint16> errors;
-    connect(&session, &Pop3Session::ErrorPOP3, this, [&](qint16 number, const QString &) {
-        signalThreads.append(QThread::currentThread());
-        errors.append(number);
-    }, Qt::DirectConnection);
+    connect(
+        &session, &Pop3Session::ErrorPOP3, this,
+        [&](qint16 number, const QString &) {
+            signalThreads.append(QThread::currentThread());
+            errors.append(number);
+        },
+        Qt::DirectConnection);
 
     QElapsedTimer clock;
     clock.start();
@@ -343,7 +358,8 @@ void TestPop3Session::waitsInEventLoopAndRefusesReentry()
     QVERIFY(ranDuringCall);
     QVERIFY(busyDuringCall);
     QCOMPARE(reentered, int(MailError::Busy));
-    QCOMPARE(errors, (QList<qint16>{static_cast<qint16>(MailError::Busy), static_cast<qint16>(MailError::Timeout)}));
+    QCOMPARE(errors, (QList<qint16>{static_cast<qint16>(MailError::Busy),
+                                    static_cast<qint16>(MailError::Timeout)}));
     for (QThread *thread : std::as_const(signalThreads))
         QCOMPARE(thread, caller);
     QVERIFY(!session.busy());

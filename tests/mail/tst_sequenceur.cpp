@@ -65,7 +65,8 @@ private Q_SLOTS:
         QDir(folder()).mkdir("actions");
         put("actions/run.bat", "echo run > marker\n");
         put("pop3.ini", "[mail]\r\nrepondre= tramelon@example.org \r\n[TIMER]\r\nrelance=60\r\n"
-                        "[PATH]\r\nrepertoire_commande=" + folder().toUtf8() + "actions/\r\n");
+                        "[PATH]\r\nrepertoire_commande=" +
+                            folder().toUtf8() + "actions/\r\n");
         auto s = std::make_unique<FakePop3Session>();
         auto m = std::make_unique<FakeSmtpSender>();
         session = s.get();

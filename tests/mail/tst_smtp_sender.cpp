@@ -18,15 +18,19 @@ struct Journal {
 
     void attach(VmimeSmtpSender &sender, QObject *context)
     {
-        QObject::connect(&sender, &SmtpSender::ConnectionMade, context,
-                         [this, &sender] { events.append(QStringLiteral("made: ") + sender.statustext()); });
-        QObject::connect(&sender, &SmtpSender::MessageSent, context,
-                         [this, &sender] { events.append(QStringLiteral("sent: ") + sender.statustext()); });
-        QObject::connect(&sender, &SmtpSender::ConnectionClosed, context,
-                         [this, &sender] { events.append(QStringLiteral("closed: ") + sender.statustext()); });
-        QObject::connect(&sender, &SmtpSender::SMTPError, context, [this](qint16 number, const QString &text) {
-            events.append(QStringLiteral("error %1: %2").arg(number).arg(text));
+        QObject::connect(&sender, &SmtpSender::ConnectionMade, context, [this, &sender] {
+            events.append(QStringLiteral("made: ") + sender.statustext());
         });
+        QObject::connect(&sender, &SmtpSender::MessageSent, context, [this, &sender] {
+            events.append(QStringLiteral("sent: ") + sender.statustext());
+        });
+        QObject::connect(&sender, &SmtpSender::ConnectionClosed, context, [this, &sender] {
+            events.append(QStringLiteral("closed: ") + sender.statustext());
+        });
+        QObject::connect(&sender, &SmtpSender::SMTPError, context,
+                         [this](qint16 number, const QString &text) {
+                             events.append(QStringLiteral("error %1: %2").arg(number).arg(text));
+                         });
     }
 };
 
@@ -85,7 +89,8 @@ void TestSmtpSender::sendsReply()
 
     QVERIFY(!sender.busy());
     QCOMPARE(journal.events.size(), 3);
-    QVERIFY2(journal.events[0].startsWith(QString::fromUtf8("made: Connecté")), qPrintable(journal.events[0]));
+    QVERIFY2(journal.events[0].startsWith(QString::fromUtf8("made: Connecté")),
+             qPrintable(journal.events[0]));
     QCOMPARE(journal.events[1], QStringLiteral("sent: Message envoyé à ") + recipient);
     QCOMPARE(journal.events[2], QStringLiteral("closed: Connexion fermée"));
 
@@ -97,14 +102,16 @@ void TestSmtpSender::sendsReply()
     QCOMPARE(headerLine(mail.raw, "Auto-Submitted"), QStringLiteral("auto-replied"));
     QCOMPARE(headerLine(mail.raw, "From"), QStringLiteral("tramelon@example.net"));
     QCOMPARE(headerLine(mail.raw, "To"), recipient);
-    QVERIFY(headerLine(mail.raw, "Content-Type").startsWith(QLatin1String("multipart/alternative")));
+    QVERIFY(
+        headerLine(mail.raw, "Content-Type").startsWith(QLatin1String("multipart/alternative")));
 
     const Pop3Message parsed = parse_mail(mail.raw);
     QCOMPARE(parsed.Subject, QStringLiteral("Re:Actions (reponse n  3 )"));
     QCOMPARE(parsed.Body.trimmed(), text);
     const QString html = mail_html_part(mail.raw);
     QVERIFY2(html.contains(QString::fromUtf8("Commande acceptée : run.bat<br>")), qPrintable(html));
-    QVERIFY2(html.contains(QString::fromUtf8("&lt;b&gt;&amp; fin&lt;/b&gt; été €")), qPrintable(html));
+    QVERIFY2(html.contains(QString::fromUtf8("&lt;b&gt;&amp; fin&lt;/b&gt; été €")),
+             qPrintable(html));
     QVERIFY(!html.contains(QLatin1String("<b>")));
     // Both parts declare UTF-8.
     QCOMPARE(mail.raw.count("charset=utf-8") + mail.raw.count("charset=\"utf-8\"") +
@@ -118,9 +125,12 @@ void TestSmtpSender::authenticates_data()
     QTest::addColumn<QString>("password");
     QTest::addColumn<int>("error");
 
-    QTest::newRow("right credentials") << "smtpuser" << "smtppass" << 0;
-    QTest::newRow("wrong password") << "smtpuser" << "wrong" << int(MailError::AuthenticationFailed);
-    QTest::newRow("no credentials") << "" << "" << int(MailError::ServerRefused);
+    QTest::newRow("right credentials") << "smtpuser"
+                                       << "smtppass" << 0;
+    QTest::newRow("wrong password") << "smtpuser"
+                                    << "wrong" << int(MailError::AuthenticationFailed);
+    QTest::newRow("no credentials") << ""
+                                    << "" << int(MailError::ServerRefused);
 }
 
 void TestSmtpSender::authenticates()
@@ -129,7 +139,9 @@ void TestSmtpSender::authenticates()
     QFETCH(QString, password);
     QFETCH(int, error);
 
-    const QString recipient = QStringLiteral("auth-%1@example.org").arg(QTest::currentDataTag()).replace(QLatin1Char(' '), QLatin1Char('-'));
+    const QString recipient = QStringLiteral("auth-%1@example.org")
+                                  .arg(QTest::currentDataTag())
+                                  .replace(QLatin1Char(' '), QLatin1Char('-'));
     m_servers.clearReceived(recipient);
     VmimeSmtpSender sender;
     QSignalSpy sent(&sender, &SmtpSender::MessageSent);
@@ -167,12 +179,15 @@ void TestSmtpSender::failures_data()
     QTest::newRow("starttls required, not offered")
         << QStringLiteral("smtp://127.0.0.1:%1").arg(servers.smtpPort()) << "x@example.org"
         << int(MailError::StartTlsUnavailable);
-    QTest::newRow("tls on a plain server") << QStringLiteral("smtps://127.0.0.1:%1").arg(servers.smtpPort())
-                                           << "x@example.org" << int(MailError::TlsFailure);
-    QTest::newRow("bad setting") << "smtp://" << "x@example.org" << int(MailError::BadAddress);
+    QTest::newRow("tls on a plain server")
+        << QStringLiteral("smtps://127.0.0.1:%1").arg(servers.smtpPort()) << "x@example.org"
+        << int(MailError::TlsFailure);
+    QTest::newRow("bad setting") << "smtp://"
+                                 << "x@example.org" << int(MailError::BadAddress);
     QTest::newRow("no recipient") << QStringLiteral("127.0.0.1:%1").arg(servers.smtpPort()) << ""
                                   << int(MailError::BadAddress);
-    QTest::newRow("silent server") << "silent" << "x@example.org" << int(MailError::Timeout);
+    QTest::newRow("silent server") << "silent"
+                                   << "x@example.org" << int(MailError::Timeout);
 }
 
 void TestSmtpSender::failures()

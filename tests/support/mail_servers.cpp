@@ -15,7 +15,8 @@ MailServers::MailServers(const QString &dir)
 {
     QFile env(dir + QStringLiteral("/servers.env"));
     if (!env.open(QIODevice::ReadOnly | QIODevice::Text)) {
-        m_error = QStringLiteral("cannot read %1 (is the mail_servers fixture running?)").arg(env.fileName());
+        m_error = QStringLiteral("cannot read %1 (is the mail_servers fixture running?)")
+                      .arg(env.fileName());
         return;
     }
     while (!env.atEnd()) {
@@ -24,7 +25,8 @@ MailServers::MailServers(const QString &dir)
         if (equals > 0)
             m_values.insert(line.left(equals), line.mid(equals + 1));
     }
-    for (const char *key : {"ROOT", "POP3_PORT", "POP3S_PORT", "SMTP_PORT", "SMTP_AUTH_PORT", "CA_CERT"}) {
+    for (const char *key :
+         {"ROOT", "POP3_PORT", "POP3S_PORT", "SMTP_PORT", "SMTP_AUTH_PORT", "CA_CERT"}) {
         if (value(QLatin1String(key)).isEmpty())
             m_error = QStringLiteral("%1 lacks %2").arg(env.fileName(), QLatin1String(key));
     }
@@ -71,7 +73,8 @@ int MailServers::messageCount(const QString &user) const
 {
     int count = 0;
     for (const char *sub : {"/new", "/cur"})
-        count += static_cast<int>(QDir(mailbox(user) + QLatin1String(sub)).entryList(QDir::Files).size());
+        count += static_cast<int>(
+            QDir(mailbox(user) + QLatin1String(sub)).entryList(QDir::Files).size());
     return count;
 }
 
@@ -114,7 +117,8 @@ QList<MailServers::ReceivedMail> MailServers::receivedMails(const QString &recip
         mail.path = info.filePath();
         mail.raw = file.readAll();
         mail.mailFrom = headerValue(mail.raw, "X-MailFrom");
-        for (const QString &to : headerValue(mail.raw, "X-RcptTo").split(QLatin1Char(','), Qt::SkipEmptyParts))
+        for (const QString &to :
+             headerValue(mail.raw, "X-RcptTo").split(QLatin1Char(','), Qt::SkipEmptyParts))
             mail.rcptTo.append(to.trimmed());
         if (recipient.isEmpty() || mail.rcptTo.contains(recipient, Qt::CaseInsensitive))
             mails.append(mail);

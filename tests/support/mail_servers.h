@@ -25,10 +25,10 @@ class MailServers
 public:
     // One mail the SMTP server received.
     struct ReceivedMail {
-        QString path;        // its file
-        QByteArray raw;      // as stored, with the headers aiosmtpd adds on top
-        QString mailFrom;    // envelope sender (X-MailFrom)
-        QStringList rcptTo;  // envelope recipients (X-RcptTo)
+        QString path;       // its file
+        QByteArray raw;     // as stored, with the headers aiosmtpd adds on top
+        QString mailFrom;   // envelope sender (X-MailFrom)
+        QStringList rcptTo; // envelope recipients (X-RcptTo)
     };
 
     // Reads dir/servers.env; dir defaults to the fixture's folder.
@@ -45,7 +45,10 @@ public:
     quint16 smtpPort() const { return port(QStringLiteral("SMTP_PORT")); }
     quint16 smtpAuthPort() const { return port(QStringLiteral("SMTP_AUTH_PORT")); }
     QString caCert() const { return value(QStringLiteral("CA_CERT")); }
-    QStringList pop3Users() const { return value(QStringLiteral("POP3_USERS")).split(QLatin1Char(' '), Qt::SkipEmptyParts); }
+    QStringList pop3Users() const
+    {
+        return value(QStringLiteral("POP3_USERS")).split(QLatin1Char(' '), Qt::SkipEmptyParts);
+    }
     QString pop3Password() const { return value(QStringLiteral("POP3_PASSWORD")); }
     QString smtpUser() const { return value(QStringLiteral("SMTP_USER")); }
     QString smtpPassword() const { return value(QStringLiteral("SMTP_PASSWORD")); }

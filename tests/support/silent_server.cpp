@@ -13,7 +13,4 @@ SilentServer::SilentServer(QObject *parent) : QObject(parent)
     m_server.listen(QHostAddress::LocalHost, 0);
 }
 
-SilentServer::~SilentServer()
-{
-    qDeleteAll(m_sockets);
-}
+SilentServer::~SilentServer() { qDeleteAll(m_sockets); }
