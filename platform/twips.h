@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QFont>
 #include <QStringView>
 #include <QWidget>
 
@@ -19,4 +20,14 @@ inline void nommer_et_placer(QWidget *w, QStringView name, int left, int top, in
 {
     w->setObjectName(name.toString());
     placer(w, left, top, width, height);
+}
+
+// The forms' captions: "MS Sans Serif" bold, 9.75 points unless said otherwise
+// (the system's nearest font stands in where it is missing).
+inline QFont police_formulaire(double points = 9.75)
+{
+    QFont font(QStringLiteral("MS Sans Serif"));
+    font.setPointSizeF(points);
+    font.setBold(true);
+    return font;
 }

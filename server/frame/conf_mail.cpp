@@ -21,9 +21,7 @@ conf_mail::conf_mail(QWidget *parent)
     setFixedSize(twips(6225), twips(4740));
     setModal(false);
 
-    QFont font(QStringLiteral("MS Sans Serif"));
-    font.setPointSizeF(9.75);
-    font.setBold(true);
+    const QFont font = police_formulaire();
 
     auto label = [&](const char *name, const QString &text, int l, int t, int w, int h,
                      bool right) {

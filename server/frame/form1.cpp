@@ -46,9 +46,7 @@ Form1::Form1(QWidget *parent)
     Label1->setAutoFillBackground(true);
     Label14 = make<QLabel>(this, "Label14", 480, 120, 495, 255);
 
-    QFont buttonFont(QStringLiteral("MS Sans Serif"));
-    buttonFont.setPointSizeF(9.75);
-    buttonFont.setBold(true);
+    const QFont buttonFont = police_formulaire();
     auto button = [&](const char *name, const QString &caption, int l, int t) {
         auto *b = make<QPushButton>(this, name, l, t, 2415, 615, caption);
         b->setFont(buttonFont);

@@ -21,9 +21,7 @@ form_repertoire::form_repertoire(ServerState &state, QWidget *parent)
     setWindowTitle(QStringLiteral("Choix du répertoire commandes"));
     setFixedSize(twips(4680), twips(4725));
 
-    QFont font(QStringLiteral("MS Sans Serif"));
-    font.setPointSizeF(9.75);
-    font.setBold(true);
+    const QFont font = police_formulaire();
 
     Label1 = new QLabel(
         QStringLiteral("Choississez le repertoire qui accueille les fichiers de commande"), this);

@@ -25,11 +25,8 @@ form_repertoire_2::form_repertoire_2(ServerState &state, const QString &executab
     setWindowTitle(QStringLiteral("Choix du répertoire "));
     setFixedSize(twips(4770), twips(5460));
 
-    QFont font(QStringLiteral("MS Sans Serif"));
-    font.setPointSizeF(9.75);
-    font.setBold(true);
-    QFont small = font;
-    small.setPointSizeF(8.25);
+    const QFont font = police_formulaire();
+    const QFont small = police_formulaire(8.25);
 
     Label1 = new QLabel(
         QStringLiteral(
