@@ -104,6 +104,17 @@ void VmimePop3Session::addTrustedCertificates(const QString &pemFile)
     d->trustedCaFiles.append(pemFile);
 }
 
+qint16 VmimePop3Session::reportMessageFailure(MailFailure failure)
+{
+    // A command on one message refused by the server means the message is gone.
+    if (failure.number == MailError::ServerRefused)
+        failure.number = MailError::NoSuchMessage;
+    report(failure.code(), failure.description);
+    if (connectionBroken(failure))
+        sessionLost();
+    return failure.code();
+}
+
 bool VmimePop3Session::refuseWhileBusy()
 {
     if (!d->runner.busy())
@@ -256,23 +267,16 @@ std::optional<Pop3Message> VmimePop3Session::FetchMessage(qint32 number, bool he
         raw = vmime_pop3_retrieve(d->store, static_cast<size_t>(number));
     });
     if (failure) {
-        MailFailure shown = *failure;
-        // A RETR refused by the server means the message is gone.
-        if (shown.number == MailError::ServerRefused)
-            shown.number = MailError::NoSuchMessage;
-        report(shown.code(), shown.description);
-        if (connectionBroken(shown))
-            sessionLost();
+        reportMessageFailure(*failure);
         return std::nullopt;
     }
-    QByteArray bytes = raw;
     if (headersOnly) {
         // Never used by the server: the whole message is read and cut.
-        qsizetype end = bytes.indexOf("\r\n\r\n");
+        const qsizetype end = raw.indexOf("\r\n\r\n");
         if (end >= 0)
-            bytes.truncate(end + 4);
+            raw.truncate(end + 4);
     }
-    return parse_mail(bytes);
+    return parse_mail(raw);
 }
 
 qint32 VmimePop3Session::DeleteMessage(qint32 number)
@@ -291,15 +295,8 @@ qint32 VmimePop3Session::DeleteMessage(qint32 number)
         d->inbox->deleteMessages(vmime::net::messageSet::byNumber(static_cast<size_t>(number)));
         d->deleted.insert(number);
     });
-    if (failure) {
-        MailFailure shown = *failure;
-        if (shown.number == MailError::ServerRefused)
-            shown.number = MailError::NoSuchMessage;
-        report(shown.code(), shown.description);
-        if (connectionBroken(shown))
-            sessionLost();
-        return shown.code();
-    }
+    if (failure)
+        return reportMessageFailure(*failure);
     d->list.removeIf([number](const Pop3MessageInfo &info) { return info.MsgNumber == number; });
     return 0;
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "server/mail/mail_failure.h"
 #include "server/mail/pop3_session.h"
 
 #include <QStringList>
@@ -61,6 +62,8 @@ private:
     void report(qint16 number, const QString &description);
     void setState(qint32 state, const QString &status);
     void sessionLost();
+    // Reports a failed command on one message; returns the error number.
+    qint16 reportMessageFailure(MailFailure failure);
 
     std::unique_ptr<Private> d;
 };
