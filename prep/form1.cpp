@@ -89,6 +89,7 @@ Form1::Form1(const QString &rep_appli, QWidget *parent)
     connect(sync_clef, &QPushButton::clicked, this, &Form1::sync_clef_click);
     connect(quitter, &QPushButton::clicked, this, &QWidget::close);
 
+    ajuster_boutons(this);
     setFinProgramme({});
     setChoixFichier({});
     Form_Load();

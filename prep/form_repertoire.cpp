@@ -46,6 +46,7 @@ form_repertoire::form_repertoire(const QString &rep_appli, QWidget *parent)
     setTabOrder(Drive1, Dir1);
     setTabOrder(Dir1, Command1);
     setTabOrder(Command1, File1);
+    ajuster_boutons(this);
 
     connect(Drive1, &platform::DriveList::driveChanged, this, &form_repertoire::Drive1_change);
     connect(Dir1, &platform::DirList::changed, this, &form_repertoire::Dir1_change);

@@ -74,6 +74,7 @@ conf_mail::conf_mail(QWidget *parent)
     setTabOrder(Password, serveur_pop);
     setTabOrder(serveur_pop, duree);
 
+    ajuster_boutons(this);
     connect(enregistre, &QPushButton::clicked, this, &conf_mail::enregistrer);
 }
 

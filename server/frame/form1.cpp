@@ -98,6 +98,7 @@ Form1::Form1(QWidget *parent)
     setTabOrder(repertoire, cre_client);
     setTabOrder(cre_client, cre_clefs);
     setTabOrder(cre_clefs, end);
+    ajuster_boutons(this);
 }
 
 void Form1::setLamp(const QColor &colour)

@@ -55,6 +55,7 @@ form_repertoire::form_repertoire(ServerState &state, QWidget *parent)
     // Labels take no focus; only the lists and the button are in the chain.
     setTabOrder(Drive1, Dir1);
     setTabOrder(Dir1, Command1);
+    ajuster_boutons(this);
 
     connect(Dir1, &platform::DirList::changed, this, &form_repertoire::Dir1_change);
     connect(Drive1, &platform::DriveList::driveChanged, this,

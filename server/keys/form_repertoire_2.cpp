@@ -86,6 +86,7 @@ form_repertoire_2::form_repertoire_2(ServerState &state, const QString &executab
     setTabOrder(Dir1, Command1);
     setTabOrder(Command1, Check1);
     setTabOrder(Check1, Text1);
+    ajuster_boutons(this);
 
     connect(Dir1, &platform::DirList::changed, this, &form_repertoire_2::Dir1_change);
     connect(Drive1, &platform::DriveList::driveChanged, this,
