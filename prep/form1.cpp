@@ -3,9 +3,9 @@
 #include "common/command_list_file.h"
 #include "common/command_mail.h"
 #include "platform/app_folder.h"
+#include "platform/file_copy.h"
 #include "platform/message_box.h"
 #include "prep/form_repertoire.h"
-#include "prep/key_file_copy.h"
 #include "platform/twips.h"
 
 #include <QClipboard>
@@ -236,7 +236,9 @@ void Form1::sync_clef_click()
     const QString choisi = m_choix(kTitreChoixClefs, m_rep_appli, filtreQt(kFiltreClefs));
     if (choisi.isEmpty())
         return;
-    remplacer_fichier_clefs(choisi, fichier(u"clefs.dat"));
+    // The chosen file replaces the tool's own in one step; choosing the tool's
+    // own file leaves it as it is.
+    platform::copier_remplacer(choisi, fichier(u"clefs.dat"));
     ini_clefs();
     Form_Load();
 }

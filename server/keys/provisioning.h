@@ -35,8 +35,4 @@ enum class Issue {
 // failure, leaving what was already done.
 Issue preparer(const Demande &demande);
 
-// Copies a file over another one without ever leaving a part-written target;
-// its permissions follow the source. Copying a file onto itself succeeds.
-bool copier_remplacer(const QString &source, const QString &destination);
-
 } // namespace provisioning

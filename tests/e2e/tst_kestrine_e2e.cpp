@@ -1,6 +1,7 @@
 // From the preparation tool to the batch file: a folder provisioned by the
 // server, the mail composed and copied in Kestrine, sent as a mail program sends
 // it, fetched from Dovecot and carried out by the server.
+#include "platform/file_copy.h"
 #include "platform/message_box.h"
 #include "prep/form1.h"
 #include "server/frame/form1.h"
@@ -35,7 +36,7 @@ private Q_SLOTS:
         servers.clearReceived(sender);
         const QStringList keys{"KKKKKKKKKKK1", "KKKKKKKKKKK2", "KKKKKKKKKKK3"};
         ServerFolder server(servers, user, keys);
-        QVERIFY(provisioning::copier_remplacer(KESTRINE_BIN, server.path() + "kestrine"));
+        QVERIFY(platform::copier_remplacer(KESTRINE_BIN, server.path() + "kestrine"));
 
         // The operator prepares the client folder.
         provisioning::Demande demande;
