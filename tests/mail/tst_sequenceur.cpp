@@ -3,6 +3,7 @@
 #include "platform/message_box.h"
 #include "server/frame/form1.h"
 #include "server/frame/serveur.h"
+#include "server/keys/actions_directory.h"
 #include "server/mail/reponse.h"
 #include "server/mail/sequenceur.h"
 #include "server/mail/traitement.h"
@@ -183,6 +184,18 @@ private Q_SLOTS:
         QCOMPARE(smtp->sent.at(0).messagetext, Traitement::texte_refus(commande));
         QVERIFY(!state().tab_clefs.contains("AAAAAAAAAAAA"));
         QVERIFY(!QFile::exists(folder() + "escaped"));
+        QVERIFY(!QFile::exists(folder() + "actions/marker"));
+    }
+
+    void actionsDirectoryChoiceAppliesWithoutRestart()
+    {
+        QDir(folder()).mkdir("other");
+        put("other/run.bat", "echo moved > marker\n");
+        QCOMPARE(repertoire_actions::choisir(state(), folder() + "other"),
+                 repertoire_actions::Issue::Fait);
+        session->mailbox = {mail("Actions", "Commande:run.bat;Code:AAAAAAAAAAAA;")};
+        ticks(3);
+        QTRY_VERIFY(QFile::exists(folder() + "other/marker"));
         QVERIFY(!QFile::exists(folder() + "actions/marker"));
     }
 
