@@ -83,6 +83,9 @@ void Traitement::traite_message()
         return;
 
     const QString numero = selected->text(0);
+    // The session's events may empty the list while a call waits: the entry is
+    // found again by its place and number, never through this pointer.
+    const int index = m_form.lvwmessages->indexOfTopLevelItem(selected);
     const std::optional<Pop3Message> message = m_session.FetchMessage(qint16(numero.toInt()), false);
     if (!message)
         return; // the session has reported why; the mail stays for a later cycle
@@ -159,5 +162,7 @@ void Traitement::traite_message()
                              + QStringLiteral(" : pas de réponse"));
 
     m_session.DeleteMessage(numero.toInt());
-    delete selected;
+    QTreeWidgetItem *entry = m_form.lvwmessages->topLevelItem(index);
+    if (entry && entry->text(0) == numero)
+        delete m_form.lvwmessages->takeTopLevelItem(index);
 }

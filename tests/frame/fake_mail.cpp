@@ -39,6 +39,13 @@ std::optional<Pop3Message> FakePop3Session::FetchMessage(qint32 number, bool)
 
 qint32 FakePop3Session::DeleteMessage(qint32 number)
 {
+    if (loseOnDelete) {
+        m_open = false;
+        deleted.clear();
+        Q_EMIT ErrorPOP3(5, QStringLiteral("connexion perdue"));
+        Q_EMIT Closed();
+        return 5;
+    }
     deleted.append(number);
     return 0;
 }

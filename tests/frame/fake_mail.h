@@ -15,7 +15,8 @@ public:
     QList<qint32> deleted;
     int opened = 0;
     int closed = 0;
-    bool refuse = false; // Open fails with ErrorPOP3
+    bool refuse = false;       // Open fails with ErrorPOP3
+    bool loseOnDelete = false; // the connection drops on DELE
 
     qint32 Open(const QString &, qint32, const QString &, const QString &) override;
     qint32 RefreshList() override { return 0; }

@@ -199,6 +199,17 @@ private Q_SLOTS:
         QVERIFY(!QFile::exists(folder() + "actions/marker"));
     }
 
+    void connectionLostOnDeleteKeepsTheMailForLater()
+    {
+        session->loseOnDelete = true;
+        session->mailbox = {mail("Actions", "Commande:run.bat;Code:AAAAAAAAAAAA;")};
+        ticks(3);
+        QCOMPARE(form().lvwmessages->topLevelItemCount(), 0); // emptied by the Closed event
+        QVERIFY(state().reponse_a_envoyer);
+        QCOMPARE(session->mailbox.size(), 1); // not deleted: it comes again, its code burnt
+        QVERIFY(!state().tab_clefs.contains("AAAAAAAAAAAA"));
+    }
+
     void sessionErrorsAndStatusLines()
     {
         session->refuse = true;
