@@ -3,6 +3,7 @@
 #include "common/command_list_file.h"
 #include "platform/app_folder.h"
 #include "platform/dir_list.h"
+#include "platform/directory_chooser.h"
 #include "platform/drive_list.h"
 #include "platform/file_list.h"
 #include "platform/message_box.h"
@@ -65,13 +66,7 @@ void form_repertoire::Form_Load()
 
 void form_repertoire::Drive1_change(const QString &root)
 {
-    if (!platform::DriveList::accessible(root) || !Dir1->setPath(root)) {
-        platform::afficher_message(
-            QStringLiteral(" le disque choisi n'est pas accessibe, choississez en un autre"));
-        // Show again the drive Dir1 stayed on.
-        const QSignalBlocker blocker(Drive1);
-        Drive1->setDrive(Dir1->path());
-    }
+    choix_repertoire::Drive1_change(*Drive1, *Dir1, root);
 }
 
 void form_repertoire::Dir1_change(const QString &path)

@@ -6,7 +6,7 @@
 #include "platform/message_box.h"
 #include "platform/twips.h"
 #include "server/keys/actions_directory.h"
-#include "server/keys/directory_chooser.h"
+#include "platform/directory_chooser.h"
 
 #include <QCloseEvent>
 #include <QLabel>

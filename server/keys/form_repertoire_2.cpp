@@ -7,7 +7,7 @@
 #include "platform/file_list.h"
 #include "platform/message_box.h"
 #include "platform/twips.h"
-#include "server/keys/directory_chooser.h"
+#include "platform/directory_chooser.h"
 #include "server/keys/provisioning.h"
 
 #include <QCheckBox>

@@ -7,7 +7,8 @@ class DirList;
 class DriveList;
 } // namespace platform
 
-// What the two directory windows share: a drive list driving a directory list.
+// What the directory windows of both programs share: a drive list driving a
+// directory list.
 namespace choix_repertoire {
 
 // Shows this directory and chooses its drive. A directory that is gone (an

@@ -1,4 +1,4 @@
-#include "server/keys/directory_chooser.h"
+#include "platform/directory_chooser.h"
 
 #include "platform/dir_list.h"
 #include "platform/drive_list.h"
