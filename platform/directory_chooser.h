@@ -2,6 +2,10 @@
 
 #include <QString>
 
+class QFont;
+class QLabel;
+class QWidget;
+
 namespace platform {
 class DirList;
 class DriveList;
@@ -19,5 +23,17 @@ void ouvrir(platform::DriveList &Drive1, platform::DirList &Dir1, const QString 
 // Another drive chosen: the directory list goes to its root, or stays where it
 // was, with the drive message and the drive of that directory chosen again.
 void Drive1_change(platform::DriveList &Drive1, platform::DirList &Dir1, const QString &root);
+
+struct Entete {
+    QLabel *Label1;
+    platform::DriveList *Drive1;
+    platform::DirList *Dir1;
+};
+// The head of the server's directory windows: the instruction, then the drive
+// and directory lists under it.
+Entete creer_entete(QWidget *window, const QString &consigne, const QFont &font);
+
+// Label2 of a directory window: the chosen directory, on the colour of title-bar text.
+QLabel *creer_chemin(QWidget *window, const QFont &font);
 
 } // namespace choix_repertoire

@@ -23,28 +23,15 @@ form_repertoire::form_repertoire(ServerState &state, QWidget *parent)
 
     const QFont font = police_formulaire();
 
-    Label1 = new QLabel(
-        QStringLiteral("Choississez le repertoire qui accueille les fichiers de commande"), this);
-    Label1->setObjectName(QStringLiteral("Label1"));
-    Label1->setFont(font);
-    Label1->setWordWrap(true);
-    placer(Label1, 120, 120, 4335, 735);
+    const choix_repertoire::Entete entete = choix_repertoire::creer_entete(
+        this,
+        QStringLiteral("Choississez le repertoire qui accueille les fichiers de commande"),
+        font);
+    Label1 = entete.Label1;
+    Drive1 = entete.Drive1;
+    Dir1 = entete.Dir1;
 
-    Drive1 = new platform::DriveList(this);
-    Drive1->setObjectName(QStringLiteral("Drive1"));
-    placer(Drive1, 120, 840, 4095, 315);
-
-    Dir1 = new platform::DirList(this);
-    Dir1->setObjectName(QStringLiteral("Dir1"));
-    placer(Dir1, 120, 1320, 4335, 1665);
-
-    Label2 = new QLabel(this);
-    Label2->setObjectName(QStringLiteral("Label2"));
-    Label2->setFont(font);
-    Label2->setAutoFillBackground(true);
-    QPalette palette = Label2->palette();
-    palette.setColor(QPalette::Window, palette.color(QPalette::HighlightedText));
-    Label2->setPalette(palette);
+    Label2 = choix_repertoire::creer_chemin(this, font);
     placer(Label2, 120, 3240, 4335, 375);
 
     Command1 = new QPushButton(QStringLiteral("Validez votre choix"), this);

@@ -28,22 +28,14 @@ form_repertoire_2::form_repertoire_2(ServerState &state, const QString &executab
     const QFont font = police_formulaire();
     const QFont small = police_formulaire(8.25);
 
-    Label1 = new QLabel(
+    const choix_repertoire::Entete entete = choix_repertoire::creer_entete(
+        this,
         QStringLiteral(
             "Choississez le repertoire qui accueillera  le logiciel de préparation des messages"),
-        this);
-    Label1->setObjectName(QStringLiteral("Label1"));
-    Label1->setFont(font);
-    Label1->setWordWrap(true);
-    placer(Label1, 120, 120, 4335, 735);
-
-    Drive1 = new platform::DriveList(this);
-    Drive1->setObjectName(QStringLiteral("Drive1"));
-    placer(Drive1, 120, 840, 4095, 315);
-
-    Dir1 = new platform::DirList(this);
-    Dir1->setObjectName(QStringLiteral("Dir1"));
-    placer(Dir1, 120, 1320, 4335, 1665);
+        font);
+    Label1 = entete.Label1;
+    Drive1 = entete.Drive1;
+    Dir1 = entete.Dir1;
 
     Check1 = new QCheckBox(QStringLiteral("Créer un sous répertoire"), this);
     Check1->setObjectName(QStringLiteral("Check1"));
@@ -61,14 +53,8 @@ form_repertoire_2::form_repertoire_2(ServerState &state, const QString &executab
     Text1->setFont(small);
     placer(Text1, 1920, 3480, 2535, 405);
 
-    Label2 = new QLabel(this);
-    Label2->setObjectName(QStringLiteral("Label2"));
-    Label2->setFont(font);
+    Label2 = choix_repertoire::creer_chemin(this, font);
     Label2->setFrameShape(QFrame::Box);
-    Label2->setAutoFillBackground(true);
-    QPalette palette = Label2->palette();
-    palette.setColor(QPalette::Window, palette.color(QPalette::HighlightedText));
-    Label2->setPalette(palette);
     placer(Label2, 120, 4080, 4335, 375);
 
     Command1 = new QPushButton(QStringLiteral("Validez votre choix"), this);

@@ -172,7 +172,14 @@ private Q_SLOTS:
         QVERIFY(chooser->isVisible());
         QTest::mouseClick(f.cre_client, Qt::LeftButton);
         QVERIFY(!f.cre_client->isEnabled());
-        QVERIFY(f.findChild<QWidget *>("form_repertoire_2"));
+        auto *client = f.findChild<QWidget *>("form_repertoire_2");
+        QVERIFY(client);
+        // The instructions, blanks and spelling as the operator has always read them.
+        QCOMPARE(chooser->findChild<QLabel *>("Label1")->text(),
+                 QString("Choississez le repertoire qui accueille les fichiers de commande"));
+        QCOMPARE(client->findChild<QLabel *>("Label1")->text(),
+                 QString("Choississez le repertoire qui accueillera  le logiciel de préparation des messages"));
+        QVERIFY(client->findChild<QWidget *>("Drive1") && client->findChild<QWidget *>("Dir1"));
         QVERIFY(f.configuration_mail->isEnabled()); // the main window stays usable
     }
 
