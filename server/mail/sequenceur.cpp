@@ -182,11 +182,8 @@ void Sequenceur::oSession_Closed()
 
 void Sequenceur::oSession_ErrorPOP3(qint16 Number, const QString &Description)
 {
-    if (m_form.Text3->toPlainText().size() > kLongueurMaxText3)
-        m_form.Text3->clear();
-    Form1::ajouter(m_form.Text3, journal::horodatage() + QStringLiteral("Error ")
-                                     + QString::number(Number) + QStringLiteral(": ")
-                                     + Description + QStringLiteral("\r\n"));
+    information(QStringLiteral("Error ") + QString::number(Number) + QStringLiteral(": ")
+                + Description);
     if (m_session.State() != Pop3Session::kStateTransaction)
         raz_affichage();
 }
