@@ -6,11 +6,11 @@
 // Usage: cycle_bench SERVERS_DIR (a folder started by scripts/mail-servers).
 #include "common/command_mail.h"
 #include "platform/message_box.h"
-#include "server/frame/form1.h"
-#include "server/frame/serveur.h"
+#include "server/windows/form1.h"
+#include "server/core/serveur.h"
 #include "server/mail/sequenceur.h"
-#include "server/mail/vmime_pop3_session.h"
-#include "server/mail/vmime_smtp_sender.h"
+#include "server/vmime/vmime_pop3_session.h"
+#include "server/vmime/vmime_smtp_sender.h"
 #include "server_folder.h"
 #include "tests/support/silent_server.h"
 

@@ -2,6 +2,8 @@
 
 #include <QString>
 
+#include <optional>
+
 namespace platform {
 
 // A directory path with its final separator: file names are appended directly.
@@ -10,5 +12,10 @@ QString avec_separateur(const QString &directory);
 
 // The folder of the running executable, with its final separator.
 QString dossier_application();
+
+// The folder a program keeps its files in: the one given on the command line
+// (--folder), else the executable's own. Nothing when the given folder does
+// not exist.
+std::optional<QString> dossier_de_travail(const QString &dossierDonne);
 
 } // namespace platform

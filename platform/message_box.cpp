@@ -1,7 +1,6 @@
 #include "platform/message_box.h"
 
-#include <QApplication>
-#include <QMessageBox>
+#include <cstdio>
 
 namespace platform {
 
@@ -19,9 +18,9 @@ void afficher_message(const QString &text)
         handler()(text);
         return;
     }
-    QMessageBox box(QMessageBox::NoIcon, QApplication::applicationDisplayName(), text,
-                    QMessageBox::Ok, QApplication::activeWindow());
-    box.exec();
+    // Without a window the text goes where an operator or the service's journal sees it.
+    std::fprintf(stderr, "%s\n", text.toLocal8Bit().constData());
+    std::fflush(stderr);
 }
 
 void installer_gestionnaire_messages(MessageHandler h)

@@ -6,7 +6,7 @@
 #include "platform/file_copy.h"
 #include "platform/message_box.h"
 #include "prep/form_repertoire.h"
-#include "platform/twips.h"
+#include "platform/widgets/twips.h"
 
 #include <QClipboard>
 #include <QCloseEvent>

@@ -2,12 +2,12 @@
 
 #include "common/command_list_file.h"
 #include "platform/app_folder.h"
-#include "platform/dir_list.h"
-#include "platform/directory_chooser.h"
-#include "platform/drive_list.h"
-#include "platform/file_list.h"
+#include "platform/widgets/dir_list.h"
+#include "platform/widgets/directory_chooser.h"
+#include "platform/widgets/drive_list.h"
+#include "platform/widgets/file_list.h"
 #include "platform/message_box.h"
-#include "platform/twips.h"
+#include "platform/widgets/twips.h"
 
 #include <QLabel>
 #include <QPushButton>

@@ -1,15 +1,40 @@
+// Kestrine, the command message preparation tool.
 #include "platform/app_folder.h"
+#include "platform/widgets/message_box_window.h"
 #include "prep/form1.h"
 
 #include <QApplication>
+#include <QCommandLineParser>
+
+#include <cstdio>
 
 int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Kestrine"));
-    QApplication::setApplicationDisplayName(QStringLiteral("Kestrine"));
+    QApplication::setApplicationVersion(QStringLiteral(PROJECT_VERSION));
 
-    kestrine::Form1 form(platform::dossier_application());
+    QCommandLineParser options;
+    options.setApplicationDescription(
+        QStringLiteral("Kestrine : préparation des mails de commande pour Tramelon."));
+    options.addHelpOption();
+    options.addVersionOption();
+    const QCommandLineOption folder(
+        QStringLiteral("folder"),
+        QStringLiteral("Dossier client (clefs.dat, filebat.dat) ; par défaut celui du programme."),
+        QStringLiteral("DIR"));
+    options.addOption(folder);
+    options.process(app);
+
+    const std::optional<QString> rep_appli = platform::dossier_de_travail(options.value(folder));
+    if (!rep_appli) {
+        std::fprintf(stderr, "kestrine: le dossier %s n'existe pas\n",
+                     qPrintable(options.value(folder)));
+        return 2;
+    }
+
+    platform::installer_boites_de_message();
+    kestrine::Form1 form(*rep_appli);
     form.show();
     return QApplication::exec();
 }

@@ -1,7 +1,7 @@
 #include "server/mail/reponse.h"
 
 #include "common/blancs.h"
-#include "server/frame/form1.h"
+#include "server/windows/form1.h"
 #include "server/mail/smtp_sender.h"
 
 #include <QLabel>

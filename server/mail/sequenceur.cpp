@@ -1,6 +1,6 @@
 #include "server/mail/sequenceur.h"
 
-#include "server/frame/form1.h"
+#include "server/windows/form1.h"
 #include "server/frame/journal.h"
 #include "server/mail/pop3_session.h"
 #include "server/mail/reponse.h"

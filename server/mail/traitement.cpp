@@ -2,7 +2,7 @@
 
 #include "common/blancs.h"
 #include "common/command_mail.h"
-#include "server/frame/form1.h"
+#include "server/windows/form1.h"
 #include "server/frame/journal.h"
 #include "server/keys/key_store.h"
 #include "server/mail/pop3_session.h"

@@ -4,12 +4,12 @@
 #include "platform/file_copy.h"
 #include "platform/message_box.h"
 #include "prep/form1.h"
-#include "server/frame/form1.h"
-#include "server/frame/serveur.h"
+#include "server/windows/form1.h"
+#include "server/core/serveur.h"
 #include "server/keys/provisioning.h"
 #include "server/mail/sequenceur.h"
-#include "server/mail/vmime_pop3_session.h"
-#include "server/mail/vmime_smtp_sender.h"
+#include "server/vmime/vmime_pop3_session.h"
+#include "server/vmime/vmime_smtp_sender.h"
 #include "server_folder.h"
 
 #include <QApplication>

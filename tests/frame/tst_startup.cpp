@@ -1,10 +1,10 @@
 // The server's start-up, its frame buttons and its shut-down, driven without
 // any mail server (the session is a double that is never reached).
-#include "fake_mail.h"
+#include "tests/support/fake_mail.h"
 #include "platform/message_box.h"
-#include "server/frame/conf_mail.h"
-#include "server/frame/form1.h"
-#include "server/frame/serveur.h"
+#include "server/windows/conf_mail.h"
+#include "server/windows/form1.h"
+#include "server/core/serveur.h"
 #include "server/frame/termination.h"
 
 #include <QApplication>

@@ -1,8 +1,8 @@
 // The polling cycle and message processing, tick by tick, with a mailbox in memory.
-#include "../frame/fake_mail.h"
+#include "tests/support/fake_mail.h"
 #include "platform/message_box.h"
-#include "server/frame/form1.h"
-#include "server/frame/serveur.h"
+#include "server/windows/form1.h"
+#include "server/core/serveur.h"
 #include "server/keys/actions_directory.h"
 #include "server/mail/reponse.h"
 #include "server/mail/sequenceur.h"

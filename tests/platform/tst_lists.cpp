@@ -1,7 +1,7 @@
 // The drive, directory and file list boxes of the choosers.
-#include "platform/dir_list.h"
-#include "platform/drive_list.h"
-#include "platform/file_list.h"
+#include "platform/widgets/dir_list.h"
+#include "platform/widgets/drive_list.h"
+#include "platform/widgets/file_list.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,8 +1,8 @@
 // Kestrine's main window and its chooser, driven as the user drives them.
 #include "common/command_mail.h"
-#include "platform/dir_list.h"
-#include "platform/drive_list.h"
-#include "platform/file_list.h"
+#include "platform/widgets/dir_list.h"
+#include "platform/widgets/drive_list.h"
+#include "platform/widgets/file_list.h"
 #include "platform/message_box.h"
 #include "prep/form1.h"
 

@@ -2,8 +2,8 @@
 # "mail_servers") and a TCP peer that never answers. MAIL_SERVERS_DIR reaches
 # every test that links it.
 add_library(test_mail_support STATIC
-    ${CMAKE_CURRENT_LIST_DIR}/mail_servers.cpp ${CMAKE_CURRENT_LIST_DIR}/mail_servers.h
-    ${CMAKE_CURRENT_LIST_DIR}/silent_server.cpp ${CMAKE_CURRENT_LIST_DIR}/silent_server.h)
+    mail_servers.cpp mail_servers.h
+    silent_server.cpp silent_server.h)
 target_link_libraries(test_mail_support PUBLIC Qt6::Core Qt6::Network PRIVATE project_options)
 target_include_directories(test_mail_support PUBLIC ${CMAKE_SOURCE_DIR})
 target_compile_definitions(test_mail_support PUBLIC MAIL_SERVERS_DIR="${MAIL_SERVERS_DIR}")

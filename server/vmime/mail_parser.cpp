@@ -1,0 +1,252 @@
+#include "server/vmime/mail_parser.h"
+
+#include "server/vmime/mail_html_text.h"
+
+#include <QList>
+
+#include <vmime/vmime.hpp>
+
+#include <optional>
+
+namespace {
+
+// The value of the first header field of that name, unfolded, without the
+// blank that conventionally follows the colon. vmime trims values, which
+// would lose the blanks a subject was received with.
+std::optional<QByteArray> rawHeaderValue(const QByteArray &raw, const QByteArray &name)
+{
+    qsizetype pos = 0;
+    while (pos < raw.size()) {
+        qsizetype end = raw.indexOf('\n', pos);
+        if (end < 0)
+            end = raw.size();
+        QByteArray line = raw.mid(pos, end - pos);
+        if (line.endsWith('\r'))
+            line.chop(1);
+        if (line.isEmpty())
+            return std::nullopt; // end of the header block
+        const qsizetype colon = line.indexOf(':');
+        const bool continuation = line.startsWith(' ') || line.startsWith('\t');
+        if (!continuation && colon > 0 &&
+            line.left(colon).trimmed().compare(name, Qt::CaseInsensitive) == 0) {
+            QByteArray value = line.mid(colon + 1);
+            pos = end + 1;
+            // Folded lines: the line break goes, the blank that starts the next line stays.
+            while (pos < raw.size() && (raw.at(pos) == ' ' || raw.at(pos) == '\t')) {
+                qsizetype next = raw.indexOf('\n', pos);
+                if (next < 0)
+                    next = raw.size();
+                QByteArray more = raw.mid(pos, next - pos);
+                if (more.endsWith('\r'))
+                    more.chop(1);
+                value += more;
+                pos = next + 1;
+            }
+            if (value.startsWith(' '))
+                value.remove(0, 1);
+            return value;
+        }
+        pos = end + 1;
+    }
+    return std::nullopt;
+}
+
+QString fromUtf8(const vmime::string &s)
+{
+    return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size()));
+}
+
+// vmime drops the blanks around a value; the subject keeps them as received.
+QString decodeWords(const QByteArray &value)
+{
+    qsizetype begin = 0;
+    qsizetype end = value.size();
+    while (begin < end && (value.at(begin) == ' ' || value.at(begin) == '\t'))
+        ++begin;
+    while (end > begin && (value.at(end - 1) == ' ' || value.at(end - 1) == '\t'))
+        --end;
+    const QByteArray core = value.mid(begin, end - begin);
+    QString decoded;
+    try {
+        const vmime::shared_ptr<vmime::text> text = vmime::text::decodeAndUnfold(
+            vmime::string(core.constData(), static_cast<size_t>(core.size())));
+        decoded = fromUtf8(text->getConvertedText(vmime::charsets::UTF_8));
+    } catch (const std::exception &) {
+        decoded = QString::fromLatin1(core);
+    }
+    return QString::fromLatin1(value.left(begin)) + decoded + QString::fromLatin1(value.mid(end));
+}
+
+QString mailboxAddress(const vmime::shared_ptr<const vmime::header> &header, const char *name)
+{
+    try {
+        const auto field = header->findField(name);
+        if (!field)
+            return {};
+        const auto value = field->getValue();
+        if (const auto box = vmime::dynamicCast<const vmime::mailbox>(value))
+            return fromUtf8(box->getEmail().toString()).trimmed();
+        if (const auto list = vmime::dynamicCast<const vmime::mailboxList>(value)) {
+            if (list->getMailboxCount() > 0)
+                return fromUtf8(list->getMailboxAt(0)->getEmail().toString()).trimmed();
+        }
+        if (const auto list = vmime::dynamicCast<const vmime::addressList>(value)) {
+            for (const auto &address : list->toMailboxList()->getMailboxList())
+                return fromUtf8(address->getEmail().toString()).trimmed();
+        }
+        if (const auto path = vmime::dynamicCast<const vmime::path>(value)) {
+            if (path->getLocalPart().empty())
+                return {};
+            return fromUtf8(path->getLocalPart() + "@" + path->getDomain());
+        }
+    } catch (const std::exception &) {
+    }
+    return {};
+}
+
+vmime::mediaType contentType(const vmime::shared_ptr<const vmime::header> &header)
+{
+    try {
+        const auto field = header->findField(vmime::fields::CONTENT_TYPE);
+        if (field) {
+            if (const auto type = vmime::dynamicCast<const vmime::mediaType>(field->getValue()))
+                return *type;
+        }
+    } catch (const std::exception &) {
+    }
+    return vmime::mediaType(vmime::mediaTypes::TEXT, vmime::mediaTypes::TEXT_PLAIN);
+}
+
+bool isAttachment(const vmime::shared_ptr<const vmime::header> &header)
+{
+    try {
+        const auto field = header->findField(vmime::fields::CONTENT_DISPOSITION);
+        if (!field)
+            return false;
+        const auto value = vmime::dynamicCast<const vmime::contentDisposition>(field->getValue());
+        return value && value->getName() == vmime::contentDispositionTypes::ATTACHMENT;
+    } catch (const std::exception &) {
+        return false;
+    }
+}
+
+// Depth first, in the order of the mail, the first leaf part of that type
+// that is shown inline.
+vmime::shared_ptr<const vmime::bodyPart>
+findPart(const vmime::shared_ptr<const vmime::bodyPart> &part, const vmime::string &subType)
+{
+    const auto body = part->getBody();
+    if (body->getPartCount() > 0) {
+        for (size_t i = 0; i < body->getPartCount(); ++i) {
+            if (auto found = findPart(body->getPartAt(i), subType))
+                return found;
+        }
+        return nullptr;
+    }
+    const vmime::mediaType type = contentType(part->getHeader());
+    if (type.getType() == vmime::mediaTypes::TEXT && type.getSubType() == subType &&
+        !isAttachment(part->getHeader()))
+        return part;
+    return nullptr;
+}
+
+QString decodedText(const vmime::shared_ptr<const vmime::bodyPart> &part)
+{
+    vmime::string bytes;
+    try {
+        vmime::utility::outputStreamStringAdapter out(bytes);
+        part->getBody()->getContents()->extract(out);
+    } catch (const std::exception &) {
+        return {};
+    }
+    vmime::charset charset = vmime::charsets::US_ASCII;
+    try {
+        charset = part->getBody()->getCharset();
+    } catch (const std::exception &) {
+    }
+    const QByteArray data(bytes.data(), static_cast<qsizetype>(bytes.size()));
+    const QString name = QString::fromStdString(charset.getName()).toLower();
+    // US-ASCII labels are often wrong about 8-bit text; UTF-8 is the likely truth.
+    if (name == QLatin1String("utf-8") || name == QLatin1String("us-ascii") || name.isEmpty())
+        return QString::fromUtf8(data);
+    try {
+        vmime::string utf8;
+        vmime::charset::convert(bytes, utf8, charset, vmime::charsets::UTF_8);
+        return fromUtf8(utf8);
+    } catch (const std::exception &) {
+        return QString::fromLatin1(data);
+    }
+}
+
+QString withCrLf(QString text)
+{
+    text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    text.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+    text.replace(QLatin1Char('\n'), QStringLiteral("\r\n"));
+    return text;
+}
+
+bool isAutomatic(const QByteArray &raw, const vmime::mediaType &type)
+{
+    if (const auto autoSubmitted = rawHeaderValue(raw, "Auto-Submitted")) {
+        const QByteArray value = autoSubmitted->split(';').first().trimmed().toLower();
+        if (value != "no")
+            return true;
+    }
+    if (const auto precedence = rawHeaderValue(raw, "Precedence")) {
+        const QByteArray value = precedence->trimmed().toLower();
+        if (value == "bulk" || value == "junk" || value == "list")
+            return true;
+    }
+    if (const auto returnPath = rawHeaderValue(raw, "Return-Path")) {
+        QByteArray value = *returnPath;
+        value.replace(' ', "").replace('\t', "");
+        if (value == "<>")
+            return true;
+    }
+    return type.getType() == vmime::mediaTypes::MULTIPART && type.getSubType() == "report";
+}
+
+vmime::shared_ptr<vmime::message> parsed(const QByteArray &raw)
+{
+    auto message = vmime::make_shared<vmime::message>();
+    message->parse(vmime::string(raw.constData(), static_cast<size_t>(raw.size())));
+    return message;
+}
+
+} // namespace
+
+Pop3Message parse_mail(const QByteArray &raw)
+{
+    Pop3Message mail;
+    mail.raw = raw;
+    if (const auto subject = rawHeaderValue(raw, "Subject"))
+        mail.Subject = decodeWords(*subject);
+    try {
+        const auto message = parsed(raw);
+        const auto header = message->getHeader();
+        for (const char *name : {"From", "Sender", "Return-Path"}) {
+            mail.Sender.Address = mailboxAddress(header, name);
+            if (!mail.Sender.Address.isEmpty())
+                break;
+        }
+        if (const auto plain = findPart(message, vmime::mediaTypes::TEXT_PLAIN))
+            mail.Body = withCrLf(decodedText(plain));
+        else if (const auto html = findPart(message, vmime::mediaTypes::TEXT_HTML))
+            mail.Body = html_to_text(decodedText(html));
+        mail.automatique = isAutomatic(raw, contentType(header));
+    } catch (const std::exception &) {
+        mail.automatique = isAutomatic(raw, vmime::mediaType());
+    }
+    return mail;
+}
+
+QString mail_html_part(const QByteArray &raw)
+{
+    try {
+        if (const auto html = findPart(parsed(raw), vmime::mediaTypes::TEXT_HTML))
+            return decodedText(html);
+    } catch (const std::exception &) {
+    }
+    return {};
+}

@@ -1,0 +1,69 @@
+#pragma once
+
+#include "server/vmime/mail_failure.h"
+#include "server/mail/pop3_session.h"
+
+#include <QStringList>
+
+#include <memory>
+
+// The server's POP3 session on vmime.
+//
+// Each call runs its part of the dialogue on a worker thread and waits for it
+// in a nested event loop: window events, timer ticks and clicks are handled
+// during the call, and the sequencer must hold its step while busy() is true.
+// A call made while another is in flight does nothing but report
+// MailError::Busy. Every event is emitted on the caller's thread before the
+// call returns; no exception ever leaves a call.
+//
+// Events: StatusChanged for each line of the dialogue (1 received, 2 sent, the
+// PASS line masked), for each change of state (4) and each failure (8);
+// ErrorPOP3 with a MailError number for every failure; Connected after login;
+// Closed when an open session ends (Close, or a lost connection).
+// State(): 0 closed, 1 while opening, 6 logged in, 7 while closing.
+//
+// Messages are numbered by the server for the session. DeleteMessage marks
+// (DELE); the server removes the message at Close (QUIT). FetchMessage gives
+// the message byte for byte as sent (dot-unstuffed) read by parse_mail.
+class VmimePop3Session : public Pop3Session
+{
+    Q_OBJECT
+
+public:
+    static constexpr qint32 kStateOpening = 1;
+    static constexpr qint32 kStateClosing = 7;
+
+    explicit VmimePop3Session(QObject *parent = nullptr);
+    // Ends an open session quietly (QUIT, no events).
+    ~VmimePop3Session() override;
+
+    // For connect and for each command; 30 s unless set.
+    void setTimeout(int milliseconds);
+    int timeout() const;
+    // A PEM file of certificates trusted besides the system store; taken at the next Open.
+    void addTrustedCertificates(const QString &pemFile);
+
+    qint32 Open(const QString &server, qint32 port, const QString &user,
+                const QString &password) override;
+    qint32 RefreshList() override;
+    qint32 MailboxFigure1() const override;
+    qint32 MailboxFigure2() const override;
+    QList<Pop3MessageInfo> MessageList() const override;
+    std::optional<Pop3Message> FetchMessage(qint32 number, bool headersOnly) override;
+    qint32 DeleteMessage(qint32 number) override;
+    void Close() override;
+    qint32 State() const override;
+    bool busy() const override;
+
+private:
+    struct Private;
+
+    bool refuseWhileBusy();
+    void report(qint16 number, const QString &description);
+    void setState(qint32 state, const QString &status);
+    void sessionLost();
+    // Reports a failed command on one message; returns the error number.
+    qint16 reportMessageFailure(MailFailure failure);
+
+    std::unique_ptr<Private> d;
+};

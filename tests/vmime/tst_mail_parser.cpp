@@ -1,0 +1,198 @@
+// parse_mail and html_to_text on mails as real mail programs write them.
+#include "server/vmime/mail_html_text.h"
+#include "server/vmime/mail_parser.h"
+
+#include <QFile>
+#include <QTest>
+
+namespace {
+
+QByteArray readData(const QString &name)
+{
+    QFile file(QStringLiteral(TEST_DATA_DIR "/") + name);
+    if (!file.open(QIODevice::ReadOnly))
+        qFatal("missing test mail %s", qPrintable(name));
+    return file.readAll();
+}
+
+} // namespace
+
+class TestMailParser : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void fields_data();
+    void fields();
+    void automatic_data();
+    void automatic();
+    void htmlPartOfAlternative();
+    void malformedGivesWhatCanBeRead();
+    void garbageNeverThrows_data();
+    void garbageNeverThrows();
+    void htmlToText_data();
+    void htmlToText();
+};
+
+void TestMailParser::fields_data()
+{
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<QString>("subject");
+    QTest::addColumn<QString>("sender");
+    QTest::addColumn<QString>("body");
+
+    QTest::newRow("plain ascii") << "plain_ascii.eml"
+                                 << "Actions"
+                                 << "alice@example.org"
+                                 << "Commande: run.bat;\r\nCode: AB12CD34EF56;\r\n"
+                                    ".a line that starts with a dot\r\n..and one with two\r\n.\r\n";
+    QTest::newRow("utf-8 quoted-printable, soft breaks")
+        << "utf8_quoted_printable.eml" << QString::fromUtf8("Résultat du jour")
+        << "francois@example.fr"
+        << QString::fromUtf8("Bonjour, voici une ligne assez longue pour que le programme de "
+                             "messagerie la coupe avec un saut de ligne doux, puis des "
+                             "caractères accentués : été €.\r\nCommande: sauvegarde.bat;\r\n");
+    QTest::newRow("base64 utf-8") << "base64_utf8.eml" << QString::fromUtf8("Grüße")
+                                  << "juergen@example.de"
+                                  << QString::fromUtf8(
+                                         "Grüße aus Köln.\r\nZweite Zeile: ½ € ✓\r\n");
+    QTest::newRow("mixed > alternative: plain part, not the attachment")
+        << "alternative_html.eml"
+        << "Actions"
+        << "bob@example.com"
+        << "Commande: run.bat;\r\nCode: ZZ99YY88XX77;"; // the last CR LF belongs to the boundary
+    QTest::newRow("html only") << "html_only.eml"
+                               << "Only HTML"
+                               << "carla@example.it"
+                               << QString::fromUtf8("Commande: run.bat;\r\n\r\nCode: QQ11 WW22;\r\n"
+                                                    "Fish & chips <3 été €\r\nfin\r\n");
+    QTest::newRow("iso-8859-1") << "latin1.eml" << QString::fromUtf8("Café crème")
+                                << "helene@example.fr"
+                                << QString::fromUtf8("Un café crème, s'il vous plaît.\r\n");
+    QTest::newRow("encoded subject, Sender instead of From")
+        << "encoded_subject.eml"
+        << "Actions"
+        << "relay-user@example.net"
+        << "Commande: run.bat;\r\nCode: AAAA1111BBBB;\r\n";
+    QTest::newRow("blanks kept, Return-Path as sender") << "subject_blanks.eml"
+                                                        << " Actions "
+                                                        << "dave@example.net"
+                                                        << "Commande: run.bat;\r\n";
+}
+
+void TestMailParser::fields()
+{
+    QFETCH(QString, file);
+    QFETCH(QString, subject);
+    QFETCH(QString, sender);
+    QFETCH(QString, body);
+
+    const QByteArray raw = readData(file);
+    const Pop3Message mail = parse_mail(raw);
+    QCOMPARE(mail.Subject, subject);
+    QCOMPARE(mail.Sender.Address, sender);
+    QCOMPARE(mail.Body, body);
+    QCOMPARE(mail.raw, raw);
+    QVERIFY(!mail.automatique);
+}
+
+void TestMailParser::automatic_data()
+{
+    QTest::addColumn<QByteArray>("raw");
+    QTest::addColumn<bool>("automatic");
+
+    QTest::newRow("auto-replied") << readData("auto_reply.eml") << true;
+    QTest::newRow("precedence bulk, auto-submitted no") << readData("list_mail.eml") << true;
+    QTest::newRow("bounce: report, empty return path") << readData("bounce.eml") << true;
+    QTest::newRow("person") << readData("plain_ascii.eml") << false;
+    QTest::newRow("auto-submitted no")
+        << QByteArray("From: a@b.c\r\nAuto-Submitted: No\r\n\r\nx\r\n") << false;
+    QTest::newRow("auto-generated with comment")
+        << QByteArray(
+               "From: a@b.c\r\nAuto-Submitted: auto-generated; owner-email=\"x@y\"\r\n\r\nx\r\n")
+        << true;
+    QTest::newRow("precedence junk")
+        << QByteArray("From: a@b.c\r\nPrecedence: JUNK\r\n\r\nx\r\n") << true;
+    QTest::newRow("precedence list")
+        << QByteArray("From: a@b.c\r\nPrecedence: list\r\n\r\nx\r\n") << true;
+    QTest::newRow("precedence first-class")
+        << QByteArray("From: a@b.c\r\nPrecedence: first-class\r\n\r\nx\r\n") << false;
+    QTest::newRow("empty return path with blank")
+        << QByteArray("Return-Path: < >\r\nFrom: a@b.c\r\n\r\nx\r\n") << true;
+    QTest::newRow("header only in body")
+        << QByteArray("From: a@b.c\r\n\r\nAuto-Submitted: auto-replied\r\n") << false;
+}
+
+void TestMailParser::automatic()
+{
+    QFETCH(QByteArray, raw);
+    QFETCH(bool, automatic);
+    QCOMPARE(parse_mail(raw).automatique, automatic);
+}
+
+void TestMailParser::htmlPartOfAlternative()
+{
+    const QString html = mail_html_part(readData("alternative_html.eml"));
+    QVERIFY2(html.contains(QLatin1String("<p>Commande: run.bat;<br>Code: ZZ99YY88XX77;</p>")),
+             qPrintable(html));
+    QVERIFY(mail_html_part(readData("plain_ascii.eml")).isEmpty());
+}
+
+void TestMailParser::malformedGivesWhatCanBeRead()
+{
+    const Pop3Message mail = parse_mail(readData("malformed.eml"));
+    QVERIFY2(mail.Subject.endsWith(QLatin1String(" broken")), qPrintable(mail.Subject));
+    QCOMPARE(mail.Sender.Address, QStringLiteral("broken@example.org"));
+    QVERIFY2(mail.Body.startsWith(QLatin1String("Commande: run.bat;")), qPrintable(mail.Body));
+}
+
+void TestMailParser::garbageNeverThrows_data()
+{
+    QTest::addColumn<QByteArray>("raw");
+    QTest::newRow("empty") << QByteArray();
+    QTest::newRow("no header end") << QByteArray("Subject: x");
+    QTest::newRow("binary") << QByteArray("\0\xff\xfe\r\n\r\n\x80\x81", 10);
+    QTest::newRow("nested boundaries without end")
+        << QByteArray("Content-Type: multipart/mixed; boundary=a\r\n\r\n--a\r\n"
+                      "Content-Type: multipart/alternative; boundary=a\r\n\r\n--a\r\n");
+    QTest::newRow("bad encoded word")
+        << QByteArray("Subject: =?UTF-8?B?@@@?= =?UTF-8?Q?=ZZ?=\r\n\r\n");
+}
+
+void TestMailParser::garbageNeverThrows()
+{
+    QFETCH(QByteArray, raw);
+    const Pop3Message mail = parse_mail(raw);
+    QCOMPARE(mail.raw, raw);
+    QVERIFY(mail.Sender.Address.isEmpty());
+}
+
+void TestMailParser::htmlToText_data()
+{
+    QTest::addColumn<QString>("html");
+    QTest::addColumn<QString>("text");
+
+    QTest::newRow("source breaks are blanks") << "a\nb\r\n  c"
+                                              << "a b c\r\n";
+    QTest::newRow("br") << "a<br>b<BR/>c"
+                        << "a\r\nb\r\nc\r\n";
+    QTest::newRow("paragraphs") << "<p>one</p><p>two</p>"
+                                << "one\r\n\r\ntwo\r\n";
+    QTest::newRow("entities") << "&lt;b&gt; &amp;amp; &#65;&#x42; &eacute; &unknown;"
+                              << QString::fromUtf8("<b> &amp; AB é &unknown;\r\n");
+    QTest::newRow("script and comments dropped")
+        << "<script>var x = '<p>';</script>ok<!-- <br> -->!"
+        << "ok!\r\n";
+    QTest::newRow("attributes with >") << "<a href=\"x\" title='t'>link</a>"
+                                       << "link\r\n";
+}
+
+void TestMailParser::htmlToText()
+{
+    QFETCH(QString, html);
+    QFETCH(QString, text);
+    QCOMPARE(html_to_text(html), text);
+}
+
+QTEST_GUILESS_MAIN(TestMailParser)
+#include "tst_mail_parser.moc"

@@ -1,0 +1,225 @@
+// The vmime SMTP sender against real aiosmtpd servers (fixture mail_servers).
+#include "server/vmime/mail_failure.h"
+#include "server/vmime/mail_parser.h"
+#include "server/vmime/vmime_smtp_sender.h"
+#include "tests/support/mail_servers.h"
+#include "tests/support/silent_server.h"
+
+#include <QElapsedTimer>
+#include <QRegularExpression>
+#include <QSignalSpy>
+#include <QTest>
+
+namespace {
+
+// The notifications of one send, with the status text read in each handler.
+struct Journal {
+    QStringList events;
+
+    void attach(VmimeSmtpSender &sender, QObject *context)
+    {
+        QObject::connect(&sender, &SmtpSender::ConnectionMade, context, [this, &sender] {
+            events.append(QStringLiteral("made: ") + sender.statustext());
+        });
+        QObject::connect(&sender, &SmtpSender::MessageSent, context, [this, &sender] {
+            events.append(QStringLiteral("sent: ") + sender.statustext());
+        });
+        QObject::connect(&sender, &SmtpSender::ConnectionClosed, context, [this, &sender] {
+            events.append(QStringLiteral("closed: ") + sender.statustext());
+        });
+        QObject::connect(&sender, &SmtpSender::SMTPError, context,
+                         [this](qint16 number, const QString &text) {
+                             events.append(QStringLiteral("error %1: %2").arg(number).arg(text));
+                         });
+    }
+};
+
+QString headerLine(const QByteArray &raw, const QByteArray &name)
+{
+    for (QByteArray line : raw.split('\n')) {
+        if (line.endsWith('\r'))
+            line.chop(1);
+        if (line.isEmpty())
+            break;
+        if (line.startsWith(name + ": "))
+            return QString::fromUtf8(line.mid(name.size() + 2));
+    }
+    return {};
+}
+
+} // namespace
+
+class TestSmtpSender : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase();
+    void sendsReply();
+    void authenticates_data();
+    void authenticates();
+    void failures_data();
+    void failures();
+
+private:
+    MailServers m_servers;
+};
+
+void TestSmtpSender::initTestCase()
+{
+    QVERIFY2(m_servers.isValid(), qPrintable(m_servers.error()));
+}
+
+void TestSmtpSender::sendsReply()
+{
+    const QString recipient = QStringLiteral("alice.reply@example.org");
+    m_servers.clearReceived(recipient);
+
+    VmimeSmtpSender sender;
+    Journal journal;
+    journal.attach(sender, this);
+    sender.properties.server = QStringLiteral("127.0.0.1:%1").arg(m_servers.smtpPort());
+    sender.properties.mailfrom = QStringLiteral("<tramelon@example.net>");
+    sender.properties.sendto = recipient;
+    sender.properties.messagesubject = QStringLiteral("Re:Actions (reponse n  3 )");
+    const QString text = QString::fromUtf8("Commande acceptée : run.bat\r\n<b>& fin</b> été €");
+    sender.properties.messagetext = text;
+    sender.properties.messagehtml = text;
+    sender.sendmessage();
+
+    QVERIFY(!sender.busy());
+    QCOMPARE(journal.events.size(), 3);
+    QVERIFY2(journal.events[0].startsWith(QString::fromUtf8("made: Connecté")),
+             qPrintable(journal.events[0]));
+    QCOMPARE(journal.events[1], QStringLiteral("sent: Message envoyé à ") + recipient);
+    QCOMPARE(journal.events[2], QStringLiteral("closed: Connexion fermée"));
+
+    const QList<MailServers::ReceivedMail> mails = m_servers.receivedMails(recipient);
+    QCOMPARE(mails.size(), 1);
+    const MailServers::ReceivedMail &mail = mails.first();
+    QCOMPARE(mail.mailFrom, QStringLiteral("tramelon@example.net"));
+    QCOMPARE(mail.rcptTo, QStringList{recipient});
+    QCOMPARE(headerLine(mail.raw, "Auto-Submitted"), QStringLiteral("auto-replied"));
+    QCOMPARE(headerLine(mail.raw, "From"), QStringLiteral("tramelon@example.net"));
+    QCOMPARE(headerLine(mail.raw, "To"), recipient);
+    QVERIFY(
+        headerLine(mail.raw, "Content-Type").startsWith(QLatin1String("multipart/alternative")));
+
+    const Pop3Message parsed = parse_mail(mail.raw);
+    QCOMPARE(parsed.Subject, QStringLiteral("Re:Actions (reponse n  3 )"));
+    QCOMPARE(parsed.Body.trimmed(), text);
+    const QString html = mail_html_part(mail.raw);
+    QVERIFY2(html.contains(QString::fromUtf8("Commande acceptée : run.bat<br>")), qPrintable(html));
+    QVERIFY2(html.contains(QString::fromUtf8("&lt;b&gt;&amp; fin&lt;/b&gt; été €")),
+             qPrintable(html));
+    QVERIFY(!html.contains(QLatin1String("<b>")));
+    // Both parts declare UTF-8.
+    QCOMPARE(mail.raw.count("charset=utf-8") + mail.raw.count("charset=\"utf-8\"") +
+                 mail.raw.count("charset=UTF-8"),
+             2);
+}
+
+void TestSmtpSender::authenticates_data()
+{
+    QTest::addColumn<QString>("user");
+    QTest::addColumn<QString>("password");
+    QTest::addColumn<int>("error");
+
+    QTest::newRow("right credentials") << "smtpuser"
+                                       << "smtppass" << 0;
+    QTest::newRow("wrong password") << "smtpuser"
+                                    << "wrong" << int(MailError::AuthenticationFailed);
+    QTest::newRow("no credentials") << ""
+                                    << "" << int(MailError::ServerRefused);
+}
+
+void TestSmtpSender::authenticates()
+{
+    QFETCH(QString, user);
+    QFETCH(QString, password);
+    QFETCH(int, error);
+
+    const QString recipient = QStringLiteral("auth-%1@example.org")
+                                  .arg(QTest::currentDataTag())
+                                  .replace(QLatin1Char(' '), QLatin1Char('-'));
+    m_servers.clearReceived(recipient);
+    VmimeSmtpSender sender;
+    QSignalSpy sent(&sender, &SmtpSender::MessageSent);
+    QSignalSpy errors(&sender, &SmtpSender::SMTPError);
+    sender.properties.server = QStringLiteral("127.0.0.1:%1").arg(m_servers.smtpAuthPort());
+    sender.properties.username = user;
+    sender.properties.password = password;
+    sender.properties.mailfrom = QStringLiteral("<tramelon@example.net>");
+    sender.properties.sendto = recipient;
+    sender.properties.messagesubject = QStringLiteral("Re:x");
+    sender.properties.messagetext = QStringLiteral("ok");
+    sender.sendmessage();
+
+    if (error == 0) {
+        QCOMPARE(errors.count(), 0);
+        QCOMPARE(sent.count(), 1);
+        QCOMPARE(m_servers.receivedMails(recipient).size(), 1);
+        return;
+    }
+    QCOMPARE(sent.count(), 0);
+    QCOMPARE(errors.count(), 1);
+    QCOMPARE(errors.first().at(0).value<qint16>(), static_cast<qint16>(error));
+    QCOMPARE(m_servers.receivedMails(recipient).size(), 0);
+}
+
+void TestSmtpSender::failures_data()
+{
+    QTest::addColumn<QString>("server");
+    QTest::addColumn<QString>("sendto");
+    QTest::addColumn<int>("error");
+
+    const MailServers servers;
+    QTest::newRow("closed port") << QStringLiteral("127.0.0.1:%1").arg(MailServers::unusedPort())
+                                 << "x@example.org" << int(MailError::ConnectionRefused);
+    QTest::newRow("starttls required, not offered")
+        << QStringLiteral("smtp://127.0.0.1:%1").arg(servers.smtpPort()) << "x@example.org"
+        << int(MailError::StartTlsUnavailable);
+    QTest::newRow("tls on a plain server")
+        << QStringLiteral("smtps://127.0.0.1:%1").arg(servers.smtpPort()) << "x@example.org"
+        << int(MailError::TlsFailure);
+    QTest::newRow("bad setting") << "smtp://"
+                                 << "x@example.org" << int(MailError::BadAddress);
+    QTest::newRow("no recipient") << QStringLiteral("127.0.0.1:%1").arg(servers.smtpPort()) << ""
+                                  << int(MailError::BadAddress);
+    QTest::newRow("silent server") << "silent"
+                                   << "x@example.org" << int(MailError::Timeout);
+}
+
+void TestSmtpSender::failures()
+{
+    QFETCH(QString, server);
+    QFETCH(QString, sendto);
+    QFETCH(int, error);
+
+    SilentServer silent;
+    VmimeSmtpSender sender;
+    sender.setTimeout(1500);
+    QSignalSpy made(&sender, &SmtpSender::ConnectionMade);
+    QSignalSpy sent(&sender, &SmtpSender::MessageSent);
+    QSignalSpy errors(&sender, &SmtpSender::SMTPError);
+    sender.properties.server = server == QLatin1String("silent")
+                                   ? QStringLiteral("127.0.0.1:%1").arg(silent.port())
+                                   : server;
+    sender.properties.mailfrom = QStringLiteral("<tramelon@example.net>");
+    sender.properties.sendto = sendto;
+    sender.properties.messagetext = QStringLiteral("x");
+
+    QElapsedTimer clock;
+    clock.start();
+    sender.sendmessage();
+    QVERIFY2(clock.elapsed() < 10000, qPrintable(QString::number(clock.elapsed())));
+
+    QCOMPARE(made.count(), 0);
+    QCOMPARE(sent.count(), 0);
+    QCOMPARE(errors.count(), 1);
+    QCOMPARE(errors.first().at(0).value<qint16>(), static_cast<qint16>(error));
+    QCOMPARE(sender.statustext(), errors.first().at(1).toString());
+}
+
+QTEST_MAIN(TestSmtpSender)
+#include "tst_smtp_sender.moc"
