@@ -1,21 +1,16 @@
 #include "common/command_list_file.h"
 
 #include "common/ansi_text.h"
+#include "common/name_order.h"
 
 #include <QDir>
 #include <QFileInfo>
 
 namespace fichier_commandes {
 
-std::optional<QStringList> lire(const QString &path)
-{
-    return ansi::readLines(path);
-}
+std::optional<QStringList> lire(const QString &path) { return ansi::readLines(path); }
 
-bool ecrire(const QString &path, const QStringList &names)
-{
-    return ansi::writeLines(path, names);
-}
+bool ecrire(const QString &path, const QStringList &names) { return ansi::writeLines(path, names); }
 
 std::optional<QStringList> lister_batch(const QString &directory)
 {
@@ -24,8 +19,10 @@ std::optional<QStringList> lister_batch(const QString &directory)
         return std::nullopt;
     // Name filters ignore letter case unless told otherwise, like the pattern
     // "*.bat" of a Windows file list.
-    return dir.entryList({QStringLiteral("*.bat")}, QDir::Files | QDir::Hidden,
-                         QDir::Name | QDir::IgnoreCase);
+    QStringList names =
+        dir.entryList({QStringLiteral("*.bat")}, QDir::Files | QDir::Hidden, QDir::Unsorted);
+    ordre_noms::trier(names);
+    return names;
 }
 
 } // namespace fichier_commandes

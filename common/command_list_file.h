@@ -6,7 +6,7 @@
 #include <optional>
 
 // filebat.dat: the bare names of the batch files of the actions directory, one a
-// line, sorted by name with letter case ignored.
+// line, in the order of ordre_noms (by name, letter case ignored).
 namespace fichier_commandes {
 
 // Every line, empty ones included; nothing when the file cannot be opened.
@@ -16,7 +16,7 @@ std::optional<QStringList> lire(const QString &path);
 bool ecrire(const QString &path, const QStringList &names);
 
 // The names matching "*.bat" (letter case ignored) directly in a directory,
-// sorted by name with letter case ignored; nothing when it cannot be read.
+// in the order of ordre_noms; nothing when it cannot be read.
 std::optional<QStringList> lister_batch(const QString &directory);
 
 } // namespace fichier_commandes

@@ -5,8 +5,8 @@
 #include "platform/app_folder.h"
 #include "platform/file_copy.h"
 #include "platform/message_box.h"
-#include "prep/form_repertoire.h"
 #include "platform/widgets/twips.h"
+#include "prep/form_repertoire.h"
 
 #include <QClipboard>
 #include <QCloseEvent>
@@ -26,11 +26,12 @@ namespace {
 const QString kTitreChoixClefs =
     QStringLiteral("Choississez le fichier contenant les clefs à partager");
 const QString kFiltreClefs = QStringLiteral("fichier clefs | *.dat");
+const QString kEchecSynchroClefs = QStringLiteral(
+    "les clefs n'ont pas pu être synchronisées\n les anciennes clefs sont conservées");
 } // namespace
 
 Form1::Form1(const QString &rep_appli, QWidget *parent)
-    : QWidget(parent)
-    , m_rep_appli(platform::avec_separateur(rep_appli))
+    : QWidget(parent), m_rep_appli(platform::avec_separateur(rep_appli))
 {
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QStringLiteral("Préparation de messages de commande pour Tramelon"));
@@ -143,15 +144,13 @@ void Form1::ini_clefs()
     }
     // A key file without any key left is as good as none.
     if (!lus || !m_table.a_des_clefs()) {
-        platform::afficher_message(QStringLiteral("pas de fichier clef\n synchronisez un fichier clefs"));
+        platform::afficher_message(
+            QStringLiteral("pas de fichier clef\n synchronisez un fichier clefs"));
         m_pas_de_clef = true;
     }
 }
 
-void Form1::ini_clefs2()
-{
-    Combo_clef->addItems(m_table.entrees());
-}
+void Form1::ini_clefs2() { Combo_clef->addItems(m_table.entrees()); }
 
 void Form1::ini_combo()
 {
@@ -224,11 +223,13 @@ void Form1::copy_press_click()
 
 QString Form1::filtreQt(const QString &filtre)
 {
-    // "description | pattern" in the Windows dialog; Qt wants the patterns in
-    // brackets after the text it shows.
+    // "description | pattern" in the Windows dialog, which shows the description
+    // only; Qt shows the whole filter, so the patterns go once, in brackets.
     const qsizetype bar = filtre.indexOf(u'|');
-    const QString motifs = bar < 0 ? filtre : filtre.mid(bar + 1);
-    return filtre + QStringLiteral(" (") + motifs.simplified() + u')';
+    if (bar < 0)
+        return filtre.simplified() + QStringLiteral(" (") + filtre.simplified() + u')';
+    return filtre.left(bar).simplified() + QStringLiteral(" (") + filtre.mid(bar + 1).simplified() +
+           u')';
 }
 
 void Form1::sync_clef_click()
@@ -237,8 +238,12 @@ void Form1::sync_clef_click()
     if (choisi.isEmpty())
         return;
     // The chosen file replaces the tool's own in one step; choosing the tool's
-    // own file leaves it as it is.
-    platform::copier_remplacer(choisi, fichier(u"clefs.dat"));
+    // own file leaves it as it is. A failed copy leaves the old keys in place and
+    // in the list, and the user must know the new ones are not in.
+    if (!platform::copier_remplacer(choisi, fichier(u"clefs.dat"))) {
+        platform::afficher_message(kEchecSynchroClefs);
+        return;
+    }
     ini_clefs();
     Form_Load();
 }

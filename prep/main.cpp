@@ -1,5 +1,6 @@
 // Kestrine, the command message preparation tool.
 #include "platform/app_folder.h"
+#include "platform/widgets/application_setup.h"
 #include "platform/widgets/message_box_window.h"
 #include "prep/form1.h"
 
@@ -33,6 +34,7 @@ int main(int argc, char *argv[])
         return 2;
     }
 
+    platform::preparer_application(QStringLiteral("kestrine"));
     platform::installer_boites_de_message();
     kestrine::Form1 form(*rep_appli);
     form.show();

@@ -1,5 +1,7 @@
 #include "platform/widgets/dir_list.h"
 
+#include "common/name_order.h"
+
 #include <QDir>
 #include <QFileInfo>
 
@@ -9,8 +11,7 @@ namespace {
 const QString kParent = QStringLiteral("..");
 } // namespace
 
-DirList::DirList(QWidget *parent)
-    : QListWidget(parent)
+DirList::DirList(QWidget *parent) : QListWidget(parent)
 {
     connect(this, &QListWidget::itemActivated, this, &DirList::open);
 }
@@ -29,10 +30,7 @@ bool DirList::setPath(const QString &directory)
     return true;
 }
 
-QString DirList::path() const
-{
-    return m_path;
-}
+QString DirList::path() const { return m_path; }
 
 void DirList::refresh()
 {
@@ -42,8 +40,10 @@ void DirList::refresh()
     const QDir dir(m_path);
     if (!dir.isRoot())
         addItem(kParent);
-    addItems(dir.entryList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::Hidden,
-                           QDir::Name | QDir::IgnoreCase));
+    QStringList names =
+        dir.entryList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::Hidden, QDir::Unsorted);
+    ordre_noms::trier(names);
+    addItems(names);
 }
 
 void DirList::open(QListWidgetItem *item)

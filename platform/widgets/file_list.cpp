@@ -1,13 +1,12 @@
 #include "platform/widgets/file_list.h"
 
+#include "common/name_order.h"
+
 #include <QDir>
 
 namespace platform {
 
-FileList::FileList(QWidget *parent)
-    : QListWidget(parent)
-{
-}
+FileList::FileList(QWidget *parent) : QListWidget(parent) {}
 
 void FileList::setPath(const QString &directory)
 {
@@ -15,10 +14,7 @@ void FileList::setPath(const QString &directory)
     refresh();
 }
 
-QString FileList::path() const
-{
-    return m_path;
-}
+QString FileList::path() const { return m_path; }
 
 void FileList::setPattern(const QString &pattern)
 {
@@ -26,10 +22,7 @@ void FileList::setPattern(const QString &pattern)
     refresh();
 }
 
-QString FileList::pattern() const
-{
-    return m_pattern;
-}
+QString FileList::pattern() const { return m_pattern; }
 
 QString FileList::fileName(int i) const
 {
@@ -58,8 +51,9 @@ void FileList::refresh()
             filter = QStringLiteral("*");
     }
     // QDir's name filters ignore letter case by default.
-    addItems(QDir(m_path).entryList(filters, QDir::Files | QDir::Hidden,
-                                    QDir::Name | QDir::IgnoreCase));
+    QStringList names = QDir(m_path).entryList(filters, QDir::Files | QDir::Hidden, QDir::Unsorted);
+    ordre_noms::trier(names);
+    addItems(names);
 }
 
 } // namespace platform

@@ -3,34 +3,41 @@
 #include <QAbstractButton>
 #include <QFont>
 #include <QFontMetrics>
+#include <QStringList>
 #include <QStringView>
 #include <QWidget>
 
 // Window geometry is kept in twips as the forms were drawn; 15 twips make a pixel.
-constexpr int twips(int t)
-{
-    return t / 15;
-}
+constexpr int twips(int t) { return t / 15; }
 
 inline void placer(QWidget *w, int left, int top, int width, int height)
 {
     w->setGeometry(twips(left), twips(top), twips(width), twips(height));
 }
 
-inline void nommer_et_placer(QWidget *w, QStringView name, int left, int top, int width,
-                             int height)
+inline void nommer_et_placer(QWidget *w, QStringView name, int left, int top, int width, int height)
 {
     w->setObjectName(name.toString());
     placer(w, left, top, width, height);
 }
 
-// The forms' captions: "MS Sans Serif" bold, 9.75 points unless said otherwise
-// (the system's nearest font stands in where it is missing).
-inline QFont police_formulaire(double points = 9.75)
+// Fonts whose letters are as wide as those of the Windows sans serif the forms
+// were drawn with (Liberation Sans and Arimo share Arial's widths), so captions
+// keep their size instead of wrapping or shrinking.
+inline QStringList familles_etroites()
+{
+    return {QStringLiteral("Liberation Sans"), QStringLiteral("Arimo"), QStringLiteral("Arial")};
+}
+
+// The forms' captions: "MS Sans Serif" bold, 9.75 points unless said otherwise;
+// where it is missing, a font of the same widths before the system's own.
+inline QFont police_formulaire(double points = 9.75, bool gras = true)
 {
     QFont font(QStringLiteral("MS Sans Serif"));
+    font.setFamilies(QStringList{QStringLiteral("MS Sans Serif")} + familles_etroites());
+    font.setStyleHint(QFont::SansSerif);
     font.setPointSizeF(points);
-    font.setBold(true);
+    font.setBold(gras);
     return font;
 }
 
@@ -39,7 +46,7 @@ inline QFont police_formulaire(double points = 9.75)
 // enough, and gets a smaller size until it fits, rather than being cut.
 inline void ajuster_boutons(QWidget *window)
 {
-    constexpr int kMarge = 20;   // the frame and padding a button takes around its caption
+    constexpr int kMarge = 20; // the frame and padding a button takes around its caption
     constexpr double kLisible = 8;
     constexpr double kMinimum = 6;
     auto largeur = [](const QFont &font, const QString &text) {
@@ -55,13 +62,14 @@ inline void ajuster_boutons(QWidget *window)
         const qsizetype middle = text.size() / 2;
         const qsizetype before = text.lastIndexOf(u' ', middle);
         const qsizetype after = text.indexOf(u' ', middle);
-        const qsizetype blank = (before < 0 || (after >= 0 && after - middle < middle - before)) ? after : before;
+        const qsizetype blank =
+            (before < 0 || (after >= 0 && after - middle < middle - before)) ? after : before;
         // One line as long as a readable size will do, two lines otherwise.
         const QFont original = font;
         while (font.pointSizeF() > kLisible && largeur(font, text) > place)
             font.setPointSizeF(font.pointSizeF() - 0.25);
-        if (largeur(font, text) > place && blank > 0
-            && 2 * QFontMetrics(original).lineSpacing() + kMarge / 2 <= button->height()) {
+        if (largeur(font, text) > place && blank > 0 &&
+            2 * QFontMetrics(original).lineSpacing() + kMarge / 2 <= button->height()) {
             text[blank] = u'\n';
             font = original;
         }

@@ -7,10 +7,7 @@
 
 namespace journal {
 
-QString mois(const QDate &date)
-{
-    return date.toString(QStringLiteral("yyyy-MM"));
-}
+QString mois(const QDate &date) { return date.toString(QStringLiteral("yyyy-MM")); }
 
 QString chemin_journal(const QString &rep_appli, const QString &mois)
 {
@@ -35,9 +32,10 @@ void verifie_mois(ServerState &state, const QDateTime &now)
 
 QString ligne_journal(const QString &text, const QDateTime &now)
 {
-    const QLocale locale = QLocale::system();
-    return locale.toString(now.date(), QLocale::LongFormat) + QStringLiteral(" * ")
-        + locale.toString(now.time(), QLocale::LongFormat) + QStringLiteral("  :   *** ") + text;
+    // The locale's long time names the time zone on Linux; the journal's readers
+    // expect the bare 24-hour time.
+    return QLocale::system().toString(now.date(), QLocale::LongFormat) + QStringLiteral(" * ") +
+           now.time().toString(QStringLiteral("HH:mm:ss")) + QStringLiteral("  :   *** ") + text;
 }
 
 bool ecrire_journal(const ServerState &state, const QString &text, const QDateTime &now)

@@ -7,6 +7,8 @@
 
 #include <QDir>
 
+#include <algorithm>
+
 namespace provisioning {
 
 QString executable_defaut()
@@ -18,12 +20,30 @@ QString executable_defaut()
 #endif
 }
 
-QString chemin_cible(const QString &chemin_choisi, const QString &nom)
+namespace {
+
+bool est_separateur(QChar c) { return c == u'/' || c == u'\\'; }
+
+} // namespace
+
+std::optional<QString> chemin_cible(const QString &chemin_choisi, const QString &nom)
 {
-    const QString sous_repertoire = enleve_blancs(nom);
+    QString sous_repertoire = enleve_blancs(nom);
     if (sous_repertoire.isEmpty())
         return chemin_choisi;
-    return platform::avec_separateur(chemin_choisi + sous_repertoire);
+    // "\" is an ordinary character of a Linux file name: kept, it would make a
+    // folder "Nouveau\" beside files "Nouveau\clefs.dat" instead of one folder.
+    if (est_separateur(sous_repertoire.back()))
+        sous_repertoire = enleve_blancs(sous_repertoire.chopped(1));
+    if (sous_repertoire.isEmpty() || sous_repertoire == u"." || sous_repertoire == u".." ||
+        std::any_of(sous_repertoire.cbegin(), sous_repertoire.cend(), est_separateur))
+        return std::nullopt;
+    return chemin_choisi + sous_repertoire + u'/';
+}
+
+QString cible_refusee(const QString &chemin_choisi, const QString &nom)
+{
+    return chemin_choisi + enleve_blancs(nom);
 }
 
 Issue preparer(const Demande &demande)

@@ -3,6 +3,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <optional>
+
 // Preparing a client folder for Kestrine: the key file and the preparation
 // tool's executable are copied from the server's folder, and filebat.dat lists
 // the batch files of the actions directory.
@@ -12,9 +14,15 @@ namespace provisioning {
 QString executable_defaut();
 
 // The chosen directory, then the sub-directory name (blanks around it removed)
-// with its final separator. An empty name gives the chosen directory itself, so
-// that no doubled separator is ever formed.
-QString chemin_cible(const QString &chemin_choisi, const QString &nom);
+// with its final separator. An empty name gives the chosen directory itself, and
+// a final "\" or "/" typed with the name is taken as that separator, so that no
+// doubled separator is ever formed. Nothing when the name cannot be one folder of
+// the chosen directory: a separator inside it, "." or "..", a lone separator.
+std::optional<QString> chemin_cible(const QString &chemin_choisi, const QString &nom);
+
+// What the window shows for a sub-directory name that chemin_cible refuses: the
+// name as typed after the chosen directory, so the operator sees what is wrong.
+QString cible_refusee(const QString &chemin_choisi, const QString &nom);
 
 struct Demande {
     QString rep_appli;   // where clefs.dat and the executable are taken

@@ -13,8 +13,8 @@ constexpr int kLongueurMax = 63;
 } // namespace
 
 conf_mail::conf_mail(QWidget *parent)
-    : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint
-                          | Qt::WindowCloseButtonHint)
+    : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                          Qt::WindowCloseButtonHint)
 {
     setObjectName(QStringLiteral("conf_mail"));
     setWindowTitle(QStringLiteral("Configuration Mail"));
@@ -54,6 +54,8 @@ conf_mail::conf_mail(QWidget *parent)
     label("Label4", QStringLiteral("Password :"), 360, 1920, 1695, 255, true);
     Password = edit("Password", QStringLiteral(" "), 2280, 1920, 3500, 375);
     Password->setEchoMode(QLineEdit::Password);
+    // The password shows as asterisks, as the operator knows it, not the style's dots.
+    Password->setStyleSheet(QStringLiteral("lineedit-password-character: 42"));
     label("Label2", QStringLiteral("repondre à :"), -480, 2400, 2535, 255, true);
     repondre_a = edit("repondre_a", QStringLiteral(" "), 2280, 2400, 3500, 375);
     label("Label1", QStringLiteral("Intervalle d' interrogation boite mail : "), 120, 3000, 4215,

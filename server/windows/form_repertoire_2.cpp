@@ -2,12 +2,12 @@
 
 #include "common/blancs.h"
 #include "platform/app_folder.h"
+#include "platform/message_box.h"
 #include "platform/widgets/dir_list.h"
+#include "platform/widgets/directory_chooser.h"
 #include "platform/widgets/drive_list.h"
 #include "platform/widgets/file_list.h"
-#include "platform/message_box.h"
 #include "platform/widgets/twips.h"
-#include "platform/widgets/directory_chooser.h"
 #include "server/keys/provisioning.h"
 
 #include <QCheckBox>
@@ -86,7 +86,7 @@ void form_repertoire_2::Form_Load() { choix_repertoire::ouvrir(*Drive1, *Dir1, m
 void form_repertoire_2::Dir1_change(const QString &path)
 {
     m_chemin_choisi = platform::avec_separateur(path);
-    m_chemin_cible = provisioning::chemin_cible(m_chemin_choisi, Text1->text());
+    calcule_cible();
     montre_cible();
 }
 
@@ -94,8 +94,15 @@ void form_repertoire_2::Check1_click()
 {
     // A name typed in Text1 takes effect here or at the next directory, not
     // while it is typed.
-    m_chemin_cible = provisioning::chemin_cible(m_chemin_choisi, Text1->text());
+    calcule_cible();
     montre_cible();
+}
+
+void form_repertoire_2::calcule_cible()
+{
+    const std::optional<QString> cible = provisioning::chemin_cible(m_chemin_choisi, Text1->text());
+    m_cible_valide = cible.has_value();
+    m_chemin_cible = cible ? *cible : provisioning::cible_refusee(m_chemin_choisi, Text1->text());
 }
 
 void form_repertoire_2::montre_cible()
@@ -108,6 +115,11 @@ void form_repertoire_2::Command1_click()
     if (m_chemin_choisi.isEmpty()) {
         platform::afficher_message(
             QStringLiteral(" choississez  disques et répertoire en cliquant "));
+        return;
+    }
+    // A name that cannot be one folder is refused before anything is created.
+    if (Check1->isChecked() && !m_cible_valide) {
+        platform::afficher_message(QStringLiteral(" les fichiers n'existent pas "));
         return;
     }
     provisioning::Demande demande;

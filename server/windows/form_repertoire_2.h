@@ -55,6 +55,7 @@ protected:
 private:
     void Dir1_change(const QString &path);
     void Check1_click();
+    void calcule_cible();
     void montre_cible();
     void Command1_click();
 
@@ -62,4 +63,5 @@ private:
     QString m_executable;
     QString m_chemin_choisi;
     QString m_chemin_cible;
+    bool m_cible_valide = true; // false while the typed name cannot be a folder
 };

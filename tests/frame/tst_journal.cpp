@@ -24,8 +24,7 @@ private Q_SLOTS:
         const QDateTime at(QDate(2026, 3, 5), QTime(14, 7, 9));
         const QLocale l = QLocale::system();
         QCOMPARE(journal::ligne_journal("texte", at),
-                 l.toString(at.date(), QLocale::LongFormat) + " * "
-                     + l.toString(at.time(), QLocale::LongFormat) + "  :   *** texte");
+                 l.toString(at.date(), QLocale::LongFormat) + " * 14:07:09  :   *** texte");
         QCOMPARE(journal::horodatage(at), QString("05/03/26 14:07:09 "));
         QCOMPARE(journal::horodatage(QDateTime(QDate(2026, 12, 31), QTime(23, 5, 0))),
                  QString("31/12/26 23:05:00 "));
@@ -47,7 +46,8 @@ private Q_SLOTS:
         QCOMPARE(lines.size(), 5); // three lines, one line, and nothing after the last CR LF
         QVERIFY(lines.at(0).endsWith(" La commande : \r"));
         QCOMPARE(lines.at(1), QByteArray("run.bat\r"));
-        QCOMPARE(QString::fromLocal8Bit(lines.at(2)), QString("a bien été lancée par l'automate\r"));
+        QCOMPARE(QString::fromLocal8Bit(lines.at(2)),
+                 QString("a bien été lancée par l'automate\r"));
         QVERIFY(lines.at(3).endsWith("  :   ***    modifications configuration mail\r"));
         QVERIFY(content.endsWith("\r\n"));
 

@@ -1,4 +1,5 @@
 // The drive, directory and file list boxes of the choosers.
+#include "common/command_list_file.h"
 #include "platform/widgets/dir_list.h"
 #include "platform/widgets/drive_list.h"
 #include "platform/widgets/file_list.h"
@@ -32,11 +33,10 @@ private Q_SLOTS:
 
         QTest::newRow("bat") << "*.bat" << QStringList{"a.BAT", "b.bat", "Zed.bat"};
         QTest::newRow("capital pattern") << "*.BAT" << QStringList{"a.BAT", "b.bat", "Zed.bat"};
-        QTest::newRow("two patterns") << "*.bat;*.txt"
-                                      << QStringList{"a.BAT", "b.bat", "notes.txt", "Zed.bat"};
-        QTest::newRow("every file") << "*.*"
-                                    << QStringList{"a.BAT", "b.bat", "LISEZMOI", "notes.txt",
-                                                   "run.bat.old", "Zed.bat"};
+        QTest::newRow("two patterns")
+            << "*.bat;*.txt" << QStringList{"a.BAT", "b.bat", "notes.txt", "Zed.bat"};
+        QTest::newRow("every file") << "*.*" << QStringList{"a.BAT",     "b.bat",       "LISEZMOI",
+                                                            "notes.txt", "run.bat.old", "Zed.bat"};
     }
 
     void fileListFiltersIgnoringCase()
@@ -45,7 +45,8 @@ private Q_SLOTS:
         QFETCH(QStringList, expected);
         QTemporaryDir tmp;
         QVERIFY(tmp.isValid());
-        for (const char *name : {"Zed.bat", "b.bat", "a.BAT", "notes.txt", "run.bat.old", "LISEZMOI"})
+        for (const char *name :
+             {"Zed.bat", "b.bat", "a.BAT", "notes.txt", "run.bat.old", "LISEZMOI"})
             touch(tmp.filePath(name));
         QVERIFY(QDir(tmp.path()).mkdir("dossier.bat")); // a directory is never listed
 
@@ -58,6 +59,24 @@ private Q_SLOTS:
         QCOMPARE(list.fileName(expected.size()), QString());
         list.setPath(tmp.filePath("absent"));
         QCOMPARE(list.count(), 0);
+    }
+
+    void frenchOrderInListAndCommandFile()
+    {
+        // A French file manager's order: accents with their letter, case ignored,
+        // numbers by value; the file list and filebat.dat must agree on it.
+        const QStringList expected{"alpha.bat", "b9.bat",  "b10.bat",  "Beta.BAT", "Ébène.bat",
+                                   "Eta.bat",   "été.bat", "zeta.bat", "Zoé.bat"};
+        QTemporaryDir tmp;
+        QVERIFY(tmp.isValid());
+        for (qsizetype i = expected.size() - 1; i >= 0; --i)
+            touch(tmp.filePath(expected[i]));
+
+        FileList list;
+        list.setPattern("*.bat");
+        list.setPath(tmp.path());
+        QCOMPARE(list.fileNames(), expected);
+        QCOMPARE(fichier_commandes::lister_batch(tmp.path()), std::optional(expected));
     }
 
     void dirListShowsSubfoldersAndReportsChanges()

@@ -1,17 +1,22 @@
 // Kestrine's main window and its chooser, driven as the user drives them.
 #include "common/command_mail.h"
+#include "platform/message_box.h"
+#include "platform/widgets/application_setup.h"
 #include "platform/widgets/dir_list.h"
 #include "platform/widgets/drive_list.h"
 #include "platform/widgets/file_list.h"
-#include "platform/message_box.h"
 #include "prep/form1.h"
 
+#include <QApplication>
 #include <QClipboard>
 #include <QComboBox>
+#include <QDialogButtonBox>
 #include <QDir>
 #include <QFile>
+#include <QFileDialog>
 #include <QGuiApplication>
 #include <QLabel>
+#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTemporaryDir>
@@ -28,10 +33,7 @@ const QString kPasDeCommande = QStringLiteral(
     "pas de fichier de commande \n faites une sychronisation des fichiers de commande");
 const QString kSuppression = QStringLiteral("la clé choisie va être supprimé de la liste");
 
-QString cle(int i)
-{
-    return QStringLiteral("KEY%1").arg(i, 9, 10, QLatin1Char('0'));
-}
+QString cle(int i) { return QStringLiteral("KEY%1").arg(i, 9, 10, QLatin1Char('0')); }
 
 QByteArray fichierClefs(int first, int last)
 {
@@ -40,6 +42,10 @@ QByteArray fichierClefs(int first, int last)
         bytes += cle(i).toLatin1() + "\r\n";
     return bytes;
 }
+
+const QString kTitreClefs = QStringLiteral("Choississez le fichier contenant les clefs à partager");
+const QString kEchecSynchro = QStringLiteral(
+    "les clefs n'ont pas pu être synchronisées\n les anciennes clefs sont conservées");
 
 const QByteArray kTroisCommandes("alpha.bat\r\nbeta.bat\r\ngamma.bat\r\n");
 
@@ -81,8 +87,7 @@ class TestKestrine : public QObject
     }
     std::unique_ptr<Form1> ouvrir() { return ouvrir(rep()); }
 
-    template<typename T>
-    static T *w(QWidget *form, const char *name)
+    template <typename T> static T *w(QWidget *form, const char *name)
     {
         T *found = form->findChild<T *>(QString::fromLatin1(name));
         if (!found)
@@ -275,18 +280,18 @@ private Q_SLOTS:
 
         QTest::newRow("no clefs.dat") << QByteArray("<none>") << kTroisCommandes
                                       << QStringList{kPasDeClef} << 0 << 3 << "4" << false;
-        QTest::newRow("no filebat.dat") << fichierClefs(1, 100) << QByteArray("<none>")
-                                        << QStringList{kPasDeCommande} << 100 << 0 << "101"
-                                        << false;
+        QTest::newRow("no filebat.dat")
+            << fichierClefs(1, 100) << QByteArray("<none>") << QStringList{kPasDeCommande} << 100
+            << 0 << "101" << false;
         QTest::newRow("no files") << QByteArray("<none>") << QByteArray("<none>")
-                                  << QStringList{kPasDeClef, kPasDeCommande} << 0 << 0
-                                  << "Label8" << false;
-        QTest::newRow("empty clefs.dat") << QByteArray() << kTroisCommandes
-                                         << QStringList{kPasDeClef} << 0 << 3 << "4" << false;
+                                  << QStringList{kPasDeClef, kPasDeCommande} << 0 << 0 << "Label8"
+                                  << false;
+        QTest::newRow("empty clefs.dat")
+            << QByteArray() << kTroisCommandes << QStringList{kPasDeClef} << 0 << 3 << "4" << false;
         QTest::newRow("only empty lines") << QByteArray("\r\n\r\n") << kTroisCommandes
                                           << QStringList{kPasDeClef} << 2 << 3 << "4" << false;
-        QTest::newRow("empty filebat.dat") << fichierClefs(1, 5) << QByteArray() << QStringList{}
-                                           << 5 << 0 << "1" << false;
+        QTest::newRow("empty filebat.dat")
+            << fichierClefs(1, 5) << QByteArray() << QStringList{} << 5 << 0 << "1" << false;
         QTest::newRow("empty line 3") << QByteArray("A\r\nB\r\n\r\nD\r\n") << kTroisCommandes
                                       << QStringList{} << 4 << 3 << "4" << true;
     }
@@ -334,8 +339,7 @@ private Q_SLOTS:
         auto form = ouvrir();
 
         clic(*form, "sync_clef");
-        QCOMPARE(dialogue, (QStringList{"Choississez le fichier contenant les clefs à partager",
-                                        rep(), "fichier clefs | *.dat (*.dat)"}));
+        QCOMPARE(dialogue, (QStringList{kTitreClefs, rep(), "fichier clefs (*.dat)"}));
         QVERIFY(messages.isEmpty());
         QCOMPARE(content(rep() + "clefs.dat"), forty);
         QCOMPARE(clefs(*form)->count(), 40);
@@ -355,15 +359,19 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("choice"); // relative to the tool's folder
         QTest::addColumn<bool>("reloaded");
-        QTest::newRow("cancelled") << "" << false;
-        QTest::newRow("own clefs.dat") << "clefs.dat" << true;
-        QTest::newRow("unreadable file") << "absent.dat" << true;
+        QTest::addColumn<QStringList>("said");
+        QTest::newRow("cancelled") << "" << false << QStringList();
+        QTest::newRow("own clefs.dat") << "clefs.dat" << true << QStringList();
+        QTest::newRow("file gone") << "absent.dat" << false << QStringList{kEchecSynchro};
+        QTest::newRow("folder, not a file") << "dossier" << false << QStringList{kEchecSynchro};
     }
 
     void keySynchronisationChoices()
     {
         QFETCH(QString, choice);
         QFETCH(bool, reloaded);
+        QFETCH(QStringList, said);
+        QVERIFY(QDir(rep()).mkdir("dossier"));
         const QByteArray original = fichierClefs(1, 100);
         put(rep() + "clefs.dat", original);
         put(rep() + "filebat.dat", kTroisCommandes);
@@ -375,7 +383,7 @@ private Q_SLOTS:
         reponseDialogue = choice.isEmpty() ? QString() : rep() + choice;
         clic(*form, "sync_clef");
         QCOMPARE(dialogue.size(), 3);
-        QVERIFY(messages.isEmpty());
+        QCOMPARE(messages, said);
         // The tool's own key file is never damaged, whatever was chosen.
         QCOMPARE(content(rep() + "clefs.dat"), original);
         // A reload brings the struck key back; a cancel leaves the list alone.
@@ -393,8 +401,11 @@ private Q_SLOTS:
             << QStringList{"zeta.bat", "Beta.BAT", "alpha.bat", "notes.txt", "run.bat.old"}
             << QStringList{"alpha.bat", "Beta.BAT", "zeta.bat"}
             << QByteArray("alpha.bat\r\nBeta.BAT\r\nzeta.bat\r\n");
-        QTest::newRow("no batch file") << QStringList{"notes.txt"} << QStringList{}
-                                       << QByteArray();
+        QTest::newRow("accents and letter case")
+            << QStringList{"zeta.bat", "été.bat", "Eta.bat", "Ébène.bat"}
+            << QStringList{"Ébène.bat", "Eta.bat", "été.bat", "zeta.bat"}
+            << QString("Ébène.bat\r\nEta.bat\r\nété.bat\r\nzeta.bat\r\n").toUtf8();
+        QTest::newRow("no batch file") << QStringList{"notes.txt"} << QStringList{} << QByteArray();
     }
 
     void commandSynchronisation()
@@ -467,6 +478,24 @@ private Q_SLOTS:
                  QStringList{" le disque choisi n'est pas accessibe, choississez en un autre"});
         QCOMPARE(dir1->path(), QDir::cleanPath(dir->path()));
         QCOMPARE(drive1->currentIndex(), 0);
+    }
+
+    // Last: it changes the application's translations and font for good.
+    void standardDialogsSpeakFrench()
+    {
+        platform::preparer_application(QStringLiteral("kestrine"));
+        QVERIFY(!QApplication::windowIcon().isNull());
+        QCOMPARE(QApplication::font().family(), QString("MS Sans Serif"));
+
+        QFileDialog dialogue(nullptr, kTitreClefs, rep(), "fichier clefs (*.dat)");
+        dialogue.setOption(QFileDialog::DontUseNativeDialog);
+        auto *boutons = dialogue.findChild<QDialogButtonBox *>();
+        QVERIFY(boutons);
+        QCOMPARE(boutons->button(QDialogButtonBox::Open)->text(), QString("&Ouvrir"));
+        QCOMPARE(boutons->button(QDialogButtonBox::Cancel)->text(), QString("Annuler"));
+        QMessageBox boite(QMessageBox::NoIcon, "Kestrine", "texte",
+                          QMessageBox::Ok | QMessageBox::Cancel);
+        QCOMPARE(boite.button(QMessageBox::Cancel)->text(), QString("Annuler"));
     }
 };
 

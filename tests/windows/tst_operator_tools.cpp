@@ -1,12 +1,13 @@
 // The actions directory window and the client folder provisioning, driven from
 // the main window's buttons with real folders.
+#include "platform/message_box.h"
 #include "platform/widgets/dir_list.h"
 #include "platform/widgets/drive_list.h"
-#include "platform/message_box.h"
 #include "server/frame/config.h"
-#include "server/windows/form1.h"
 #include "server/frame/mail_settings.h"
 #include "server/frame/server_state.h"
+#include "server/windows/conf_mail.h"
+#include "server/windows/form1.h"
 #include "server/windows/form_repertoire.h"
 #include "server/windows/form_repertoire_2.h"
 #include "server/windows/operator_tools.h"
@@ -165,6 +166,8 @@ private Q_SLOTS:
                                                  << "client/Kestrine/" << false;
         QTest::newRow("name with final separator") << "client" << true << "Poste/"
                                                    << "client/Poste/" << false;
+        QTest::newRow("name with final backslash") << "client" << true << " Nouveau\\ "
+                                                   << "client/Nouveau/" << false;
         QTest::newRow("blanks around the name") << "client" << true << "  Poste 2 "
                                                 << "client/Poste 2/" << false;
         QTest::newRow("empty name") << "client" << true << "  "
@@ -281,6 +284,31 @@ private Q_SLOTS:
             QCOMPARE(contenu(client), QStringList{"Kestrine"});
         else
             QCOMPARE(contenu(target), laisse);
+    }
+
+    void unusableSubFolderNameIsRefused_data()
+    {
+        QTest::addColumn<QString>("nom");
+        QTest::newRow("backslash inside") << "Nouveau\\Poste";
+        QTest::newRow("slash inside") << "Nouveau/Poste/";
+        QTest::newRow("parent folder") << "..";
+        QTest::newRow("separator alone") << " \\ ";
+    }
+
+    void unusableSubFolderNameIsRefused()
+    {
+        QFETCH(QString, nom);
+        form_repertoire_2 *w = ouvrirClient();
+        QVERIFY(w);
+        QVERIFY(w->Dir1->setPath(dossier("client")));
+        w->Text1->setText(nom);
+        w->Check1->setChecked(true);
+        w->Command1->click();
+
+        QCOMPARE(m_messages, QStringList{kEchec});
+        QCOMPARE(m_outils->fenetreClient(), w);
+        QCOMPARE(contenu(dossier("client")), QStringList());
+        QCOMPARE(contenu(m_tmp->path()), QStringList({"actions", "appli", "client"}));
     }
 
     void retryAfterCorrectingCause()
@@ -441,6 +469,16 @@ private Q_SLOTS:
         button->click(); // a fresh window
         QVERIFY(fenetre());
         QVERIFY(!button->isEnabled());
+    }
+
+    void captions()
+    {
+        conf_mail reglages;
+        QCOMPARE(reglages.windowTitle(), QString("Configuration Mail"));
+        reglages.Password->setText("secret");
+        QCOMPARE(reglages.Password->displayText(), QString("******"));
+        QCOMPARE(ouvrirRepertoire()->windowTitle(), QString("Choix du répertoire commandes"));
+        QCOMPARE(ouvrirClient()->windowTitle(), QString("Choix du répertoire "));
     }
 
     void driveChange()
