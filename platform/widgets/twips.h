@@ -1,8 +1,6 @@
 #pragma once
 
-#include <QAbstractButton>
 #include <QFont>
-#include <QFontMetrics>
 #include <QStringList>
 #include <QStringView>
 #include <QWidget>
@@ -41,41 +39,8 @@ inline QFont police_formulaire(double points = 9.75, bool gras = true)
     return font;
 }
 
-// The forms were drawn for the narrow fonts of Windows. Where the system's font is
-// wider, a caption that does not fit goes on two lines when the button is tall
-// enough, and gets a smaller size until it fits, rather than being cut.
-inline void ajuster_boutons(QWidget *window)
-{
-    constexpr int kMarge = 20; // the frame and padding a button takes around its caption
-    constexpr double kLisible = 8;
-    constexpr double kMinimum = 6;
-    auto largeur = [](const QFont &font, const QString &text) {
-        int widest = 0;
-        for (const QString &line : text.split(u'\n'))
-            widest = qMax(widest, QFontMetrics(font).horizontalAdvance(line));
-        return widest;
-    };
-    for (QAbstractButton *button : window->findChildren<QAbstractButton *>()) {
-        QFont font = button->font();
-        QString text = button->text();
-        const int place = button->width() - kMarge;
-        const qsizetype middle = text.size() / 2;
-        const qsizetype before = text.lastIndexOf(u' ', middle);
-        const qsizetype after = text.indexOf(u' ', middle);
-        const qsizetype blank =
-            (before < 0 || (after >= 0 && after - middle < middle - before)) ? after : before;
-        // One line as long as a readable size will do, two lines otherwise.
-        const QFont original = font;
-        while (font.pointSizeF() > kLisible && largeur(font, text) > place)
-            font.setPointSizeF(font.pointSizeF() - 0.25);
-        if (largeur(font, text) > place && blank > 0 &&
-            2 * QFontMetrics(original).lineSpacing() + kMarge / 2 <= button->height()) {
-            text[blank] = u'\n';
-            font = original;
-        }
-        while (font.pointSizeF() > kMinimum && largeur(font, text) > place)
-            font.setPointSizeF(font.pointSizeF() - 0.25);
-        button->setFont(font);
-        button->setText(text);
-    }
-}
+// The forms were drawn for Windows, whose buttons put a caption that does not
+// fit on two lines when they are tall enough. The same here, at the caption's
+// own size; only a caption that still does not fit gets a smaller size, rather
+// than being cut.
+void ajuster_boutons(QWidget *window);

@@ -12,6 +12,7 @@
 #include "server/windows/form_repertoire_2.h"
 #include "server/windows/operator_tools.h"
 
+#include <QAbstractButton>
 #include <QCheckBox>
 #include <QDir>
 #include <QFile>
@@ -23,6 +24,7 @@
 #include <QTest>
 
 #include <cstddef>
+#include <initializer_list>
 #include <memory>
 
 namespace {
@@ -477,8 +479,15 @@ private Q_SLOTS:
         QCOMPARE(reglages.windowTitle(), QString("Configuration Mail"));
         reglages.Password->setText("secret");
         QCOMPARE(reglages.Password->displayText(), QString("******"));
-        QCOMPARE(ouvrirRepertoire()->windowTitle(), QString("Choix du répertoire commandes"));
-        QCOMPARE(ouvrirClient()->windowTitle(), QString("Choix du répertoire "));
+        form_repertoire *actions = ouvrirRepertoire();
+        form_repertoire_2 *client = ouvrirClient();
+        QCOMPARE(actions->windowTitle(), QString("Choix du répertoire commandes"));
+        QCOMPARE(client->windowTitle(), QString("Choix du répertoire "));
+        // With a font of Arial's widths every caption keeps its size, on two
+        // lines where it must, as the windows were drawn.
+        for (QWidget *fenetre : std::initializer_list<QWidget *>{&reglages, actions, client})
+            for (QAbstractButton *b : fenetre->findChildren<QAbstractButton *>())
+                QVERIFY2(qFuzzyCompare(b->font().pointSizeF(), 9.75), qPrintable(b->text()));
     }
 
     void driveChange()
