@@ -13,6 +13,9 @@
 namespace {
 const QString kCrLf = QStringLiteral("\r\n");
 constexpr qint32 kLancementReussi = 32; // the shell answers above this on success
+// The window shows the head of a large body only: laying out megabytes of text
+// would hold the window up for seconds, and the command is near the top.
+constexpr qsizetype kTeteCorpsAffichee = 64 * 1024;
 } // namespace
 
 Traitement::Traitement(ServerState &state, Affichage &affichage, Pop3Session &session,
@@ -95,7 +98,7 @@ void Traitement::traite_message()
 
     m_affichage.fixer(Champ::Label8, message->Sender.Address);
     m_affichage.fixer(Champ::Label9, message->Subject);
-    m_affichage.fixer(Champ::Text5, message->Body);
+    m_affichage.fixer(Champ::Text5, message->Body.left(kTeteCorpsAffichee));
     // The launch result of an earlier mail must not show on this one's lines.
     m_affichage.vider(Champ::Label12);
 
