@@ -32,12 +32,12 @@ foreach(program tramelon kestrine)
     endforeach()
 endforeach()
 
-# The service: systemd's own folders under the prefix (/usr on Debian).
+# The service: systemd's own folders under the prefix (/usr in the packages;
+# systemd reads /usr/local/lib too).
 install(FILES ${CMAKE_SOURCE_DIR}/packaging/tramelon@.service
-        DESTINATION ${CMAKE_INSTALL_PREFIX}/lib/systemd/system COMPONENT tramelon)
+        DESTINATION lib/systemd/system COMPONENT tramelon)
 install(FILES ${CMAKE_SOURCE_DIR}/packaging/tramelon.sysusers
-        DESTINATION ${CMAKE_INSTALL_PREFIX}/lib/sysusers.d RENAME tramelon.conf
-        COMPONENT tramelon)
+        DESTINATION lib/sysusers.d RENAME tramelon.conf COMPONENT tramelon)
 
 # Package names that other work on this project may change (translations of
 # the standard dialogs, a caption font): one place to align them.
@@ -52,6 +52,8 @@ set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_DEB_COMPONENT_INSTALL ON)
 set(CPACK_COMPONENTS_ALL tramelon kestrine)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+# No debugging symbols in what users install.
+set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_PACKAGE_SECTION mail)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 

@@ -36,12 +36,12 @@ private Q_SLOTS:
         QTest::addColumn<provisioning::Issue>("issue");
         QTest::addColumn<QByteArray>("copie");
 
-        QTest::newRow("own copy wins") << true << true << provisioning::Issue::Fait
-                                       << QByteArray("dossier");
-        QTest::newRow("installed one") << false << true << provisioning::Issue::Fait
-                                       << QByteArray("installe");
-        QTest::newRow("none anywhere") << false << false << provisioning::Issue::Echec
-                                       << QByteArray("<absent>");
+        QTest::newRow("own copy wins")
+            << true << true << provisioning::Issue::Fait << QByteArray("dossier");
+        QTest::newRow("installed one")
+            << false << true << provisioning::Issue::Fait << QByteArray("installe");
+        QTest::newRow("none anywhere")
+            << false << false << provisioning::Issue::Echec << QByteArray("<absent>");
     }
 
     void executableSource()
@@ -60,7 +60,8 @@ private Q_SLOTS:
         QVERIFY(ecrire(serveur + "actions/go.bat", "true\n"));
         // A name of this test's own, so that the real kestrine of the build,
         // which lies beside this program too, plays no part.
-        const QString nom = QStringLiteral("kestrine-source-%1").arg(QCoreApplication::applicationPid());
+        const QString nom =
+            QStringLiteral("kestrine-source-%1").arg(QCoreApplication::applicationPid());
         const QString installe = QCoreApplication::applicationDirPath() + u'/' + nom;
         if (dansDossier)
             QVERIFY(ecrire(serveur + nom, "dossier"));
