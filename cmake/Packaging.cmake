@@ -66,8 +66,8 @@ set(CPACK_DEBIAN_TRAMELON_PACKAGE_NAME tramelon)
 set(CPACK_DEBIAN_TRAMELON_PACKAGE_DEPENDS
     "${_kt_common}, libqt6network6 (>= 6.4), libvmime1 (>= 0.9.2), ca-certificates, kestrine (= ${PROJECT_VERSION})")
 set(CPACK_DEBIAN_TRAMELON_PACKAGE_CONTROL_EXTRA
-    ${CMAKE_SOURCE_DIR}/packaging/debian/tramelon.postinst
-    ${CMAKE_SOURCE_DIR}/packaging/debian/tramelon.postrm)
+    ${CMAKE_SOURCE_DIR}/packaging/debian/tramelon/postinst
+    ${CMAKE_SOURCE_DIR}/packaging/debian/tramelon/postrm)
 set(CPACK_DEBIAN_TRAMELON_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 set(CPACK_COMPONENT_TRAMELON_DESCRIPTION
     "Serveur de commandes par mail\n Relève une boîte POP3, lance les fichiers de commande préparés que\n demandent des mails protégés par des codes à usage unique, répond par\n SMTP et tient un journal. Unité systemd tramelon@.service pour le\n faire tourner sans écran.")
