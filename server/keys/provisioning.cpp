@@ -5,7 +5,9 @@
 #include "platform/app_folder.h"
 #include "platform/file_copy.h"
 
+#include <QCoreApplication>
 #include <QDir>
+#include <QFileInfo>
 
 #include <algorithm>
 
@@ -46,13 +48,28 @@ QString cible_refusee(const QString &chemin_choisi, const QString &nom)
     return chemin_choisi + enleve_blancs(nom);
 }
 
+namespace {
+
+// A server folder made for an installed Tramelon (--folder) holds no
+// preparation tool of its own: the one installed beside tramelon serves, so
+// that the client folder still works where the package is not installed.
+QString source(const Demande &demande, const QString &nom)
+{
+    const QString dans_dossier = demande.rep_appli + nom;
+    if (nom != demande.executable || QFileInfo::exists(dans_dossier))
+        return dans_dossier;
+    return platform::avec_separateur(QCoreApplication::applicationDirPath()) + nom;
+}
+
+} // namespace
+
 Issue preparer(const Demande &demande)
 {
     if (demande.creer_cible && !QDir().mkpath(demande.cible))
         return Issue::Echec;
 
     for (const QString &nom : {QStringLiteral("clefs.dat"), demande.executable}) {
-        if (!platform::copier_remplacer(demande.rep_appli + nom, demande.cible + nom))
+        if (!platform::copier_remplacer(source(demande, nom), demande.cible + nom))
             return Issue::Echec;
     }
 
