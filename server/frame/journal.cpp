@@ -1,16 +1,13 @@
 #include "server/frame/journal.h"
 
 #include "common/ansi_text.h"
+#include "common/durable_file.h"
 
-#include <QFile>
 #include <QLocale>
 
 namespace journal {
 
-QString mois(const QDate &date)
-{
-    return date.toString(QStringLiteral("yyyy-MM"));
-}
+QString mois(const QDate &date) { return date.toString(QStringLiteral("yyyy-MM")); }
 
 QString chemin_journal(const QString &rep_appli, const QString &mois)
 {
@@ -36,17 +33,17 @@ void verifie_mois(ServerState &state, const QDateTime &now)
 QString ligne_journal(const QString &text, const QDateTime &now)
 {
     const QLocale locale = QLocale::system();
-    return locale.toString(now.date(), QLocale::LongFormat) + QStringLiteral(" * ")
-        + locale.toString(now.time(), QLocale::LongFormat) + QStringLiteral("  :   *** ") + text;
+    return locale.toString(now.date(), QLocale::LongFormat) + QStringLiteral(" * ") +
+           locale.toString(now.time(), QLocale::LongFormat) + QStringLiteral("  :   *** ") + text;
 }
 
-bool ecrire_journal(const ServerState &state, const QString &text, const QDateTime &now)
+bool ecrire_journal(const ServerState &state, const QString &text, const QDateTime &now,
+                    QString *error)
 {
-    QFile file(state.fichier_journal);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Append))
-        return false;
-    const QByteArray line = ansi::encode(ligne_journal(text, now)) + "\r\n";
-    return file.write(line) == line.size() && file.flush();
+    // A failed append (a full disk) is cut back, so that no half entry is left
+    // for the next one to run into.
+    return durable::ajouter(state.fichier_journal, ansi::encode(ligne_journal(text, now)) + "\r\n",
+                            error);
 }
 
 QString horodatage(const QDateTime &now)
