@@ -2,7 +2,7 @@
 // the failure is told, and the writes succeed again once there is room.
 #include "common/command_list_file.h"
 #include "platform/file_copy.h"
-#include "platform/private_profile.h"
+#include "server/frame/config.h"
 #include "server/frame/journal.h"
 #include "server/keys/key_store.h"
 #include "server/mail/judged_mails.h"
@@ -88,14 +88,19 @@ private Q_SLOTS:
         put(disk.path() + "source.dat", "new content\r\n");
         ServerState state;
         state.fichier_journal = path;
+        state.fichier_ini = path;
         JudgedMails record(path);
 
         const auto write = [&](QString *error) -> bool {
             if (file.startsWith("journal"))
                 return journal::ecrire_journal(state, QString(200, u'j'),
                                                QDateTime::currentDateTime(), error);
-            if (file == "pop3.ini")
-                return platform::WritePrivateProfileString("mail", "login", "x", path);
+            if (file == "pop3.ini") {
+                MailSettingsFields fields;
+                fields.login = "x";
+                fields.duree = "60";
+                return config::sauve_config_mail(state, fields);
+            }
             if (file == "filebat.dat")
                 return fichier_commandes::ecrire(path, {"a.bat", "b.bat"});
             if (file == "copie.dat")
