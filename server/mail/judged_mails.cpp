@@ -52,13 +52,13 @@ bool JudgedMails::charger(QString *error)
     return true;
 }
 
-QString JudgedMails::message_id(const QByteArray &headers)
+QString JudgedMails::message_id(const QByteArray &mail)
 {
     // Only the header block counts: a "Message-ID:" line in a body names nothing.
-    qsizetype end = headers.indexOf("\r\n\r\n");
+    qsizetype end = mail.indexOf("\r\n\r\n");
     if (end < 0)
-        end = headers.indexOf("\n\n");
-    const QByteArray block = end < 0 ? headers : headers.left(end);
+        end = mail.indexOf("\n\n");
+    const QByteArray block = end < 0 ? mail : mail.left(end);
     static const QRegularExpression folded(QStringLiteral("\r?\n[ \t]+"));
     const QString unfolded = QString::fromLatin1(block).replace(folded, QStringLiteral(" "));
     static const QRegularExpression header(QStringLiteral("^Message-ID:[ \t]*(.*)$"),
@@ -73,17 +73,16 @@ QString JudgedMails::message_id(const QByteArray &headers)
     return id;
 }
 
-QString JudgedMails::identite(const QString &uidl, const QByteArray &headers, qint64 size)
+QString JudgedMails::identite(const QString &uidl, const QByteArray &mail, qint64 size)
 {
     if (!uidl.isEmpty())
         return QStringLiteral("uidl ") + uidl;
     const QString size_text = QStringLiteral(" ") + QString::number(size);
-    const QString id = message_id(headers);
+    const QString id = message_id(mail);
     if (!id.isEmpty())
         return QStringLiteral("mid ") + id + size_text;
     return QStringLiteral("sha ") +
-           QString::fromLatin1(
-               QCryptographicHash::hash(headers, QCryptographicHash::Sha256).toHex()) +
+           QString::fromLatin1(QCryptographicHash::hash(mail, QCryptographicHash::Sha256).toHex()) +
            size_text;
 }
 

@@ -25,11 +25,12 @@ public:
     bool charger(QString *error = nullptr);
 
     // What names a mail across sessions: the server's UIDL when it gives one,
-    // else the Message-ID with the size, else a digest of the headers with the
-    // size (a mail with neither must not be taken for another of its size).
-    static QString identite(const QString &uidl, const QByteArray &headers, qint64 size);
-    // The Message-ID of a header block, unfolded and without its angle brackets.
-    static QString message_id(const QByteArray &headers);
+    // else the Message-ID with the size, else a digest of the mail's bytes with
+    // the size (a mail with neither must not be taken for another of its size).
+    // mail is the whole mail as fetched; it is not read when there is a UIDL.
+    static QString identite(const QString &uidl, const QByteArray &mail, qint64 size);
+    // The Message-ID of a mail's header block, unfolded, without its angle brackets.
+    static QString message_id(const QByteArray &mail);
 
     bool contient(const QString &identite) const;
 

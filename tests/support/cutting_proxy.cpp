@@ -21,7 +21,7 @@ void CuttingProxy::relay()
         connect(client, &QTcpSocket::readyRead, server, [this, client, server] {
             while (client->canReadLine()) {
                 const QByteArray line = client->readLine();
-                if (line.toUpper().startsWith(m_cutAt)) {
+                if (m_cuts == 0 && line.toUpper().startsWith(m_cutAt)) {
                     ++m_cuts;
                     server->abort();
                     client->abort();

@@ -4,8 +4,9 @@
 #include <QTcpServer>
 
 // A relay between a client and a real server on 127.0.0.1 that drops both
-// connections when the client sends a given command, before the server sees
-// it: a connection lost at DELE or at QUIT, as a flaky network loses it.
+// connections the first time the client sends a given command, before the
+// server sees it: a connection lost at DELE or at QUIT, as a flaky network
+// loses it. Later connections go through whole.
 class CuttingProxy : public QTcpServer
 {
     Q_OBJECT
