@@ -1,7 +1,8 @@
 #include "common/ansi_text.h"
 
+#include "common/durable_file.h"
+
 #include <QFile>
-#include <QSaveFile>
 #include <QStringDecoder>
 #include <QStringEncoder>
 
@@ -40,16 +41,14 @@ std::optional<QStringList> readLines(const QString &path, int maxLines)
     return lines;
 }
 
-bool writeLines(const QString &path, const QStringList &lines)
+bool writeLines(const QString &path, const QStringList &lines, QString *error)
 {
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        return false;
+    QByteArray content;
     for (const QString &line : lines) {
-        file.write(encode(line));
-        file.write("\r\n", 2);
+        content += encode(line);
+        content += "\r\n";
     }
-    return file.commit();
+    return durable::remplacer(path, content, error);
 }
 
 } // namespace ansi

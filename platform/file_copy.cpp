@@ -1,8 +1,9 @@
 #include "platform/file_copy.h"
 
+#include "common/durable_file.h"
+
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 
 namespace platform {
 
@@ -20,25 +21,12 @@ bool copier_remplacer(const QString &source, const QString &destination)
     QFile in(source);
     if (!in.open(QIODevice::ReadOnly))
         return false;
-    // Written beside the target and renamed over it: a failed copy leaves the
-    // previous one whole.
-    QSaveFile out(destination);
-    if (!out.open(QIODevice::WriteOnly))
-        return false;
-    while (!in.atEnd()) {
-        const QByteArray chunk = in.read(1 << 16);
-        if (chunk.isEmpty() && in.error() != QFileDevice::NoError) {
-            out.cancelWriting();
-            break;
-        }
-        if (out.write(chunk) != chunk.size()) {
-            out.cancelWriting();
-            break;
-        }
-    }
-    if (!out.commit())
-        return false;
-    return QFile::setPermissions(destination, from.permissions());
+    const QByteArray content = in.readAll();
+    if (content.size() != from.size())
+        return false; // a short read must not become a short copy
+    // Written beside the target and renamed over it once whole: a failed copy
+    // (a full disk) leaves the previous one whole.
+    return durable::remplacer(destination, content, nullptr, from.permissions());
 }
 
 } // namespace platform

@@ -1,9 +1,7 @@
 #include "platform/private_profile.h"
 
 #include "common/ansi_text.h"
-
-#include <QFile>
-#include <QSaveFile>
+#include "common/durable_file.h"
 
 namespace platform {
 
@@ -40,10 +38,7 @@ std::optional<QString> keyName(const QString &line)
     return trimProfile(line.left(eq));
 }
 
-bool sameName(const QString &a, const QString &b)
-{
-    return a.compare(b, Qt::CaseInsensitive) == 0;
-}
+bool sameName(const QString &a, const QString &b) { return a.compare(b, Qt::CaseInsensitive) == 0; }
 
 QStringList readProfile(const QString &file)
 {
@@ -71,10 +66,9 @@ QString GetPrivateProfileString(const QString &section, const QString &key,
     return defaultValue.left(limit);
 }
 
-bool WritePrivateProfileString(const QString &section, const QString &key,
-                               const QString &value, const QString &file)
+bool WritePrivateProfileString(const QString &section, const QString &key, const QString &value,
+                               const QString &file)
 {
-    const bool existed = QFile::exists(file);
     QStringList lines = readProfile(file);
     const QString entry = key + u'=' + value;
 
@@ -109,16 +103,14 @@ bool WritePrivateProfileString(const QString &section, const QString &key,
             lines.insert(lastEntry + 1, entry);
     }
 
-    QSaveFile out(file);
-    if (!out.open(QIODevice::WriteOnly))
-        return false;
-    if (!existed)
-        out.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+    // pop3.ini may hold a password: it stays readable by its owner only, and a
+    // failed write leaves the old file whole.
+    QByteArray content;
     for (const QString &line : std::as_const(lines)) {
-        out.write(ansi::encode(line));
-        out.write("\r\n", 2);
+        content += ansi::encode(line);
+        content += "\r\n";
     }
-    return out.commit();
+    return durable::remplacer(file, content);
 }
 
 } // namespace platform

@@ -10,18 +10,17 @@ namespace config {
 
 namespace {
 
-QString lire(const QString &section, const QString &key, const QString &defaut,
-             const QString &file, int size = kTailleLecture)
+QString lire(const QString &section, const QString &key, const QString &defaut, const QString &file,
+             int size = kTailleLecture)
 {
     return texte_avant_nul(platform::GetPrivateProfileString(section, key, defaut, size, file));
 }
 
-void ecrire(const QString &section, const QString &key, const QString &value,
-            const QString &file)
+bool ecrire(const QString &section, const QString &key, const QString &value, const QString &file)
 {
-    // A file that cannot be written goes unreported: the new values still apply
-    // to the running server.
-    platform::WritePrivateProfileString(section, key, value, file);
+    // A file that cannot be written keeps its old lines whole; the new values
+    // still apply to the running server, and the caller says the file is stale.
+    return platform::WritePrivateProfileString(section, key, value, file);
 }
 
 } // namespace
@@ -64,11 +63,14 @@ int lire_nombre(const QString &text, Plage plage)
 bool charge_config_mail(ServerState &state, MailSettingsFields &fields)
 {
     const QString &ini = state.fichier_ini;
-    state.nom_serveur_smtp = lire("mail", "serveur_smtp", QStringView(kServeurDefaut).toString(), ini);
+    state.nom_serveur_smtp =
+        lire("mail", "serveur_smtp", QStringView(kServeurDefaut).toString(), ini);
     fields.serveur_mail = state.nom_serveur_smtp;
-    state.nom_serveur_pop = lire("mail", "serveur_pop", QStringView(kServeurDefaut).toString(), ini);
+    state.nom_serveur_pop =
+        lire("mail", "serveur_pop", QStringView(kServeurDefaut).toString(), ini);
     fields.serveur_pop = state.nom_serveur_pop;
-    state.adresse_reponse = lire("mail", "repondre", QStringView(kAdresseReponseDefaut).toString(), ini);
+    state.adresse_reponse =
+        lire("mail", "repondre", QStringView(kAdresseReponseDefaut).toString(), ini);
     fields.repondre_a = state.adresse_reponse;
     fields.auth_smtp = lire("mail", "authentification", "off", ini) == u"on";
     state.auth_smtp = fields.auth_smtp;
@@ -93,29 +95,31 @@ int charge_config_timer(ServerState &state, MailSettingsFields &fields)
     return tick;
 }
 
-void sauve_config_mail(ServerState &state, MailSettingsFields &fields)
+bool sauve_config_mail(ServerState &state, MailSettingsFields &fields)
 {
     const QString &ini = state.fichier_ini;
-    ecrire("mail", "serveur_smtp", fields.serveur_mail, ini);
+    bool ecrit = true;
+    ecrit &= ecrire("mail", "serveur_smtp", fields.serveur_mail, ini);
     state.nom_serveur_smtp = enleve_blancs(fields.serveur_mail);
-    ecrire("mail", "serveur_pop", fields.serveur_pop, ini);
+    ecrit &= ecrire("mail", "serveur_pop", fields.serveur_pop, ini);
     state.nom_serveur_pop = enleve_blancs(fields.serveur_pop);
-    ecrire("mail", "repondre", fields.repondre_a, ini);
+    ecrit &= ecrire("mail", "repondre", fields.repondre_a, ini);
     state.adresse_reponse = enleve_blancs(fields.repondre_a);
-    ecrire("mail", "authentification", fields.auth_smtp ? "on" : "off", ini);
+    ecrit &= ecrire("mail", "authentification", fields.auth_smtp ? "on" : "off", ini);
     state.auth_smtp = fields.auth_smtp;
     state.login_pop = enleve_blancs(fields.login);
-    ecrire("mail", "login", state.login_pop, ini);
+    ecrit &= ecrire("mail", "login", state.login_pop, ini);
     state.pass_pop = enleve_blancs(fields.Password);
-    ecrire("mail", "pass", state.pass_pop, ini);
+    ecrit &= ecrire("mail", "pass", state.pass_pop, ini);
 
     const int duree = lire_nombre(enleve_blancs(fields.duree), kPlageCycle);
     fields.duree = QString::number(duree);
-    ecrire("TIMER", "relance", fields.duree, ini);
+    ecrit &= ecrire("TIMER", "relance", fields.duree, ini);
     state.duree_cycle = qint16(duree);
     // The next tick then ends the current cycle.
     if (state.etape_sequenceur >= state.duree_cycle)
         state.etape_sequenceur = qint16(state.duree_cycle - 1);
+    return ecrit;
 }
 
 } // namespace config

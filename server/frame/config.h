@@ -40,7 +40,9 @@ bool charge_config_mail(ServerState &state, MailSettingsFields &fields);
 int charge_config_timer(ServerState &state, MailSettingsFields &fields);
 
 // Saves the dialog's fields, applies them to the state and keeps the sequencer
-// step below a shortened cycle. The duree field is rewritten as saved.
-void sauve_config_mail(ServerState &state, MailSettingsFields &fields);
+// step below a shortened cycle. The duree field is rewritten as saved. False
+// when pop3.ini could not be rewritten (a full disk): the values apply all the
+// same, and the file keeps its former lines whole.
+bool sauve_config_mail(ServerState &state, MailSettingsFields &fields);
 
 } // namespace config

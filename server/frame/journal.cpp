@@ -1,8 +1,8 @@
 #include "server/frame/journal.h"
 
 #include "common/ansi_text.h"
+#include "common/durable_file.h"
 
-#include <QFile>
 #include <QLocale>
 
 namespace journal {
@@ -38,13 +38,13 @@ QString ligne_journal(const QString &text, const QDateTime &now)
            now.time().toString(QStringLiteral("HH:mm:ss")) + QStringLiteral("  :   *** ") + text;
 }
 
-bool ecrire_journal(const ServerState &state, const QString &text, const QDateTime &now)
+bool ecrire_journal(const ServerState &state, const QString &text, const QDateTime &now,
+                    QString *error)
 {
-    QFile file(state.fichier_journal);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Append))
-        return false;
-    const QByteArray line = ansi::encode(ligne_journal(text, now)) + "\r\n";
-    return file.write(line) == line.size() && file.flush();
+    // A failed append (a full disk) is cut back, so that no half entry is left
+    // for the next one to run into.
+    return durable::ajouter(state.fichier_journal, ansi::encode(ligne_journal(text, now)) + "\r\n",
+                            error);
 }
 
 QString horodatage(const QDateTime &now)

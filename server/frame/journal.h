@@ -21,10 +21,11 @@ void verifie_mois(ServerState &state, const QDateTime &now = QDateTime::currentD
 // One journal line: long date, " * ", long time, "  :   *** ", the text.
 QString ligne_journal(const QString &text, const QDateTime &now);
 
-// Appends the entry to the journal file, which is open only while writing.
-// False when the file could not be written.
+// Appends the entry to the journal file, which is open only while writing and
+// readable by its owner only. False when the file could not be written (error,
+// when given, says why); the file then holds nothing of the entry.
 bool ecrire_journal(const ServerState &state, const QString &text,
-                    const QDateTime &now = QDateTime::currentDateTime());
+                    const QDateTime &now = QDateTime::currentDateTime(), QString *error = nullptr);
 
 // "dd/mm/yy hh:mm:ss " with a 24-hour clock: the start of the message log's lines.
 QString horodatage(const QDateTime &now = QDateTime::currentDateTime());

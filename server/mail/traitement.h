@@ -2,6 +2,7 @@
 
 #include "server/frame/horloge.h"
 #include "server/frame/server_state.h"
+#include "server/mail/judged_mails.h"
 
 #include <QObject>
 #include <QString>
@@ -13,7 +14,8 @@ class Pop3Session;
 
 // The processing of one mail per cycle: fetch the first listed message, archive
 // it, show it, judge it, strike its code, launch its batch file, choose and
-// journal the answer, then delete it from the mailbox.
+// journal the answer, then delete it from the mailbox. A mail judged before
+// (its deletion lost to a crash or a cut connection) is only deleted.
 class Traitement : public QObject
 {
     Q_OBJECT
@@ -37,12 +39,20 @@ public:
     static QString texte_refus(const QString &commande);
     static QString texte_echec(const QString &commande, qint32 resultat);
 
+    // The record of judged mails, in the server folder.
+    static QString chemin_juges(const QString &rep_appli);
+
 private:
     void ligne_log();
+    bool charge_juges();
+    void supprime_deja_juge(qint32 numero);
+    void retire_de_la_liste(qint32 numero);
 
     ServerState &m_state;
     Affichage &m_affichage;
     Pop3Session &m_session;
     Lanceur m_lanceur;
     Horloge m_horloge;
+    JudgedMails m_juges;
+    bool m_juges_charges = false;
 };

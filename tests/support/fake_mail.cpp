@@ -20,13 +20,27 @@ qint32 FakePop3Session::MailboxFigure2() const
     return total;
 }
 
+void FakePop3Session::suivreUidls() const
+{
+    QList<QByteArray> raws;
+    for (const Pop3Message &m : mailbox)
+        raws.append(m.raw);
+    if (raws == m_connus)
+        return;
+    m_connus = raws;
+    m_uidls.clear();
+    for (qsizetype i = 0; i < raws.size(); ++i)
+        m_uidls.append(QStringLiteral("uid%1").arg(m_prochainUidl++));
+}
+
 QList<Pop3MessageInfo> FakePop3Session::MessageList() const
 {
     QList<Pop3MessageInfo> list;
     if (!m_open)
         return list;
+    suivreUidls();
     for (qsizetype i = 0; i < mailbox.size(); ++i)
-        list.append({qint32(i + 1), qint32(mailbox.at(i).raw.size()), QStringLiteral("uid%1").arg(i)});
+        list.append({qint32(i + 1), qint32(mailbox.at(i).raw.size()), m_uidls.at(i)});
     return list;
 }
 
@@ -58,8 +72,12 @@ void FakePop3Session::Close()
     m_open = false;
     // Deletions take effect when the session ends, highest number first.
     std::sort(deleted.begin(), deleted.end(), std::greater<>());
-    for (qint32 n : std::as_const(deleted))
+    suivreUidls();
+    for (qint32 n : std::as_const(deleted)) {
         mailbox.removeAt(n - 1);
+        m_connus.removeAt(n - 1);
+        m_uidls.removeAt(n - 1);
+    }
     deleted.clear();
     Q_EMIT Closed();
 }

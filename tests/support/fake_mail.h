@@ -3,6 +3,8 @@
 #include "server/mail/pop3_session.h"
 #include "server/mail/smtp_sender.h"
 
+#include <QStringList>
+
 // Test doubles for the server's frame tests: a mailbox in memory and a sender
 // that keeps what it was asked to send. The mail tests use the real components
 // against real servers.
@@ -30,7 +32,14 @@ public:
     bool busy() const override { return false; }
 
 private:
+    // Each message keeps its UIDL across sessions, as on a real server, and a
+    // mailbox the test fills anew gets new ones.
+    void suivreUidls() const;
+
     bool m_open = false;
+    mutable QList<QByteArray> m_connus; // the raw bytes of the messages the UIDLs belong to
+    mutable QStringList m_uidls;
+    mutable int m_prochainUidl = 1;
 };
 
 class FakeSmtpSender : public SmtpSender

@@ -3,6 +3,7 @@
 # every test that links it.
 add_library(test_mail_support STATIC
     mail_servers.cpp mail_servers.h
+    cutting_proxy.cpp cutting_proxy.h
     silent_server.cpp silent_server.h)
 target_link_libraries(test_mail_support PUBLIC Qt6::Core Qt6::Network PRIVATE project_options)
 target_include_directories(test_mail_support PUBLIC ${CMAKE_SOURCE_DIR})

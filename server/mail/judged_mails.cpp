@@ -1,0 +1,116 @@
+#include "server/mail/judged_mails.h"
+
+#include "common/durable_file.h"
+
+#include <QCryptographicHash>
+#include <QFile>
+#include <QRegularExpression>
+#include <QUrl>
+
+namespace {
+
+// One line per mail: UTC time, identity, Message-ID, tab-separated. Both texts
+// come from the mail's sender or the server, so they are percent-encoded: no
+// tab or line end of theirs can break a line.
+QByteArray encodeField(const QString &text) { return QUrl::toPercentEncoding(text); }
+
+QString decodeField(const QByteArray &field) { return QUrl::fromPercentEncoding(field); }
+
+} // namespace
+
+JudgedMails::JudgedMails(QString path) : m_path(std::move(path)) {}
+
+bool JudgedMails::charger(QString *error)
+{
+    m_entrees.clear();
+    m_compte.clear();
+    QFile file(m_path);
+    if (!file.exists())
+        return true;
+    if (!file.open(QIODevice::ReadOnly)) {
+        if (error)
+            *error = QStringLiteral("lecture impossible de ") + m_path + QStringLiteral(" : ") +
+                     file.errorString();
+        return false;
+    }
+    const QList<QByteArray> lines = file.readAll().split('\n');
+    for (QByteArray line : lines) {
+        if (line.endsWith('\r'))
+            line.chop(1);
+        // Not trimmed: a mail without Message-ID ends its line with a tab.
+        const QList<QByteArray> fields = line.split('\t');
+        if (fields.size() != 3)
+            continue; // an empty or damaged line names no mail
+        const QDateTime moment =
+            QDateTime::fromString(QString::fromLatin1(fields.at(0)), Qt::ISODate);
+        const QString identite = decodeField(fields.at(1));
+        if (!moment.isValid() || identite.isEmpty())
+            continue;
+        m_entrees.append({moment, identite, decodeField(fields.at(2))});
+        ++m_compte[identite];
+    }
+    return true;
+}
+
+QString JudgedMails::message_id(const QByteArray &mail)
+{
+    // Only the header block counts: a "Message-ID:" line in a body names nothing.
+    qsizetype end = mail.indexOf("\r\n\r\n");
+    if (end < 0)
+        end = mail.indexOf("\n\n");
+    const QByteArray block = end < 0 ? mail : mail.left(end);
+    static const QRegularExpression folded(QStringLiteral("\r?\n[ \t]+"));
+    const QString unfolded = QString::fromLatin1(block).replace(folded, QStringLiteral(" "));
+    static const QRegularExpression header(QStringLiteral("^Message-ID:[ \t]*(.*)$"),
+                                           QRegularExpression::CaseInsensitiveOption |
+                                               QRegularExpression::MultilineOption);
+    const QRegularExpressionMatch match = header.match(unfolded);
+    if (!match.hasMatch())
+        return {};
+    QString id = match.captured(1).trimmed();
+    if (id.startsWith(u'<') && id.endsWith(u'>'))
+        id = id.mid(1, id.size() - 2);
+    return id;
+}
+
+QString JudgedMails::identite(const QString &uidl, const QByteArray &mail, qint64 size)
+{
+    if (!uidl.isEmpty())
+        return QStringLiteral("uidl ") + uidl;
+    const QString size_text = QStringLiteral(" ") + QString::number(size);
+    const QString id = message_id(mail);
+    if (!id.isEmpty())
+        return QStringLiteral("mid ") + id + size_text;
+    return QStringLiteral("sha ") +
+           QString::fromLatin1(QCryptographicHash::hash(mail, QCryptographicHash::Sha256).toHex()) +
+           size_text;
+}
+
+bool JudgedMails::contient(const QString &identite) const { return m_compte.contains(identite); }
+
+bool JudgedMails::enregistrer(const QString &identite, const QString &messageId,
+                              const QDateTime &now, QString *error)
+{
+    QList<Entree> entrees = m_entrees;
+    entrees.append({now.toUTC(), identite, messageId});
+    const QDateTime limite = now.addDays(-kMaxJours);
+    qsizetype first = 0;
+    while (first < entrees.size() &&
+           (entrees.size() - first > kMaxEntrees || entrees.at(first).moment < limite))
+        ++first;
+    entrees = entrees.mid(first);
+
+    QByteArray content;
+    for (const Entree &e : std::as_const(entrees)) {
+        content += e.moment.toString(Qt::ISODate).toLatin1() + '\t' + encodeField(e.identite) +
+                   '\t' + encodeField(e.messageId) + '\n';
+    }
+    // Memory follows the disk: an entry that did not reach the file does not count.
+    if (!durable::remplacer(m_path, content, error))
+        return false;
+    m_entrees = entrees;
+    m_compte.clear();
+    for (const Entree &e : std::as_const(m_entrees))
+        ++m_compte[e.identite];
+    return true;
+}

@@ -1,0 +1,56 @@
+#pragma once
+
+#include <QByteArray>
+#include <QDateTime>
+#include <QHash>
+#include <QList>
+#include <QString>
+
+// The mails already judged, kept in a small file of the server folder. A mail
+// whose deletion never reached the server (a crash, a connection cut at DELE or
+// at QUIT) comes back in the next listing; found here, it is deleted without
+// being judged, launched or answered a second time. An entry is on disk
+// (written, synced, renamed into place) before anything is launched for its
+// mail. The record keeps the last 10,000 mails of the last 30 days.
+class JudgedMails
+{
+public:
+    static constexpr int kMaxEntrees = 10000;
+    static constexpr int kMaxJours = 30;
+
+    explicit JudgedMails(QString path);
+
+    // Reads the record; a missing file is an empty record. False when the file
+    // exists but cannot be read (error says why): the record is then empty.
+    bool charger(QString *error = nullptr);
+
+    // What names a mail across sessions: the server's UIDL when it gives one,
+    // else the Message-ID with the size, else a digest of the mail's bytes with
+    // the size (a mail with neither must not be taken for another of its size).
+    // mail is the whole mail as fetched; it is not read when there is a UIDL.
+    static QString identite(const QString &uidl, const QByteArray &mail, qint64 size);
+    // The Message-ID of a mail's header block, unfolded, without its angle brackets.
+    static QString message_id(const QByteArray &mail);
+
+    bool contient(const QString &identite) const;
+
+    // Adds the mail and rewrites the record at once, dropping entries beyond its
+    // bounds. False when it could not be put on disk (error says why): the mail
+    // must then not be acted on.
+    bool enregistrer(const QString &identite, const QString &messageId, const QDateTime &now,
+                     QString *error = nullptr);
+
+    QString chemin() const { return m_path; }
+    int taille() const { return int(m_entrees.size()); }
+
+private:
+    struct Entree {
+        QDateTime moment;
+        QString identite;
+        QString messageId;
+    };
+
+    QString m_path;
+    QList<Entree> m_entrees;      // oldest first
+    QHash<QString, int> m_compte; // how many entries name each identity
+};

@@ -1,0 +1,133 @@
+// A mail whose deletion is lost (the server killed between the launch and QUIT,
+// a connection cut at DELE or at QUIT) comes back: through real Dovecot and
+// SMTP servers, its command runs once, it is answered once and never refused.
+#include "common/command_mail.h"
+#include "platform/message_box.h"
+#include "server/core/serveur.h"
+#include "server/mail/sequenceur.h"
+#include "server/mail/traitement.h"
+#include "server/vmime/vmime_pop3_session.h"
+#include "server/vmime/vmime_smtp_sender.h"
+#include "server_folder.h"
+#include "tests/support/cutting_proxy.h"
+
+#include <QProcess>
+#include <QTest>
+
+#include <csignal>
+
+namespace {
+const QString kUser = QStringLiteral("u9");
+const QString kKey = QStringLiteral("RRRRRRRRRRR1");
+} // namespace
+
+class TestReplay : public QObject
+{
+    Q_OBJECT
+
+    MailServers servers;
+    std::unique_ptr<ServerFolder> folder;
+    QString sender;
+    int serial = 0;
+
+    void deliverCommand()
+    {
+        // run.bat appends, so that a second run shows.
+        folder->write("actions/run.bat", "echo launched >> marker\n");
+        const QString body = compose_message_commande("run.bat", kKey);
+        QVERIFY(
+            !servers.deliver(kUser, ServerFolder::commandMail(sender, "Actions", body)).isEmpty());
+    }
+    int launches() const { return int(folder->read("actions/marker").count("launched")); }
+    int refusals() const
+    {
+        int n = 0;
+        for (const MailServers::ReceivedMail &reply : servers.receivedMails(sender))
+            n += reply.raw.contains("comprise");
+        return n;
+    }
+
+private Q_SLOTS:
+    void initTestCase() { QVERIFY2(servers.isValid(), qPrintable(servers.error())); }
+    void init()
+    {
+        platform::installer_gestionnaire_messages([](const QString &) {});
+        servers.clearMailbox(kUser);
+        sender = QStringLiteral("replay%1@example.org").arg(++serial);
+        servers.clearReceived(sender);
+        folder = std::make_unique<ServerFolder>(servers, kUser, QStringList{kKey});
+    }
+    void cleanup()
+    {
+        folder.reset();
+        platform::installer_gestionnaire_messages({});
+    }
+
+    void killedBetweenLaunchAndQuitThenRestarted()
+    {
+        deliverCommand();
+        QProcess tramelon;
+        const auto run = [&] {
+            tramelon.start(TRAMELON_BIN, {"--headless", "--folder", folder->path()});
+            QVERIFY(tramelon.waitForStarted());
+        };
+        run();
+        // The launch comes at tick 3 and QUIT at tick 6: killed in between.
+        QTRY_COMPARE_WITH_TIMEOUT(launches(), 1, 10000);
+        ::kill(pid_t(tramelon.processId()), SIGKILL);
+        QVERIFY(tramelon.waitForFinished(5000));
+        QCOMPARE(servers.messageCount(kUser), 1);
+
+        run();
+        QTRY_COMPARE_WITH_TIMEOUT(servers.messageCount(kUser), 0, 15000);
+        ::kill(pid_t(tramelon.processId()), SIGTERM);
+        QVERIFY(tramelon.waitForFinished(5000));
+        QVERIFY(QString::fromUtf8(tramelon.readAllStandardError())
+                    .contains("message 1 déjà traité : supprimé sans être rejoué"));
+        QCOMPARE(launches(), 1);
+        QCOMPARE(refusals(), 0);
+        QCOMPARE(folder->read("clefs.dat"), QByteArray());
+    }
+
+    void connectionCut_data()
+    {
+        QTest::addColumn<QByteArray>("cutAt");
+        QTest::newRow("DELE") << QByteArray("DELE");
+        QTest::newRow("QUIT") << QByteArray("QUIT");
+    }
+    void connectionCut()
+    {
+        QFETCH(QByteArray, cutAt);
+        CuttingProxy proxy(servers.pop3Port(), cutAt);
+        folder->write("pop3.ini",
+                      folder->read("pop3.ini")
+                          .replace("127.0.0.1:" + QByteArray::number(servers.pop3Port()),
+                                   proxy.address().toLatin1()));
+        deliverCommand();
+        auto session = std::make_unique<VmimePop3Session>();
+        session->setTimeout(5000);
+        auto smtp = std::make_unique<VmimeSmtpSender>();
+        smtp->setTimeout(5000);
+        Serveur serveur(folder->path(), std::move(session), std::move(smtp), [](int) {});
+        QVERIFY(serveur.demarrer());
+        serveur.T_sequenceur().stop(); // ticks come from the test
+        const auto cycle = [&] {
+            for (int i = 0; i < 60; ++i)
+                serveur.sequenceur().tick();
+        };
+
+        cycle();
+        QCOMPARE(proxy.cuts(), 1);
+        QCOMPARE(launches(), 1);
+        QCOMPARE(servers.messageCount(kUser), 1); // the deletion was lost with the connection
+        cycle();
+        QCOMPARE(servers.messageCount(kUser), 0);
+        QVERIFY(serveur.affichage().champs().Text3.contains("déjà traité"));
+        QCOMPARE(launches(), 1);
+        QTRY_COMPARE(servers.receivedMails(sender).size(), 1); // the answer of the first cycle only
+        QCOMPARE(refusals(), 0);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestReplay)
+#include "tst_replay.moc"
