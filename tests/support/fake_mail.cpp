@@ -26,7 +26,8 @@ QList<Pop3MessageInfo> FakePop3Session::MessageList() const
     if (!m_open)
         return list;
     for (qsizetype i = 0; i < mailbox.size(); ++i)
-        list.append({qint32(i + 1), qint32(mailbox.at(i).raw.size()), QStringLiteral("uid%1").arg(i)});
+        list.append(
+            {qint32(i + 1), qint32(mailbox.at(i).raw.size()), QStringLiteral("uid%1").arg(i)});
     return list;
 }
 
@@ -70,4 +71,17 @@ void FakeSmtpSender::sendmessage()
     Q_EMIT ConnectionMade();
     Q_EMIT MessageSent();
     Q_EMIT ConnectionClosed();
+}
+
+bool FakeSmtpSender::sendcomposed(const ComposedMail &mail)
+{
+    if (refuse) {
+        Q_EMIT SMTPError(3, QStringLiteral("refused"));
+        return false;
+    }
+    composed.append(mail);
+    Q_EMIT ConnectionMade();
+    Q_EMIT MessageSent();
+    Q_EMIT ConnectionClosed();
+    return true;
 }
