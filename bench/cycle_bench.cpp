@@ -6,7 +6,6 @@
 // Usage: cycle_bench SERVERS_DIR (a folder started by scripts/mail-servers).
 #include "common/command_mail.h"
 #include "platform/message_box.h"
-#include "server/windows/form1.h"
 #include "server/core/serveur.h"
 #include "server/mail/sequenceur.h"
 #include "server/vmime/vmime_pop3_session.h"
@@ -14,7 +13,7 @@
 #include "server_folder.h"
 #include "tests/support/silent_server.h"
 
-#include <QApplication>
+#include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
@@ -38,7 +37,7 @@ std::unique_ptr<Serveur> makeServer(const ServerFolder &folder)
                                              [](int) {});
     if (!serveur->demarrer())
         return nullptr;
-    serveur->form().T_sequenceur->stop();
+    serveur->T_sequenceur().stop();
     return serveur;
 }
 
@@ -88,7 +87,7 @@ qint64 peakKiB()
 
 int main(int argc, char *argv[])
 {
-    QApplication app(argc, argv);
+    QCoreApplication app(argc, argv);
     if (argc < 2) {
         std::fprintf(stderr, "usage: cycle_bench SERVERS_DIR\n");
         return 2;
