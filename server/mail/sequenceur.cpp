@@ -32,12 +32,8 @@ QString prefixe_statut(qint32 statusType)
 
 Sequenceur::Sequenceur(ServerState &state, Affichage &affichage, Pop3Session &session,
                        Traitement &traitement, Reponse &reponse, QObject *parent)
-    : QObject(parent)
-    , m_state(state)
-    , m_affichage(affichage)
-    , m_session(session)
-    , m_traitement(traitement)
-    , m_reponse(reponse)
+    : QObject(parent), m_state(state), m_affichage(affichage), m_session(session),
+      m_traitement(traitement), m_reponse(reponse)
 {
     connect(&m_session, &Pop3Session::Connected, this, &Sequenceur::oSession_Connected);
     connect(&m_session, &Pop3Session::Closed, this, &Sequenceur::oSession_Closed);
@@ -79,6 +75,9 @@ void Sequenceur::etape(qint16 n)
     case 3:
         remplit_liste();
         m_traitement.traite_message();
+        // Stored before the session's end makes the deletion final.
+        if (m_state.reponse_a_envoyer)
+            m_reponse.prepare_reponse();
         return;
     case 6:
         ferme_session();
@@ -86,11 +85,11 @@ void Sequenceur::etape(qint16 n)
         m_affichage.allumer(Lampe::Eteinte);
         return;
     case 8:
-        if (m_state.reponse_a_envoyer) {
-            m_reponse.sendmail2();
-            m_state.reponse_a_envoyer = false;
+        // Every cycle, so that replies a server refused earlier are tried again.
+        if (m_state.reponse_a_envoyer)
             m_affichage.allumer(Lampe::VertClair);
-        }
+        m_reponse.sendmail2();
+        m_state.reponse_a_envoyer = false;
         return;
     case 9:
         m_affichage.allumer(Lampe::Eteinte);
@@ -134,10 +133,7 @@ void Sequenceur::efface_champs()
     m_state.reponse_a_envoyer = false;
 }
 
-void Sequenceur::ferme_session()
-{
-    m_session.Close();
-}
+void Sequenceur::ferme_session() { m_session.Close(); }
 
 void Sequenceur::oSession_Connected()
 {
@@ -154,8 +150,8 @@ void Sequenceur::oSession_Closed()
 
 void Sequenceur::oSession_ErrorPOP3(qint16 Number, const QString &Description)
 {
-    m_affichage.information(QStringLiteral("Error ") + QString::number(Number)
-                            + QStringLiteral(": ") + Description);
+    m_affichage.information(QStringLiteral("Error ") + QString::number(Number) +
+                            QStringLiteral(": ") + Description);
     if (m_session.State() != Pop3Session::kStateTransaction)
         raz_affichage();
 }
