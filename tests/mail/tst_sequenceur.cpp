@@ -76,8 +76,8 @@ private Q_SLOTS:
         auto m = std::make_unique<FakeSmtpSender>();
         session = s.get();
         smtp = m.get();
-        serveur = std::make_unique<Serveur>(
-            folder(), std::move(s), std::move(m), [](int) {}, environnement);
+        serveur = std::make_unique<Serveur>(folder(), std::move(s), std::move(m), [](int) {},
+                                            environnement);
         QVERIFY(serveur->demarrer());
         serveur->T_sequenceur().stop(); // the test drives the ticks itself
     }
@@ -258,14 +258,11 @@ private Q_SLOTS:
         QCOMPARE(champs().Label12, QString("Erreur 2"));
         QVERIFY(champs().Text3.contains("mail  run.bat AAAAAAAAAAAA Erreur 2\r\n"));
         QCOMPARE(smtp->composed.size(), 1);
-        QCOMPARE(
-            sent(0).Body,
-            QString(
-                " La commande : \r\nrun.bat\r\nn'a pas pu être lancée par l'automate (Erreur 2)"));
+        QCOMPARE(sent(0).Body,
+                 QString(" La commande : \r\nrun.bat\r\nn'a pas pu être lancée par l'automate (Erreur 2)"));
         QFile journalFile(state().fichier_journal);
         QVERIFY(journalFile.open(QIODevice::ReadOnly));
-        QVERIFY(
-            journalFile.readAll().endsWith("n'a pas pu être lancée par l'automate (Erreur 2)\r\n"));
+        QVERIFY(journalFile.readAll().endsWith("n'a pas pu être lancée par l'automate (Erreur 2)\r\n"));
         QVERIFY(!state().tab_clefs.contains("AAAAAAAAAAAA")); // burnt all the same
     }
 
