@@ -1,17 +1,38 @@
 #!/usr/bin/python3
 """SMTP servers for the mail tests: one open port and one that requires AUTH.
 
-Both write what they receive into the same Maildir; aiosmtpd adds the
-X-MailFrom, X-RcptTo and X-Peer headers that the tests read the envelope from.
+Both store each mail exactly as it came in DATA (dot-unstuffed, nothing
+re-encoded, line ends as sent) into the same Maildir, after two lines that
+hold the envelope: "X-MailFrom: <sender>" and "X-RcptTo: <r1>, <r2>", each
+ended by CR LF. The tests read the envelope there and the wire bytes after.
 Usage: smtp-server.py MAILDIR PORT AUTH_PORT USER PASSWORD
 """
+import itertools
+import os
 import signal
 import sys
 import threading
+import time
 
 from aiosmtpd.controller import Controller
-from aiosmtpd.handlers import Mailbox
 from aiosmtpd.smtp import AuthResult, LoginPassword
+
+
+class WireMaildir:
+    def __init__(self, path):
+        self.path = path
+        self.serial = itertools.count()
+
+    async def handle_DATA(self, server, session, envelope):
+        head = ("X-MailFrom: %s\r\nX-RcptTo: %s\r\n"
+                % (envelope.mail_from, ", ".join(envelope.rcpt_tos)))
+        name = "%d.%d_%d.wire" % (time.time_ns(), os.getpid(), next(self.serial))
+        tmp = os.path.join(self.path, "tmp", name)
+        with open(tmp, "wb") as f:
+            f.write(head.encode("utf-8", "surrogateescape") + envelope.original_content)
+        # Renamed into new/ whole, so that a reader never sees half a mail.
+        os.rename(tmp, os.path.join(self.path, "new", name))
+        return "250 OK"
 
 
 def main():
@@ -24,8 +45,10 @@ def main():
         # handled=False: aiosmtpd answers the refusal (535) itself.
         return AuthResult(success=ok, handled=False)
 
-    plain = Controller(Mailbox(maildir), hostname="127.0.0.1", port=int(port))
-    secured = Controller(Mailbox(maildir), hostname="127.0.0.1", port=int(auth_port),
+    handler = WireMaildir(maildir)
+    plain = Controller(handler, hostname="127.0.0.1", port=int(port),
+                       enable_SMTPUTF8=True, decode_data=False)
+    secured = Controller(handler, hostname="127.0.0.1", port=int(auth_port),
                          authenticator=authenticator, auth_required=True,
                          auth_require_tls=False)
     plain.start()

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QByteArray>
+#include <QList>
 #include <QString>
 #include <QStringList>
 
@@ -39,4 +41,7 @@ struct ServerState {
     bool auth_smtp = false;
     // The message being processed was sent by a machine: it gets no answer.
     bool reponse_interdite = false;
+    // The command mail's Message-ID and References, so that the reply shows in its thread.
+    QByteArray reponse_message_id;
+    QList<QByteArray> reponse_references;
 };

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QList>
 #include <QString>
 
 #include <QtGlobal>
@@ -27,6 +28,13 @@ public:
     // The mail was itself sent by a machine (auto-reply, bounce, list traffic):
     // answering it could start a mail loop.
     bool automatique = false;
+    // What made it automatic (the header and its value), for the log; empty when it is not.
+    QString raison_automatique;
+    // Why Sender.Address is empty: the mail names no sender a reply could go to.
+    QString raison_sans_adresse;
+    // Its Message-ID and References ("<...>" each), to thread the reply.
+    QByteArray MessageId;
+    QList<QByteArray> References;
 
     // Writes the message byte for byte to the file, creating nothing else.
     bool SaveAs(const QString &path) const;

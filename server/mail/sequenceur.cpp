@@ -79,6 +79,9 @@ void Sequenceur::etape(qint16 n)
     case 3:
         remplit_liste();
         m_traitement.traite_message();
+        // Stored before the session's end makes the deletion final.
+        if (m_state.reponse_a_envoyer)
+            m_reponse.prepare_reponse();
         return;
     case 6:
         ferme_session();
@@ -86,11 +89,11 @@ void Sequenceur::etape(qint16 n)
         m_affichage.allumer(Lampe::Eteinte);
         return;
     case 8:
-        if (m_state.reponse_a_envoyer) {
-            m_reponse.sendmail2();
-            m_state.reponse_a_envoyer = false;
+        // Every cycle, so that replies a server refused earlier are tried again.
+        if (m_state.reponse_a_envoyer)
             m_affichage.allumer(Lampe::VertClair);
-        }
+        m_reponse.sendmail2();
+        m_state.reponse_a_envoyer = false;
         return;
     case 9:
         m_affichage.allumer(Lampe::Eteinte);

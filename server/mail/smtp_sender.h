@@ -1,17 +1,20 @@
 #pragma once
 
+#include <QByteArray>
+#include <QList>
 #include <QObject>
 #include <QString>
 #include <QStringList>
 
 // What the replies are built from, set before each sendmessage().
 struct SmtpProperties {
-    QString server;   // "host", "host:port", "smtp://host[:port]" (STARTTLS required), "smtps://host[:port]"
+    QString server;   // "host", "host:port", "smtp://host[:port]" (STARTTLS required),
+                      // "smtps://host[:port]"
     QString port;     // used when server names no port; empty gives 25
     QString username; // SMTP authentication when not empty
     QString password;
-    QString sendto;   // bare address
-    QString cc;
+    QString sendto; // the one recipient: a reply never goes to a list
+    QString cc;     // must stay empty, as must bcc: a send with either is refused
     QString bcc;
     QString mailfrom; // "<address>"
     QString charset;  // empty gives UTF-8
@@ -19,9 +22,20 @@ struct SmtpProperties {
     QString messagesubject;
     QString messagetext; // the plain part
     QString messagehtml; // shown as the HTML part, escaped, line breaks kept
+    // The command mail's Message-ID and References, to thread the reply.
+    QByteArray inreplyto;
+    QList<QByteArray> references;
 };
 
-// Sends one mail per sendmessage(). Like Pop3Session, the call returns when the
+// A reply as composed once and kept until a server accepted it: the
+// envelope and the message bytes, sent unchanged at every attempt.
+struct ComposedMail {
+    QString mailfrom; // the envelope sender, an addr-spec
+    QString rcptto;   // the one recipient, an addr-spec
+    QByteArray bytes; // the whole message, CR LF line ends
+};
+
+// Sends one mail per call. Like Pop3Session, the call returns when the
 // dialogue is over, runs it off the user-interface thread and processes window
 // events meanwhile; its notifications reach the caller's thread before it returns.
 // Every mail carries "Auto-Submitted: auto-replied".
@@ -38,7 +52,11 @@ public:
 
     // What the last notification reports.
     virtual QString statustext() const = 0;
+    // Composes the mail from properties and sends it.
     virtual void sendmessage() = 0;
+    // Sends a mail composed earlier to the server of properties (server, port,
+    // username, password); true once the server accepted it.
+    virtual bool sendcomposed(const ComposedMail &mail) = 0;
     virtual bool busy() const = 0;
 
 Q_SIGNALS:

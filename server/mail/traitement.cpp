@@ -6,6 +6,7 @@
 #include "server/frame/journal.h"
 #include "server/keys/key_store.h"
 #include "server/mail/pop3_session.h"
+#include "server/mail/reply_policy.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -207,12 +208,16 @@ void Traitement::traite_message()
                            m_state.fichier_journal);
 
     m_state.reponse_objet = QStringLiteral("Re:") + m_affichage.champs().Label9;
-    // A mail sent by a machine gets no answer, or two servers could answer each
-    // other for ever.
-    m_state.reponse_a_envoyer = !message->automatique;
-    if (message->automatique)
-        m_affichage.information(QStringLiteral("message automatique de ") +
-                                message->Sender.Address + QStringLiteral(" : pas de réponse"));
+    m_state.reponse_message_id = message->MessageId;
+    m_state.reponse_references = message->References;
+    // A mail sent by a machine, from our own address or from nobody valid gets
+    // no answer: two servers could answer each other for ever.
+    const QString sans_reponse = raison_sans_reponse(*message, m_state.adresse_reponse);
+    m_state.reponse_a_envoyer = sans_reponse.isEmpty();
+    if (!sans_reponse.isEmpty()) {
+        m_affichage.information(sans_reponse);
+        journal::ecrire_journal(m_state, sans_reponse, m_horloge());
+    }
 
     m_session.DeleteMessage(numero);
     retire_de_la_liste(numero);

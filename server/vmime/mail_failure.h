@@ -18,9 +18,10 @@ enum class MailError : qint16 {
     AuthenticationFailed = 9,
     NoSuchMessage = 10,
     NotConnected = 11,
-    Busy = 12,          // a call came while another one was in flight
-    ServerRefused = 13, // the server answered a command with an error
-    ProtocolError = 14, // the server's answer could not be understood
+    Busy = 12,                      // a call came while another one was in flight
+    ServerRefused = 13,             // the server answered a command with an error
+    ProtocolError = 14,             // the server's answer could not be understood
+    AuthenticationUnavailable = 15, // the settings ask for AUTH, the server offers none
     Internal = 99,
 };
 

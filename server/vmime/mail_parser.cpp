@@ -1,8 +1,12 @@
 #include "server/vmime/mail_parser.h"
 
+#include "server/mail/reply_mail.h"
+#include "server/mail/sender_address.h"
 #include "server/vmime/mail_html_text.h"
 
 #include <QList>
+#include <QRegularExpression>
+#include <QStringDecoder>
 
 #include <vmime/vmime.hpp>
 
@@ -56,52 +60,46 @@ QString fromUtf8(const vmime::string &s)
     return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size()));
 }
 
-// vmime drops the blanks around a value; the subject keeps them as received.
-QString decodeWords(const QByteArray &value)
+// Unencoded 8-bit text in a header: UTF-8 when it is valid UTF-8, which is
+// what mail programs write today, else Latin-1, which every byte is.
+QString headerText(const QByteArray &bytes)
 {
-    qsizetype begin = 0;
-    qsizetype end = value.size();
-    while (begin < end && (value.at(begin) == ' ' || value.at(begin) == '\t'))
-        ++begin;
-    while (end > begin && (value.at(end - 1) == ' ' || value.at(end - 1) == '\t'))
-        --end;
-    const QByteArray core = value.mid(begin, end - begin);
-    QString decoded;
-    try {
-        const vmime::shared_ptr<vmime::text> text = vmime::text::decodeAndUnfold(
-            vmime::string(core.constData(), static_cast<size_t>(core.size())));
-        decoded = fromUtf8(text->getConvertedText(vmime::charsets::UTF_8));
-    } catch (const std::exception &) {
-        decoded = QString::fromLatin1(core);
-    }
-    return QString::fromLatin1(value.left(begin)) + decoded + QString::fromLatin1(value.mid(end));
+    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    const QString text = utf8.decode(bytes);
+    return utf8.hasError() ? QString::fromLatin1(bytes) : text;
 }
 
-QString mailboxAddress(const vmime::shared_ptr<const vmime::header> &header, const char *name)
+QString decodeWord(const QByteArray &word)
 {
     try {
-        const auto field = header->findField(name);
-        if (!field)
-            return {};
-        const auto value = field->getValue();
-        if (const auto box = vmime::dynamicCast<const vmime::mailbox>(value))
-            return fromUtf8(box->getEmail().toString()).trimmed();
-        if (const auto list = vmime::dynamicCast<const vmime::mailboxList>(value)) {
-            if (list->getMailboxCount() > 0)
-                return fromUtf8(list->getMailboxAt(0)->getEmail().toString()).trimmed();
-        }
-        if (const auto list = vmime::dynamicCast<const vmime::addressList>(value)) {
-            for (const auto &address : list->toMailboxList()->getMailboxList())
-                return fromUtf8(address->getEmail().toString()).trimmed();
-        }
-        if (const auto path = vmime::dynamicCast<const vmime::path>(value)) {
-            if (path->getLocalPart().empty())
-                return {};
-            return fromUtf8(path->getLocalPart() + "@" + path->getDomain());
-        }
+        const vmime::shared_ptr<vmime::text> text = vmime::text::decodeAndUnfold(
+            vmime::string(word.constData(), static_cast<size_t>(word.size())));
+        return fromUtf8(text->getConvertedText(vmime::charsets::UTF_8));
     } catch (const std::exception &) {
+        return QString::fromLatin1(word);
     }
-    return {};
+}
+
+// RFC 2047 words decoded from any charset, the blanks between two words
+// dropped as the RFC says, every other byte kept as received.
+QString decodeWords(const QByteArray &value)
+{
+    static const QRegularExpression word(QStringLiteral("=\\?[^?\\s]+\\?[bBqQ]\\?[^?\\s]*\\?="));
+    QString decoded;
+    qsizetype pos = 0;
+    bool afterWord = false;
+    auto it = word.globalMatch(QString::fromLatin1(value));
+    while (it.hasNext()) {
+        const QRegularExpressionMatch match = it.next();
+        const QByteArray between = value.mid(pos, match.capturedStart() - pos);
+        const bool blanksOnly = between.trimmed().isEmpty();
+        if (!(afterWord && blanksOnly))
+            decoded += headerText(between);
+        decoded += decodeWord(match.captured().toLatin1());
+        afterWord = true;
+        pos = match.capturedEnd();
+    }
+    return decoded + headerText(value.mid(pos));
 }
 
 vmime::mediaType contentType(const vmime::shared_ptr<const vmime::header> &header)
@@ -186,25 +184,49 @@ QString withCrLf(QString text)
     return text;
 }
 
-bool isAutomatic(const QByteArray &raw, const vmime::mediaType &type)
+// What shows that a machine sent the mail (RFC 3834 and the habits of list
+// managers, auto-responders and Exchange); empty for a person's mail.
+QString automaticReason(const QByteArray &raw, const vmime::mediaType &type, const QString &sender)
 {
+    const auto shown = [](const char *name, const QByteArray &value) {
+        return QStringLiteral("%1: %2").arg(QLatin1String(name),
+                                            headerText(value.trimmed().left(60)));
+    };
     if (const auto autoSubmitted = rawHeaderValue(raw, "Auto-Submitted")) {
         const QByteArray value = autoSubmitted->split(';').first().trimmed().toLower();
         if (value != "no")
-            return true;
+            return shown("Auto-Submitted", *autoSubmitted);
     }
     if (const auto precedence = rawHeaderValue(raw, "Precedence")) {
         const QByteArray value = precedence->trimmed().toLower();
         if (value == "bulk" || value == "junk" || value == "list")
-            return true;
+            return shown("Precedence", *precedence);
     }
     if (const auto returnPath = rawHeaderValue(raw, "Return-Path")) {
         QByteArray value = *returnPath;
         value.replace(' ', "").replace('\t', "");
         if (value == "<>")
-            return true;
+            return QStringLiteral("Return-Path: <>");
     }
-    return type.getType() == vmime::mediaTypes::MULTIPART && type.getSubType() == "report";
+    for (const char *name : {"List-Id", "List-Unsubscribe", "X-Autoreply", "X-Autorespond"}) {
+        if (const auto value = rawHeaderValue(raw, name))
+            return shown(name, *value);
+    }
+    if (const auto suppress = rawHeaderValue(raw, "X-Auto-Response-Suppress")) {
+        for (const QByteArray &item : suppress->split(',')) {
+            const QByteArray value = item.trimmed().toLower();
+            if (value == "all" || value == "autoreply" || value == "oof")
+                return shown("X-Auto-Response-Suppress", *suppress);
+        }
+    }
+    // Bounces whose Return-Path was not kept as empty on the way.
+    const QString local = sender.left(sender.lastIndexOf(u'@'));
+    if (local.compare(QLatin1String("MAILER-DAEMON"), Qt::CaseInsensitive) == 0 ||
+        local.compare(QLatin1String("postmaster"), Qt::CaseInsensitive) == 0)
+        return QStringLiteral("From: ") + sender;
+    if (type.getType() == vmime::mediaTypes::MULTIPART && type.getSubType() == "report")
+        return QStringLiteral("Content-Type: multipart/report");
+    return {};
 }
 
 vmime::shared_ptr<vmime::message> parsed(const QByteArray &raw)
@@ -222,22 +244,33 @@ Pop3Message parse_mail(const QByteArray &raw)
     mail.raw = raw;
     if (const auto subject = rawHeaderValue(raw, "Subject"))
         mail.Subject = decodeWords(*subject);
+    // The first of these present names the sender; a bad From is not mended
+    // with another header's address.
+    mail.raison_sans_adresse = QStringLiteral("aucune adresse d'expéditeur");
+    for (const char *name : {"From", "Sender", "Return-Path"}) {
+        if (const auto value = rawHeaderValue(raw, name)) {
+            const SenderAddress sender = sender_address(*value);
+            mail.Sender.Address = sender.address;
+            mail.raison_sans_adresse = sender.raison;
+            break;
+        }
+    }
+    if (const auto id = rawHeaderValue(raw, "Message-ID"))
+        mail.MessageId = message_ids(*id).value(0);
+    if (const auto references = rawHeaderValue(raw, "References"))
+        mail.References = message_ids(*references);
+    vmime::mediaType type;
     try {
         const auto message = parsed(raw);
-        const auto header = message->getHeader();
-        for (const char *name : {"From", "Sender", "Return-Path"}) {
-            mail.Sender.Address = mailboxAddress(header, name);
-            if (!mail.Sender.Address.isEmpty())
-                break;
-        }
+        type = contentType(message->getHeader());
         if (const auto plain = findPart(message, vmime::mediaTypes::TEXT_PLAIN))
             mail.Body = withCrLf(decodedText(plain));
         else if (const auto html = findPart(message, vmime::mediaTypes::TEXT_HTML))
             mail.Body = html_to_text(decodedText(html));
-        mail.automatique = isAutomatic(raw, contentType(header));
     } catch (const std::exception &) {
-        mail.automatique = isAutomatic(raw, vmime::mediaType());
     }
+    mail.raison_automatique = automaticReason(raw, type, mail.Sender.Address);
+    mail.automatique = !mail.raison_automatique.isEmpty();
     return mail;
 }
 

@@ -1,5 +1,6 @@
 #include "server/vmime/vmime_service.h"
 
+#include "server/vmime/vmime_socket.h"
 #include "server/vmime/vmime_timeout.h"
 
 #include <QFile>
@@ -80,6 +81,7 @@ void configure_vmime_service(const vmime::shared_ptr<vmime::net::service> &servi
     service->setProperty("connection.tls", startTls);
     service->setProperty("connection.tls.required", startTls);
 
+    service->setSocketFactory(vmime::make_shared<VmimeSocketFactory>());
     service->setTimeoutHandlerFactory(vmime::make_shared<VmimeTimeout>(options.timeoutMs));
     if (options.tracer)
         service->setTracerFactory(options.tracer);

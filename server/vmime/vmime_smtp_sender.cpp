@@ -1,17 +1,22 @@
 #include "server/vmime/vmime_smtp_sender.h"
 
+#include "server/mail/reply_mail.h"
+#include "server/mail/sender_address.h"
 #include "server/vmime/mail_call_runner.h"
 #include "server/vmime/mail_failure.h"
-#include "server/vmime/mail_reply_html.h"
 #include "server/vmime/server_address.h"
 #include "server/vmime/vmime_failure.h"
 #include "server/vmime/vmime_service.h"
+#include "server/vmime/vmime_tracer.h"
 
+#include <QDateTime>
 #include <QElapsedTimer>
-#include <QRegularExpression>
 
 #include <vmime/security/sasl/defaultSASLAuthenticator.hpp>
 #include <vmime/vmime.hpp>
+
+#include <atomic>
+#include <memory>
 
 struct VmimeSmtpSender::Private {
     MailCallRunner runner;
@@ -28,75 +33,22 @@ vmime::string utf8(const QString &text)
     return vmime::string(bytes.constData(), static_cast<size_t>(bytes.size()));
 }
 
-// Bare addresses, from "a@b", "<a@b>" or lists of them.
-QStringList addresses(const QString &field)
+QString bareAddress(QString text)
 {
-    QStringList list;
-    static const QRegularExpression separators(QStringLiteral("[,;]"));
-    for (QString part : field.split(separators, Qt::SkipEmptyParts)) {
-        part = part.trimmed();
-        if (part.startsWith(QLatin1Char('<')) && part.endsWith(QLatin1Char('>')))
-            part = part.mid(1, part.size() - 2).trimmed();
-        if (!part.isEmpty())
-            list.append(part);
-    }
-    return list;
-}
-
-// What vmime reads its address objects from: a bare address, no display name.
-vmime::mailbox mailbox(const QString &address)
-{
-    return vmime::mailbox(vmime::emailAddress(utf8(address)));
-}
-
-// Text in the mail's charset, the way vmime takes body text.
-vmime::shared_ptr<vmime::contentHandler> bodyText(const QString &text,
-                                                  const vmime::charset &charset)
-{
-    vmime::string bytes;
-    vmime::charset::convert(utf8(text), bytes, vmime::charsets::UTF_8, charset);
-    return vmime::make_shared<vmime::stringContentHandler>(bytes);
-}
-
-QString lineBreaksAsLf(QString text)
-{
-    text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-    text.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+    text = text.trimmed();
+    if (text.startsWith(QLatin1Char('<')) && text.endsWith(QLatin1Char('>')))
+        text = text.mid(1, text.size() - 2).trimmed();
     return text;
 }
 
-vmime::shared_ptr<vmime::message> buildMessage(const SmtpProperties &p, const QStringList &to,
-                                               const QStringList &cc)
+// vmime writes the local part into MAIL FROM and RCPT TO as given, without
+// quoting it: it gets the addr-spec's own, quoted where its syntax needs it.
+vmime::mailbox mailbox(const QString &addrSpec)
 {
-    const vmime::charset charset(p.charset.trimmed().isEmpty() ? vmime::charsets::UTF_8
-                                                               : p.charset.trimmed().toStdString());
-    vmime::messageBuilder builder;
-    builder.setExpeditor(mailbox(addresses(p.mailfrom).value(0)));
-    for (const QString &address : to)
-        builder.getRecipients().appendAddress(vmime::make_shared<vmime::mailbox>(mailbox(address)));
-    for (const QString &address : cc)
-        builder.getCopyRecipients().appendAddress(
-            vmime::make_shared<vmime::mailbox>(mailbox(address)));
-    builder.setSubject(*vmime::text::newFromString(utf8(p.messagesubject), vmime::charsets::UTF_8));
-
-    builder.constructTextPart(
-        vmime::mediaType(vmime::mediaTypes::TEXT, vmime::mediaTypes::TEXT_HTML));
-    auto part = vmime::dynamicCast<vmime::htmlTextPart>(builder.getTextPart());
-    part->setCharset(charset);
-    // vmime writes the line ends of the wire itself; CRs would come out as =0D.
-    part->setPlainText(bodyText(lineBreaksAsLf(p.messagetext), charset));
-    part->setText(bodyText(lineBreaksAsLf(mail_reply_html(p.messagehtml)), charset));
-
-    auto message = builder.construct();
-    const auto header = message->getHeader();
-    header->appendField(
-        vmime::headerFieldFactory::getInstance()->create("Auto-Submitted", "auto-replied"));
-    if (!p.maildate.trimmed().isEmpty()) {
-        header->removeAllFields(vmime::fields::DATE);
-        header->appendField(vmime::headerFieldFactory::getInstance()->create(
-            vmime::fields::DATE, utf8(p.maildate.trimmed())));
-    }
-    return message;
+    const qsizetype at = addrSpec.lastIndexOf(QLatin1Char('@'));
+    return vmime::mailbox(
+        vmime::emailAddress(vmime::word(utf8(addrSpec.left(at)), vmime::charsets::UTF_8),
+                            vmime::word(utf8(addrSpec.mid(at + 1)), vmime::charsets::UTF_8)));
 }
 
 } // namespace
@@ -135,10 +87,48 @@ void VmimeSmtpSender::fail(qint16 number, const QString &description)
 
 void VmimeSmtpSender::sendmessage()
 {
+    const QString from = bareAddress(properties.mailfrom);
+    const SenderAddress to = sender_address(bareAddress(properties.sendto).toUtf8());
+    if (!properties.cc.trimmed().isEmpty() || !properties.bcc.trimmed().isEmpty()) {
+        fail(static_cast<qint16>(MailError::BadAddress),
+             QStringLiteral("Une réponse ne va qu'à son expéditeur : ni copie ni copie cachée"));
+        return;
+    }
+    if (properties.sendto.trimmed().isEmpty()) {
+        fail(static_cast<qint16>(MailError::BadAddress),
+             QStringLiteral("Aucun destinataire pour la réponse"));
+        return;
+    }
+    if (!to.isValid()) {
+        fail(static_cast<qint16>(MailError::BadAddress),
+             QStringLiteral("Pas de réponse : ") + to.raison);
+        return;
+    }
+    if (from.isEmpty()) {
+        fail(static_cast<qint16>(MailError::BadAddress),
+             QStringLiteral("Aucune adresse d'expéditeur (mailfrom)"));
+        return;
+    }
+    ReplyContent content;
+    content.from = from;
+    content.to = to.address;
+    content.subject = properties.messagesubject;
+    content.text = properties.messagetext;
+    content.html = properties.messagehtml;
+    content.charset = properties.charset;
+    content.inReplyTo = properties.inreplyto;
+    content.references = properties.references;
+    if (!properties.maildate.trimmed().isEmpty())
+        content.date = QDateTime::fromString(properties.maildate.trimmed(), Qt::RFC2822Date);
+    sendcomposed(ComposedMail{from, to.address, compose_reply(content)});
+}
+
+bool VmimeSmtpSender::sendcomposed(const ComposedMail &mail)
+{
     if (d->runner.busy()) {
         fail(static_cast<qint16>(MailError::Busy),
              QStringLiteral("Un envoi SMTP est déjà en cours"));
-        return;
+        return false;
     }
     bool portOk = false;
     const uint port = properties.port.trimmed().toUInt(&portOk);
@@ -147,49 +137,50 @@ void VmimeSmtpSender::sendmessage()
                              static_cast<quint16>(portOk && port > 0 && port < 65536 ? port : 25));
     if (!address.isValid()) {
         fail(static_cast<qint16>(MailError::BadAddress), address.error());
-        return;
+        return false;
     }
-    const QStringList to = addresses(properties.sendto);
-    const QStringList cc = addresses(properties.cc);
-    const QStringList bcc = addresses(properties.bcc);
-    const QString from = addresses(properties.mailfrom).value(0);
-    if (to.isEmpty() && cc.isEmpty() && bcc.isEmpty()) {
+    if (mail.rcptto.isEmpty() || mail.mailfrom.isEmpty()) {
         fail(static_cast<qint16>(MailError::BadAddress),
              QStringLiteral("Aucun destinataire pour la réponse"));
-        return;
-    }
-    if (from.isEmpty()) {
-        fail(static_cast<qint16>(MailError::BadAddress),
-             QStringLiteral("Aucune adresse d'expéditeur (mailfrom)"));
-        return;
+        return false;
     }
 
     VmimeServiceOptions options;
     options.timeoutMs = d->timeoutMs;
     options.trustedCaFiles = d->trustedCaFiles;
-    const SmtpProperties p = properties;
+    const QString username = properties.username;
+    const QString password = properties.password;
     const QString server = address.display();
 
+    // Whether the server's EHLO answer offers AUTH: vmime reports a server
+    // without it like a refused password.
+    auto authOffered = std::make_shared<std::atomic<bool>>(false);
+    if (!username.isEmpty())
+        options.tracer =
+            vmime::make_shared<VmimeTracer>([authOffered](const QString &line, qint32 type) {
+                if (type == 1 && line.mid(4).startsWith(QLatin1String("AUTH"), Qt::CaseInsensitive))
+                    *authOffered = true;
+            });
+
+    bool accepted = false;
     QElapsedTimer clock;
     clock.start();
     d->runner.run([&] {
         bool connected = false;
         vmime::shared_ptr<vmime::net::transport> transport;
         try {
-            const auto message = buildMessage(p, to, cc);
             vmime::mailboxList recipients;
-            for (const QString &address : to + cc + bcc)
-                recipients.appendMailbox(vmime::make_shared<vmime::mailbox>(mailbox(address)));
+            recipients.appendMailbox(vmime::make_shared<vmime::mailbox>(mailbox(mail.rcptto)));
 
             auto session = vmime::net::session::create();
             transport = session->getTransport(
                 vmime_url(address),
                 vmime::make_shared<vmime::security::sasl::defaultSASLAuthenticator>());
             configure_vmime_service(transport, address, options);
-            if (!p.username.isEmpty()) {
+            if (!username.isEmpty()) {
                 transport->setProperty("options.need-authentication", true);
-                transport->setProperty("auth.username", utf8(p.username));
-                transport->setProperty("auth.password", utf8(p.password));
+                transport->setProperty("auth.username", utf8(username));
+                transport->setProperty("auth.password", utf8(password));
             }
             clock.restart();
             transport->connect();
@@ -199,8 +190,15 @@ void VmimeSmtpSender::sendmessage()
                        QStringLiteral("Connecté au serveur SMTP ") + server);
             });
 
-            transport->send(message, mailbox(from), recipients);
-            const QString sentTo = (to + cc + bcc).join(QStringLiteral(", "));
+            // vmime ends the data with CR LF "." CR LF itself: a final CR LF
+            // of ours would reach the server as one more, empty, line.
+            const size_t size = static_cast<size_t>(
+                mail.bytes.endsWith("\r\n") ? mail.bytes.size() - 2 : mail.bytes.size());
+            vmime::utility::inputStreamByteBufferAdapter stream(
+                reinterpret_cast<const vmime::byte_t *>(mail.bytes.constData()), size);
+            transport->send(mailbox(mail.mailfrom), recipients, stream, size);
+            accepted = true;
+            const QString sentTo = mail.rcptto;
             d->runner.post([this, sentTo] {
                 notify(&SmtpSender::MessageSent, QStringLiteral("Message envoyé à ") + sentTo);
             });
@@ -210,8 +208,15 @@ void VmimeSmtpSender::sendmessage()
                 notify(&SmtpSender::ConnectionClosed, QStringLiteral("Connexion fermée"));
             });
         } catch (const std::exception &error) {
-            const MailFailure failure =
-                describe_vmime_failure(error, clock.elapsed(), options.timeoutMs);
+            MailFailure failure = describe_vmime_failure(error, clock.elapsed(), options.timeoutMs);
+            if (failure.number == MailError::AuthenticationFailed && !*authOffered)
+                failure = MailFailure{MailError::AuthenticationUnavailable,
+                                      QStringLiteral("« Authentification SMTP » est cochée mais le "
+                                                     "serveur SMTP ne propose pas AUTH : réponse "
+                                                     "non envoyée")};
+            // A failure after the server took the mail only concerns the goodbye.
+            if (accepted)
+                failure.description = QStringLiteral("Message remis ; ") + failure.description;
             d->runner.post([this, failure] { fail(failure.code(), failure.description); });
             if (connected) {
                 try {
@@ -230,4 +235,5 @@ void VmimeSmtpSender::sendmessage()
             });
         }
     });
+    return accepted;
 }

@@ -19,11 +19,11 @@
 // MailError number, for every failure. statustext() says what the last
 // notification reports. No exception ever leaves it.
 //
-// The mail: From properties.mailfrom ("<address>"), To sendto, Cc cc, Bcc bcc
-// (envelope only; several addresses separated by "," or ";"), the subject,
-// multipart/alternative with the plain part messagetext and an HTML part
-// showing messagehtml escaped with its line breaks kept, in charset (UTF-8
-// when empty), "Auto-Submitted: auto-replied". SMTP AUTH when username is not
+// sendmessage() composes the mail with compose_reply(): From
+// properties.mailfrom ("<address>"), To the one valid mailbox of sendto (a
+// sendto that holds none is refused, never guessed at), the subject, the
+// plain part messagetext and the HTML part showing messagehtml. sendcomposed()
+// sends bytes composed earlier unchanged. SMTP AUTH when username is not
 // empty. itemlist is not sent: replies carry no attachment.
 class VmimeSmtpSender : public SmtpSender
 {
@@ -41,6 +41,7 @@ public:
 
     QString statustext() const override;
     void sendmessage() override;
+    bool sendcomposed(const ComposedMail &mail) override;
     bool busy() const override;
 
 private:

@@ -6,6 +6,7 @@
 #include "server/mail/reponse.h"
 #include "server/mail/sequenceur.h"
 #include "server/mail/traitement.h"
+#include "server/vmime/mail_parser.h"
 #include "tests/support/fake_mail.h"
 
 #include <QDir>
@@ -23,6 +24,7 @@ Pop3Message mail(const QString &subject, const QString &body, bool automatique =
     m.Sender.Address = QStringLiteral("user@example.org");
     m.raw = "Subject: " + subject.toUtf8() + "\r\n\r\n" + body.toUtf8() + "\r\n";
     m.automatique = automatique;
+    m.raison_automatique = automatique ? QStringLiteral("Auto-Submitted: auto-replied") : QString();
     return m;
 }
 
@@ -38,6 +40,8 @@ class TestSequenceur : public QObject
     FakeSmtpSender *smtp = nullptr;
 
     QString folder() const { return dir->path() + u'/'; }
+    // The i-th reply the sender took, read back as a mail program would.
+    Pop3Message sent(int i) const { return parse_mail(smtp->composed.at(i).bytes); }
     ServerState &state() { return serveur->state(); }
     const ChampsFenetre &champs() const { return serveur->affichage().champs(); }
     void put(const QString &name, const QByteArray &bytes)
@@ -96,7 +100,7 @@ private Q_SLOTS:
         QCOMPARE(champs().Label4, QString("Disconnect"));
         QCOMPARE(champs().Label1, Lampe::Eteinte);
         ticks(2); // empty mailbox: nothing to answer at step 8
-        QVERIFY(smtp->sent.isEmpty());
+        QVERIFY(smtp->composed.isEmpty());
         ticks(52);
         QCOMPARE(champs().Label14, QString("60"));
         QCOMPARE(state().etape_sequenceur, qint16(0));
@@ -118,26 +122,25 @@ private Q_SLOTS:
         QCOMPARE(champs().Label12, QString("OK"));
         QTRY_VERIFY(QFile::exists(folder() + "actions/marker"));
         ticks(5); // step 8
-        QCOMPARE(smtp->sent.size(), 1);
-        const SmtpProperties first = smtp->sent.at(0);
-        QCOMPARE(first.messagesubject, QString("Re:Actions (reponse n  1 )"));
-        QCOMPARE(first.mailfrom, QString("<tramelon@example.org>"));
-        QCOMPARE(first.sendto, QString("user@example.org"));
-        QCOMPARE(first.messagetext, Traitement::texte_acceptation("run.bat"));
-        QCOMPARE(first.messagehtml, first.messagetext);
-        QVERIFY(first.username.isEmpty());
+        QCOMPARE(smtp->composed.size(), 1);
+        const Pop3Message first = sent(0);
+        QCOMPARE(first.Subject, QString("Re:Actions (reponse n  1 )"));
+        QCOMPARE(smtp->composed.at(0).mailfrom, QString("tramelon@example.org"));
+        QCOMPARE(smtp->composed.at(0).rcptto, QString("user@example.org"));
+        QCOMPARE(first.Body, Traitement::texte_acceptation("run.bat"));
+        QVERIFY(smtp->properties.username.isEmpty());
         QCOMPARE(session->mailbox.size(), 2);
 
         ticks(60 - 8 + 8); // through the next cycle's step 8
-        QCOMPARE(smtp->sent.size(), 2);
-        QCOMPARE(smtp->sent.at(1).messagesubject, QString("Re:hello (reponse n  2 )"));
-        QCOMPARE(smtp->sent.at(1).messagetext, Traitement::texte_refus(""));
+        QCOMPARE(smtp->composed.size(), 2);
+        QCOMPARE(sent(1).Subject, QString("Re:hello (reponse n  2 )"));
+        QCOMPARE(sent(1).Body, Traitement::texte_refus(""));
 
         ticks(60);
-        QCOMPARE(smtp->sent.size(), 3);
+        QCOMPARE(smtp->composed.size(), 3);
         // The same code again: refused, naming the command; blanks of the subject kept.
-        QCOMPARE(smtp->sent.at(2).messagesubject, QString("Re: Actions  (reponse n  3 )"));
-        QCOMPARE(smtp->sent.at(2).messagetext, Traitement::texte_refus("run.bat"));
+        QCOMPARE(sent(2).Subject, QString("Re: Actions  (reponse n  3 )"));
+        QCOMPARE(sent(2).Body, Traitement::texte_refus("run.bat"));
         QVERIFY(session->mailbox.isEmpty());
     }
 
@@ -145,7 +148,8 @@ private Q_SLOTS:
     {
         session->mailbox = {mail("Actions", "Commande:run.bat;Code:BBBBBBBBBBBB;", true)};
         ticks(8);
-        QVERIFY(smtp->sent.isEmpty());
+        QVERIFY(smtp->composed.isEmpty());
+        QVERIFY(champs().Text3.contains("Pas de réponse : courrier automatique"));
         QVERIFY(session->mailbox.isEmpty());
         QVERIFY(!state().tab_clefs.contains("BBBBBBBBBBBB")); // a scheduled command still runs
         QTRY_VERIFY(QFile::exists(folder() + "actions/marker"));
@@ -158,7 +162,7 @@ private Q_SLOTS:
         ticks(8);
         QVERIFY(session->deleted.isEmpty());
         QCOMPARE(session->mailbox.size(), 1);
-        QVERIFY(smtp->sent.isEmpty());
+        QVERIFY(smtp->composed.isEmpty());
         QVERIFY(state().tab_clefs.contains("AAAAAAAAAAAA")); // not judged, nothing consumed
         QVERIFY(champs().Text3.contains("n'a pas pu être archivé"));
     }
@@ -180,8 +184,8 @@ private Q_SLOTS:
         put("run.sh", "touch escaped\n");
         session->mailbox = {mail("Actions", "Commande:" + commande + ";Code:AAAAAAAAAAAA;")};
         ticks(8);
-        QCOMPARE(smtp->sent.size(), 1);
-        QCOMPARE(smtp->sent.at(0).messagetext, Traitement::texte_refus(commande));
+        QCOMPARE(smtp->composed.size(), 1);
+        QCOMPARE(sent(0).Body, Traitement::texte_refus(commande));
         QVERIFY(!state().tab_clefs.contains("AAAAAAAAAAAA"));
         QVERIFY(!QFile::exists(folder() + "escaped"));
         QVERIFY(!QFile::exists(folder() + "actions/marker"));
@@ -253,8 +257,8 @@ private Q_SLOTS:
         QCOMPARE(lances, QStringList{"run.bat"});
         QCOMPARE(champs().Label12, QString("Erreur 2"));
         QVERIFY(champs().Text3.contains("mail  run.bat AAAAAAAAAAAA Erreur 2\r\n"));
-        QCOMPARE(smtp->sent.size(), 1);
-        QCOMPARE(smtp->sent.at(0).messagetext,
+        QCOMPARE(smtp->composed.size(), 1);
+        QCOMPARE(sent(0).Body,
                  QString(" La commande : \r\nrun.bat\r\nn'a pas pu être lancée par l'automate (Erreur 2)"));
         QFile journalFile(state().fichier_journal);
         QVERIFY(journalFile.open(QIODevice::ReadOnly));
@@ -278,9 +282,24 @@ private Q_SLOTS:
         state().pass_pop = "pw";
         session->mailbox = {mail("x", "y")};
         ticks(8);
-        QCOMPARE(smtp->sent.size(), 1);
-        QCOMPARE(smtp->sent.at(0).username, QString("bob"));
-        QCOMPARE(smtp->sent.at(0).password, QString("pw"));
+        QCOMPARE(smtp->composed.size(), 1);
+        QCOMPARE(smtp->properties.username, QString("bob"));
+        QCOMPARE(smtp->properties.password, QString("pw"));
+    }
+
+    void replyRefusedIsKeptAndSentNextCycle()
+    {
+        smtp->refuse = true;
+        session->mailbox = {mail("x", "y")};
+        ticks(8);
+        QVERIFY(smtp->composed.isEmpty());
+        QVERIFY(champs().Text3.contains("gardée pour un nouvel essai"));
+        QCOMPARE(QDir(folder() + "outbox").entryList(QDir::Files).size(), 1);
+        smtp->refuse = false;
+        ticks(60);
+        QCOMPARE(smtp->composed.size(), 1);
+        QCOMPARE(sent(0).Subject, QString("Re:x (reponse n  1 )"));
+        QVERIFY(QDir(folder() + "outbox").entryList(QDir::Files).isEmpty());
     }
 
     void smtpNotificationsAreLogged()

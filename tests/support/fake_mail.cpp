@@ -89,3 +89,16 @@ void FakeSmtpSender::sendmessage()
     Q_EMIT MessageSent();
     Q_EMIT ConnectionClosed();
 }
+
+bool FakeSmtpSender::sendcomposed(const ComposedMail &mail)
+{
+    if (refuse) {
+        Q_EMIT SMTPError(3, QStringLiteral("refused"));
+        return false;
+    }
+    composed.append(mail);
+    Q_EMIT ConnectionMade();
+    Q_EMIT MessageSent();
+    Q_EMIT ConnectionClosed();
+    return true;
+}

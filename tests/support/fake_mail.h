@@ -48,7 +48,10 @@ class FakeSmtpSender : public SmtpSender
 
 public:
     QList<SmtpProperties> sent;
+    QList<ComposedMail> composed;
+    bool refuse = false; // sendcomposed fails with SMTPError
     QString statustext() const override { return QStringLiteral("ok"); }
     void sendmessage() override;
+    bool sendcomposed(const ComposedMail &mail) override;
     bool busy() const override { return false; }
 };

@@ -1,4 +1,5 @@
 // parse_mail and html_to_text on mails as real mail programs write them.
+#include "server/mail/reply_policy.h"
 #include "server/vmime/mail_html_text.h"
 #include "server/vmime/mail_parser.h"
 
@@ -26,6 +27,12 @@ private Q_SLOTS:
     void fields();
     void automatic_data();
     void automatic();
+    void senderAddress_data();
+    void senderAddress();
+    void rawSubject_data();
+    void rawSubject();
+    void noReply_data();
+    void noReply();
     void htmlPartOfAlternative();
     void malformedGivesWhatCanBeRead();
     void garbageNeverThrows_data();
@@ -121,13 +128,140 @@ void TestMailParser::automatic_data()
         << QByteArray("Return-Path: < >\r\nFrom: a@b.c\r\n\r\nx\r\n") << true;
     QTest::newRow("header only in body")
         << QByteArray("From: a@b.c\r\n\r\nAuto-Submitted: auto-replied\r\n") << false;
+    const auto with = [](const char *header) {
+        return QByteArray("From: a@b.c\r\n") + header + "\r\n\r\nx\r\n";
+    };
+    QTest::newRow("list-id") << with("List-Id: <devs.lists.example.org>") << true;
+    QTest::newRow("list-unsubscribe") << with("List-Unsubscribe: <mailto:u@x.org>") << true;
+    QTest::newRow("x-autoreply") << with("X-Autoreply: yes") << true;
+    QTest::newRow("x-autorespond") << with("X-Autorespond: vacation") << true;
+    QTest::newRow("suppress oof") << with("X-Auto-Response-Suppress: DR, OOF") << true;
+    QTest::newRow("suppress all") << with("X-Auto-Response-Suppress: All") << true;
+    QTest::newRow("suppress autoreply") << with("X-Auto-Response-Suppress: AutoReply") << true;
+    QTest::newRow("suppress rn only") << with("X-Auto-Response-Suppress: RN, NRN") << false;
+    QTest::newRow("mailer-daemon, return path kept")
+        << QByteArray("Return-Path: <MAILER-DAEMON@mx.example.org>\r\n"
+                      "From: Mail Delivery System <MAILER-DAEMON@mx.example.org>\r\n\r\nx\r\n")
+        << true;
+    QTest::newRow("postmaster") << QByteArray("From: postmaster@example.org\r\n\r\nx\r\n") << true;
 }
 
 void TestMailParser::automatic()
 {
     QFETCH(QByteArray, raw);
     QFETCH(bool, automatic);
-    QCOMPARE(parse_mail(raw).automatique, automatic);
+    const Pop3Message mail = parse_mail(raw);
+    QCOMPARE(mail.automatique, automatic);
+    // The log names what gave the mail away.
+    QCOMPARE(mail.raison_automatique.isEmpty(), !automatic);
+}
+
+void TestMailParser::senderAddress_data()
+{
+    QTest::addColumn<QByteArray>("from");
+    QTest::addColumn<QString>("address"); // empty: no reply
+    QTest::addColumn<QString>("reason");  // part of the reason when empty
+
+    QTest::newRow("display name") << QByteArray("Alice Martin <alice@example.org>")
+                                  << "alice@example.org"
+                                  << "";
+    QTest::newRow("comment") << QByteArray("alice@example.org (Alice)") << "alice@example.org"
+                             << "";
+    QTest::newRow("encoded display name, comma in quotes")
+        << QByteArray("=?utf-8?q?Jos=C3=A9?= \"Ruiz, J\" <jose@example.es>") << "jose@example.es"
+        << "";
+    QTest::newRow("quoted local part kept whole")
+        << QByteArray("\"v1@a.io;v2@b.io;v3@c.io;x\"@example.org")
+        << R"("v1@a.io;v2@b.io;v3@c.io;x"@example.org)"
+        << "";
+    QTest::newRow("needless quotes dropped")
+        << QByteArray("<\"bob\"@example.org>") << "bob@example.org"
+        << "";
+    QTest::newRow("first of a list")
+        << QByteArray("a@example.org, b@example.org") << "a@example.org"
+        << "";
+    QTest::newRow("idn domain") << QByteArray("<ana@caf\xc3\xa9"
+                                              ".example>")
+                                << "ana@xn--caf-dma.example"
+                                << "";
+    QTest::newRow("encoded word as address") << QByteArray("=?utf-8?q?a@vm?=") << ""
+                                             << "RFC 2047";
+    QTest::newRow("domain without dot") << QByteArray("a@vm") << ""
+                                        << "domaine";
+    QTest::newRow("invalid domain") << QByteArray("x <invalid@invalid>") << ""
+                                    << "domaine";
+    QTest::newRow("display name only") << QByteArray("Alice") << ""
+                                       << "non valide";
+    QTest::newRow("empty angle") << QByteArray("<>") << ""
+                                 << "aucune adresse";
+    QTest::newRow("unclosed quote") << QByteArray("\"a@b.org") << ""
+                                    << "non valide";
+}
+
+void TestMailParser::senderAddress()
+{
+    QFETCH(QByteArray, from);
+    QFETCH(QString, address);
+    QFETCH(QString, reason);
+
+    const Pop3Message mail = parse_mail("From: " + from + "\r\nSubject: x\r\n\r\nbody\r\n");
+    QCOMPARE(mail.Sender.Address, address);
+    if (address.isEmpty())
+        QVERIFY2(mail.raison_sans_adresse.contains(reason), qPrintable(mail.raison_sans_adresse));
+}
+
+void TestMailParser::rawSubject_data()
+{
+    QTest::addColumn<QByteArray>("subject");
+    QTest::addColumn<QString>("expected");
+
+    QTest::newRow("raw utf-8") << QByteArray("R\xc3\xa9union d\xc3\xa9"
+                                             "cal\xc3\xa9"
+                                             "e")
+                               << QString::fromUtf8("Réunion décalée");
+    QTest::newRow("raw latin-1") << QByteArray("R\xe9union  d\xe9"
+                                               "cal\xe9"
+                                               "e ")
+                                 << QString::fromUtf8("Réunion  décalée ");
+    QTest::newRow("words joined, text around kept")
+        << QByteArray("Re: =?utf-8?q?R=C3=A9?= =?iso-8859-1?q?union?=  x")
+        << QString::fromUtf8("Re: Réunion  x");
+}
+
+void TestMailParser::rawSubject()
+{
+    QFETCH(QByteArray, subject);
+    QFETCH(QString, expected);
+    QCOMPARE(parse_mail("From: a@example.org\r\nSubject: " + subject + "\r\n\r\nx\r\n").Subject,
+             expected);
+}
+
+void TestMailParser::noReply_data()
+{
+    QTest::addColumn<QByteArray>("raw");
+    QTest::addColumn<QString>("reason"); // empty: a reply goes
+
+    QTest::newRow("person") << QByteArray("From: a@example.org\r\n\r\nx\r\n") << "";
+    QTest::newRow("own reply address")
+        << QByteArray("From: Tramelon <Tramelon@Example.net>\r\n\r\nx\r\n") << "adresse de réponse";
+    QTest::newRow("list") << QByteArray(
+                                 "From: a@example.org\r\nList-Id: <l.example.org>\r\n\r\nx\r\n")
+                          << "List-Id";
+    QTest::newRow("no valid sender")
+        << QByteArray("From: =?utf-8?q?a@vm?=\r\n\r\nx\r\n") << "RFC 2047";
+}
+
+void TestMailParser::noReply()
+{
+    QFETCH(QByteArray, raw);
+    QFETCH(QString, reason);
+    const QString why =
+        raison_sans_reponse(parse_mail(raw), QStringLiteral(" tramelon@example.net "));
+    if (reason.isEmpty())
+        QVERIFY2(why.isEmpty(), qPrintable(why));
+    else
+        QVERIFY2(why.startsWith(QStringLiteral("Pas de réponse : ")) && why.contains(reason),
+                 qPrintable(why));
 }
 
 void TestMailParser::htmlPartOfAlternative()

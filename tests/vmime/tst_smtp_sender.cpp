@@ -5,6 +5,7 @@
 #include "tests/support/mail_servers.h"
 #include "tests/support/silent_server.h"
 
+#include <QDateTime>
 #include <QElapsedTimer>
 #include <QRegularExpression>
 #include <QSignalSpy>
@@ -34,6 +35,15 @@ struct Journal {
     }
 };
 
+// The mail as it came in DATA: what the test server stores after its two envelope lines.
+QByteArray wireBytes(const QByteArray &stored)
+{
+    qsizetype pos = 0;
+    for (int line = 0; line < 2 && pos >= 0; ++line)
+        pos = stored.indexOf("\r\n", pos) + 2;
+    return stored.mid(pos);
+}
+
 QString headerLine(const QByteArray &raw, const QByteArray &name)
 {
     for (QByteArray line : raw.split('\n')) {
@@ -56,6 +66,8 @@ class TestSmtpSender : public QObject
 private Q_SLOTS:
     void initTestCase();
     void sendsReply();
+    void wireFormat_data();
+    void wireFormat();
     void authenticates_data();
     void authenticates();
     void failures_data();
@@ -119,18 +131,106 @@ void TestSmtpSender::sendsReply()
              2);
 }
 
+void TestSmtpSender::wireFormat_data()
+{
+    QTest::addColumn<QString>("subject");
+    QTest::addColumn<QString>("sendto");   // as the sender's From gave it
+    QTest::addColumn<QString>("envelope"); // the one RCPT TO expected
+
+    QTest::newRow("ascii") << "Re:Actions (reponse n  1 )"
+                           << "ascii@example.org"
+                           << "ascii@example.org";
+    QTest::newRow("non-ascii subject")
+        << QString::fromUtf8("Re:Réunion décalée (reponse n  2 )") << "accent@example.org"
+        << "accent@example.org";
+    QTest::newRow("long subject, blanks kept")
+        << QStringLiteral("Re:") + QStringLiteral("mot  ").repeated(60) + QString::fromUtf8("é")
+        << "long@example.org"
+        << "long@example.org";
+    QTest::newRow("looks like an encoded word") << "Re:=?utf-8?q?x?= (reponse n  3 )"
+                                                << "word@example.org"
+                                                << "word@example.org";
+    QTest::newRow("quoted local part") << "Re:x"
+                                       << R"("v1@a.io;v2@b.io;v3@c.io;x"@example.org)"
+                                       << R"("v1@a.io;v2@b.io;v3@c.io;x"@example.org)";
+}
+
+void TestSmtpSender::wireFormat()
+{
+    QFETCH(QString, subject);
+    QFETCH(QString, sendto);
+    QFETCH(QString, envelope);
+
+    m_servers.clearReceived(envelope);
+    VmimeSmtpSender sender;
+    QSignalSpy sent(&sender, &SmtpSender::MessageSent);
+    sender.properties.server = QStringLiteral("127.0.0.1:%1").arg(m_servers.smtpPort());
+    sender.properties.mailfrom = QStringLiteral("<tramelon@reply.example.net>");
+    sender.properties.sendto = sendto;
+    sender.properties.messagesubject = subject;
+    sender.properties.messagetext = QString::fromUtf8("ligne 1\nligne 2\r\n.\n") +
+                                    QStringLiteral("x").repeated(2000) + QString::fromUtf8(" é\n");
+    sender.properties.messagehtml = sender.properties.messagetext;
+    sender.properties.inreplyto = "<cmd-1@client.example.org>";
+    sender.properties.references = {"<root@client.example.org>"};
+    QSignalSpy errors(&sender, &SmtpSender::SMTPError);
+    sender.sendmessage();
+    QVERIFY2(errors.isEmpty(), qPrintable(errors.value(0).value(1).toString()));
+    QCOMPARE(sent.count(), 1);
+
+    const QList<MailServers::ReceivedMail> mails = m_servers.receivedMails();
+    QList<MailServers::ReceivedMail> mine;
+    for (const MailServers::ReceivedMail &mail : mails) {
+        if (mail.rcptTo.contains(envelope))
+            mine.append(mail);
+    }
+    QCOMPARE(mine.size(), 1);
+    QCOMPARE(mine.first().rcptTo, QStringList{envelope});
+    const QByteArray wire = wireBytes(mine.first().raw);
+
+    for (qsizetype i = 0; i < wire.size(); ++i) {
+        if (wire.at(i) == '\n')
+            QVERIFY2(i > 0 && wire.at(i - 1) == '\r', qPrintable(QString::number(i)));
+        if (wire.at(i) == '\r')
+            QVERIFY2(i + 1 < wire.size() && wire.at(i + 1) == '\n', qPrintable(QString::number(i)));
+    }
+    for (const QByteArray &line : wire.split('\n'))
+        QVERIFY(line.size() <= 999); // 998 and the CR
+    for (char c : wire.left(wire.indexOf("\r\n\r\n")))
+        QVERIFY2(static_cast<unsigned char>(c) < 0x80, "8-bit header");
+
+    QVERIFY(QRegularExpression(QStringLiteral("^<[^@<> ]+@reply\\.example\\.net>$"))
+                .match(headerLine(wire, "Message-ID"))
+                .hasMatch());
+    QVERIFY(QDateTime::fromString(headerLine(wire, "Date"), Qt::RFC2822Date).isValid());
+    QCOMPARE(headerLine(wire, "MIME-Version"), QStringLiteral("1.0"));
+    QCOMPARE(headerLine(wire, "In-Reply-To"), QStringLiteral("<cmd-1@client.example.org>"));
+    QCOMPARE(headerLine(wire, "References"),
+             QStringLiteral("<root@client.example.org> <cmd-1@client.example.org>"));
+    QCOMPARE(headerLine(wire, "To"), envelope);
+    QCOMPARE(parse_mail(wire).Subject, subject);
+    const QString body = parse_mail(wire).Body;
+    QVERIFY(body.startsWith(QStringLiteral("ligne 1\r\nligne 2\r\n.\r\n") +
+                            QStringLiteral("x").repeated(2000)));
+}
+
 void TestSmtpSender::authenticates_data()
 {
     QTest::addColumn<QString>("user");
     QTest::addColumn<QString>("password");
     QTest::addColumn<int>("error");
+    QTest::addColumn<bool>("offered"); // the server offers AUTH
 
     QTest::newRow("right credentials") << "smtpuser"
-                                       << "smtppass" << 0;
+                                       << "smtppass" << 0 << true;
     QTest::newRow("wrong password") << "smtpuser"
-                                    << "wrong" << int(MailError::AuthenticationFailed);
+                                    << "wrong" << int(MailError::AuthenticationFailed) << true;
     QTest::newRow("no credentials") << ""
-                                    << "" << int(MailError::ServerRefused);
+                                    << "" << int(MailError::ServerRefused) << true;
+    // Never a silent send without the authentication the settings ask for.
+    QTest::newRow("auth not offered")
+        << "smtpuser"
+        << "smtppass" << int(MailError::AuthenticationUnavailable) << false;
 }
 
 void TestSmtpSender::authenticates()
@@ -138,6 +238,7 @@ void TestSmtpSender::authenticates()
     QFETCH(QString, user);
     QFETCH(QString, password);
     QFETCH(int, error);
+    QFETCH(bool, offered);
 
     const QString recipient = QStringLiteral("auth-%1@example.org")
                                   .arg(QTest::currentDataTag())
@@ -146,7 +247,8 @@ void TestSmtpSender::authenticates()
     VmimeSmtpSender sender;
     QSignalSpy sent(&sender, &SmtpSender::MessageSent);
     QSignalSpy errors(&sender, &SmtpSender::SMTPError);
-    sender.properties.server = QStringLiteral("127.0.0.1:%1").arg(m_servers.smtpAuthPort());
+    sender.properties.server = QStringLiteral("127.0.0.1:%1")
+                                   .arg(offered ? m_servers.smtpAuthPort() : m_servers.smtpPort());
     sender.properties.username = user;
     sender.properties.password = password;
     sender.properties.mailfrom = QStringLiteral("<tramelon@example.net>");
@@ -163,6 +265,9 @@ void TestSmtpSender::authenticates()
     }
     QCOMPARE(sent.count(), 0);
     QCOMPARE(errors.count(), 1);
+    if (!offered)
+        QVERIFY2(errors.first().at(1).toString().contains(QLatin1String("AUTH")),
+                 qPrintable(errors.first().at(1).toString()));
     QCOMPARE(errors.first().at(0).value<qint16>(), static_cast<qint16>(error));
     QCOMPARE(m_servers.receivedMails(recipient).size(), 0);
 }

@@ -1,4 +1,4 @@
-#include "server/vmime/mail_reply_html.h"
+#include "server/mail/mail_reply_html.h"
 
 QString mail_reply_html(const QString &text)
 {

@@ -1,0 +1,60 @@
+#pragma once
+
+#include <vmime/net/socket.hpp>
+#include <vmime/net/timeoutHandler.hpp>
+#include <vmime/net/tracer.hpp>
+
+// The TCP sockets of both mail components. Unlike vmime's own, they set
+// TCP_NODELAY: a mail dialogue is made of small commands, each waiting for
+// its answer, and with Nagle's algorithm every one of them waited on the
+// peer's delayed acknowledgement. Connect, read and write follow the
+// timeout handler: no call blocks past it.
+class VmimeSocket : public vmime::net::socket
+{
+public:
+    explicit VmimeSocket(vmime::shared_ptr<vmime::net::timeoutHandler> timeoutHandler);
+    ~VmimeSocket() override;
+
+    void connect(const vmime::string &address, const vmime::port_t port) override;
+    bool isConnected() const override;
+    void disconnect() override;
+
+    bool waitForRead(const int msecs = 30000) override;
+    bool waitForWrite(const int msecs = 30000) override;
+
+    void receive(vmime::string &buffer) override;
+    size_t receiveRaw(vmime::byte_t *buffer, const size_t count) override;
+    void send(const vmime::string &buffer) override;
+    void send(const char *str) override;
+    void sendRaw(const vmime::byte_t *buffer, const size_t count) override;
+    size_t sendRawNonBlocking(const vmime::byte_t *buffer, const size_t count) override;
+
+    size_t getBlockSize() const override;
+    unsigned int getStatus() const override;
+    const vmime::string getPeerName() const override;
+    const vmime::string getPeerAddress() const override;
+
+    vmime::shared_ptr<vmime::net::timeoutHandler> getTimeoutHandler() override;
+    void setTracer(vmime::shared_ptr<vmime::net::tracer> tracer) override;
+    vmime::shared_ptr<vmime::net::tracer> getTracer() override;
+
+private:
+    bool waitFor(short events, int msecs);
+    void checkTimeout();
+
+    vmime::shared_ptr<vmime::net::timeoutHandler> m_timeoutHandler;
+    vmime::shared_ptr<vmime::net::tracer> m_tracer;
+    int m_fd = -1;
+    unsigned int m_status = 0;
+    vmime::string m_peerName;
+    vmime::string m_peerAddress;
+    vmime::byte_t m_buffer[16384];
+};
+
+class VmimeSocketFactory : public vmime::net::socketFactory
+{
+public:
+    vmime::shared_ptr<vmime::net::socket> create() override;
+    vmime::shared_ptr<vmime::net::socket>
+    create(vmime::shared_ptr<vmime::net::timeoutHandler> timeoutHandler) override;
+};

@@ -1,0 +1,159 @@
+// The outbox: replies stored before they are sent, kept across an SMTP outage
+// and a restart, sent oldest first, abandoned after a week.
+#include "server/mail/outbox.h"
+#include "server/vmime/vmime_smtp_sender.h"
+#include "tests/support/fake_mail.h"
+#include "tests/support/mail_servers.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+namespace {
+
+ComposedMail mail(const QString &to, const QByteArray &body = "x")
+{
+    return ComposedMail{QStringLiteral("tramelon@example.net"), to,
+                        "To: " + to.toUtf8() + "\r\nSubject: s\r\n\r\n" + body + "\r\n"};
+}
+
+const QDateTime kT0(QDate(2026, 3, 1), QTime(10, 0), Qt::UTC);
+
+} // namespace
+
+class TestOutbox : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void storesOwnerOnlyAndReadsBackOldestFirst();
+    void sendRound_data();
+    void sendRound();
+    void unreadableFileIsSetAside();
+    void survivesOutageAndRestart();
+};
+
+void TestOutbox::storesOwnerOnlyAndReadsBackOldestFirst()
+{
+    QTemporaryDir dir;
+    Outbox outbox(dir.filePath(QStringLiteral("outbox")));
+    // Added out of order in time: the listing follows the composition time.
+    QVERIFY(outbox.ajoute(2, mail(QStringLiteral("b@example.org"), "two"), kT0.addSecs(60)));
+    QVERIFY(outbox.ajoute(1, mail(QStringLiteral("\"a;b\"@example.org"), "one\r\n."), kT0));
+    QVERIFY(outbox.ajoute(3, mail(QStringLiteral("c@example.org")), kT0.addSecs(61)));
+    QVERIFY(!outbox.ajoute(4, mail(QStringLiteral("c@example.org\r\nRCPT TO:<d@x.org>"))));
+
+    const QList<Outbox::Entry> entries = outbox.en_attente();
+    QCOMPARE(entries.size(), 3);
+    QCOMPARE(entries.at(0).numero, qint16(1));
+    QCOMPARE(entries.at(1).numero, qint16(2));
+    QCOMPARE(entries.at(2).numero, qint16(3));
+    QCOMPARE(entries.at(0).composed, kT0);
+    QCOMPARE(entries.at(0).mail.rcptto, QStringLiteral("\"a;b\"@example.org"));
+    QCOMPARE(entries.at(0).mail.bytes,
+             mail(QStringLiteral("\"a;b\"@example.org"), "one\r\n.").bytes);
+
+    // The "user" flags repeat the owner's for the user running the test.
+    const QFileDevice::Permissions user =
+        QFileDevice::ReadUser | QFileDevice::WriteUser | QFileDevice::ExeUser;
+    const QFileDevice::Permissions ownerOnly = QFileDevice::ReadOwner | QFileDevice::WriteOwner;
+    for (const Outbox::Entry &entry : entries)
+        QCOMPARE(QFile::permissions(entry.file) & ~user, ownerOnly);
+    // Nothing half-written stays beside them.
+    QCOMPARE(QDir(outbox.folder()).entryList(QDir::Files).size(), 3);
+}
+
+void TestOutbox::sendRound_data()
+{
+    QTest::addColumn<bool>("refuse");
+    QTest::addColumn<int>("ageDays");
+    QTest::addColumn<int>("sent");
+    QTest::addColumn<int>("left");
+    QTest::addColumn<QString>("line");
+
+    QTest::newRow("accepted: removed") << false << 0 << 2 << 0 << "";
+    // The first failure without a session ends the round: the next one would wait as long.
+    QTest::newRow("server down: all kept") << true << 0 << 0 << 2 << "gardée pour un nouvel essai";
+    QTest::newRow("six days: still tried") << true << 6 << 0 << 2 << "gardée";
+    QTest::newRow("seven days: abandoned") << true << 7 << 0 << 0 << "abandonnée";
+}
+
+void TestOutbox::sendRound()
+{
+    QFETCH(bool, refuse);
+    QFETCH(int, ageDays);
+    QFETCH(int, sent);
+    QFETCH(int, left);
+    QFETCH(QString, line);
+
+    QTemporaryDir dir;
+    Outbox outbox(dir.filePath(QStringLiteral("outbox")));
+    QVERIFY(outbox.ajoute(1, mail(QStringLiteral("a@example.org")), kT0));
+    QVERIFY(outbox.ajoute(2, mail(QStringLiteral("b@example.org")), kT0.addSecs(1)));
+    FakeSmtpSender smtp;
+    smtp.refuse = refuse;
+
+    const Outbox::Round round = outbox.envoie(smtp, kT0.addDays(ageDays).addSecs(5));
+    QCOMPARE(round.sent, sent);
+    QCOMPARE(round.left, left);
+    QCOMPARE(outbox.en_attente().size(), left);
+    if (!refuse) {
+        QCOMPARE(smtp.composed.size(), 2);
+        QCOMPARE(smtp.composed.at(0).rcptto, QStringLiteral("a@example.org"));
+    }
+    if (!line.isEmpty())
+        QVERIFY2(round.lines.join(u'\n').contains(line), qPrintable(round.lines.join(u'\n')));
+}
+
+void TestOutbox::unreadableFileIsSetAside()
+{
+    QTemporaryDir dir;
+    Outbox outbox(dir.filePath(QStringLiteral("outbox")));
+    QVERIFY(outbox.ajoute(1, mail(QStringLiteral("a@example.org")), kT0));
+    QFile bad(dir.filePath(QStringLiteral("outbox/00000000-truncated.reply")));
+    QVERIFY(bad.open(QIODevice::WriteOnly));
+    bad.write("TRAMELON-OUTBOX 1\nnumero: 9\n");
+    bad.close();
+
+    QCOMPARE(outbox.en_attente().size(), 1);
+    QVERIFY(outbox.error().contains(QStringLiteral("illisible")));
+    QVERIFY(QFile::exists(bad.fileName() + QStringLiteral(".illisible")));
+    QCOMPARE(outbox.en_attente().size(), 1);
+    QVERIFY(outbox.error().isEmpty());
+}
+
+// Real sender, real server: the reply outlives a server that is down and a
+// restart of the program, then goes out exactly once.
+void TestOutbox::survivesOutageAndRestart()
+{
+    const MailServers servers;
+    QVERIFY2(servers.isValid(), qPrintable(servers.error()));
+    const QString recipient = QStringLiteral("outbox-restart@example.org");
+    servers.clearReceived(recipient);
+    QTemporaryDir dir;
+    const QString folder = dir.filePath(QStringLiteral("outbox"));
+    {
+        Outbox outbox(folder);
+        QVERIFY(outbox.ajoute(5, mail(recipient, "first")));
+        VmimeSmtpSender down;
+        down.properties.server = QStringLiteral("127.0.0.1:%1").arg(MailServers::unusedPort());
+        const Outbox::Round round = outbox.envoie(down);
+        QCOMPARE(round.sent, 0);
+        QCOMPARE(round.left, 1);
+    }
+    Outbox restarted(folder);
+    VmimeSmtpSender up;
+    up.properties.server = QStringLiteral("127.0.0.1:%1").arg(servers.smtpPort());
+    const Outbox::Round round = restarted.envoie(up);
+    QCOMPARE(round.sent, 1);
+    QCOMPARE(restarted.en_attente().size(), 0);
+    const QList<MailServers::ReceivedMail> received = servers.receivedMails(recipient);
+    QCOMPARE(received.size(), 1);
+    QVERIFY2(received.first().raw.endsWith("\r\n\r\nfirst\r\n"),
+             received.first().raw.right(20).toHex().constData());
+    QCOMPARE(restarted.envoie(up).sent, 0);
+}
+
+QTEST_GUILESS_MAIN(TestOutbox)
+#include "tst_outbox.moc"
