@@ -15,6 +15,7 @@
 #include <QFile>
 #include <QFileDialog>
 #include <QGuiApplication>
+#include <QImage>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPlainTextEdit>
@@ -484,7 +485,8 @@ private Q_SLOTS:
     void standardDialogsSpeakFrench()
     {
         platform::preparer_application(QStringLiteral("kestrine"));
-        QVERIFY(!QApplication::windowIcon().isNull());
+        QVERIFY(!QImage(":/icons/png/kestrine-48.png").isNull());
+        QVERIFY(QApplication::windowIcon().availableSizes().contains(QSize(256, 256)));
         QCOMPARE(QApplication::font().family(), QString("MS Sans Serif"));
 
         QFileDialog dialogue(nullptr, kTitreClefs, rep(), "fichier clefs (*.dat)");
