@@ -20,7 +20,7 @@ std::optional<QStringList> readLines(const QString &path, int maxLines = -1);
 // Replaces the file with these lines, each followed by CR LF. The new content is
 // written beside the old file and then put in its place, so a crash never leaves
 // a half-written file, and a failed write (a full disk) leaves the old one whole.
-// Both are readable by their owner only. False when the file could not be
+// A new file is readable by its owner only. False when the file could not be
 // written; error (when given) then says why.
 bool writeLines(const QString &path, const QStringList &lines, QString *error = nullptr);
 

@@ -13,10 +13,10 @@ QString GetPrivateProfileString(const QString &section, const QString &key,
                                 const QString &defaultValue, int size, const QString &file);
 
 // Replaces the key's line, or adds the key at the end of its section, or the
-// section at the end of the file. The file is readable by its owner only, since
-// it may hold a password. False when the file could not be written; the old
-// file is then left whole.
-bool WritePrivateProfileString(const QString &section, const QString &key, const QString &value,
-                               const QString &file);
+// section at the end of the file. A file created here is readable by its owner
+// only, since it may hold a password; one the operator made keeps its modes.
+// False when the file could not be written; the old file is then left whole.
+bool WritePrivateProfileString(const QString &section, const QString &key,
+                               const QString &value, const QString &file);
 
 } // namespace platform

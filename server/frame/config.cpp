@@ -10,13 +10,14 @@ namespace config {
 
 namespace {
 
-QString lire(const QString &section, const QString &key, const QString &defaut, const QString &file,
-             int size = kTailleLecture)
+QString lire(const QString &section, const QString &key, const QString &defaut,
+             const QString &file, int size = kTailleLecture)
 {
     return texte_avant_nul(platform::GetPrivateProfileString(section, key, defaut, size, file));
 }
 
-bool ecrire(const QString &section, const QString &key, const QString &value, const QString &file)
+bool ecrire(const QString &section, const QString &key, const QString &value,
+            const QString &file)
 {
     // A file that cannot be written keeps its old lines whole; the new values
     // still apply to the running server, and the caller says the file is stale.
@@ -63,14 +64,11 @@ int lire_nombre(const QString &text, Plage plage)
 bool charge_config_mail(ServerState &state, MailSettingsFields &fields)
 {
     const QString &ini = state.fichier_ini;
-    state.nom_serveur_smtp =
-        lire("mail", "serveur_smtp", QStringView(kServeurDefaut).toString(), ini);
+    state.nom_serveur_smtp = lire("mail", "serveur_smtp", QStringView(kServeurDefaut).toString(), ini);
     fields.serveur_mail = state.nom_serveur_smtp;
-    state.nom_serveur_pop =
-        lire("mail", "serveur_pop", QStringView(kServeurDefaut).toString(), ini);
+    state.nom_serveur_pop = lire("mail", "serveur_pop", QStringView(kServeurDefaut).toString(), ini);
     fields.serveur_pop = state.nom_serveur_pop;
-    state.adresse_reponse =
-        lire("mail", "repondre", QStringView(kAdresseReponseDefaut).toString(), ini);
+    state.adresse_reponse = lire("mail", "repondre", QStringView(kAdresseReponseDefaut).toString(), ini);
     fields.repondre_a = state.adresse_reponse;
     fields.auth_smtp = lire("mail", "authentification", "off", ini) == u"on";
     state.auth_smtp = fields.auth_smtp;

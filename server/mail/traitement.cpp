@@ -21,9 +21,13 @@ constexpr qsizetype kTeteCorpsAffichee = 64 * 1024;
 
 Traitement::Traitement(ServerState &state, Affichage &affichage, Pop3Session &session,
                        Lanceur lanceur, Horloge horloge, QObject *parent)
-    : QObject(parent), m_state(state), m_affichage(affichage), m_session(session),
-      m_lanceur(std::move(lanceur)), m_horloge(std::move(horloge)),
-      m_juges(chemin_juges(state.rep_appli))
+    : QObject(parent)
+    , m_state(state)
+    , m_affichage(affichage)
+    , m_session(session)
+    , m_lanceur(std::move(lanceur))
+    , m_horloge(std::move(horloge))
+    , m_juges(chemin_juges(state.rep_appli))
 {
 }
 
@@ -57,22 +61,22 @@ void Traitement::retire_de_la_liste(qint32 numero)
 
 void Traitement::supprime_deja_juge(qint32 numero)
 {
-    m_affichage.information(QStringLiteral("message ") + QString::number(numero) +
-                            QStringLiteral(" déjà traité : supprimé sans être rejoué"));
+    m_affichage.information(QStringLiteral("message ") + QString::number(numero)
+                            + QStringLiteral(" déjà traité : supprimé sans être rejoué"));
     m_session.DeleteMessage(numero);
     retire_de_la_liste(numero);
 }
 
 QString Traitement::nom_archive(const QDateTime &moment)
 {
-    return QStringLiteral("message__") + moment.toString(QStringLiteral("yyyyMMdd_HHmmss")) +
-           QStringLiteral(".eml");
+    return QStringLiteral("message__") + moment.toString(QStringLiteral("yyyyMMdd_HHmmss"))
+        + QStringLiteral(".eml");
 }
 
 bool Traitement::commande_autorisee(const QString &commande, const QString &rep_actions)
 {
-    if (commande.isEmpty() || commande.contains(u'/') || commande.contains(u'\\') ||
-        commande.contains(u':') || commande.contains(QStringLiteral("..")))
+    if (commande.isEmpty() || commande.contains(u'/') || commande.contains(u'\\')
+        || commande.contains(u':') || commande.contains(QStringLiteral("..")))
         return false;
     if (!commande.endsWith(QStringLiteral(".bat"), Qt::CaseInsensitive))
         return false;
@@ -82,30 +86,30 @@ bool Traitement::commande_autorisee(const QString &commande, const QString &rep_
 
 QString Traitement::texte_acceptation(const QString &commande)
 {
-    return QStringLiteral(" La commande : ") + kCrLf + commande + kCrLf +
-           QStringLiteral("a bien été lancée par l'automate");
+    return QStringLiteral(" La commande : ") + kCrLf + commande + kCrLf
+        + QStringLiteral("a bien été lancée par l'automate");
 }
 
 QString Traitement::texte_refus(const QString &commande)
 {
-    return QStringLiteral(" L'action demandée") + kCrLf + commande + kCrLf +
-           QStringLiteral("n'a pas été comprise par l'automate") + kCrLf +
-           QStringLiteral("vérifiez vos fichiers de clefs ou faites une synchronisation");
+    return QStringLiteral(" L'action demandée") + kCrLf + commande + kCrLf
+        + QStringLiteral("n'a pas été comprise par l'automate") + kCrLf
+        + QStringLiteral("vérifiez vos fichiers de clefs ou faites une synchronisation");
 }
 
 QString Traitement::texte_echec(const QString &commande, qint32 resultat)
 {
-    return QStringLiteral(" La commande : ") + kCrLf + commande + kCrLf +
-           QStringLiteral("n'a pas pu être lancée par l'automate") + QStringLiteral(" (Erreur ") +
-           QString::number(resultat) + u')';
+    return QStringLiteral(" La commande : ") + kCrLf + commande + kCrLf
+        + QStringLiteral("n'a pas pu être lancée par l'automate") + QStringLiteral(" (Erreur ")
+        + QString::number(resultat) + u')';
 }
 
 void Traitement::ligne_log()
 {
     const ChampsFenetre &champs = m_affichage.champs();
-    m_affichage.ajouter(Champ::Text3, journal::horodatage(m_horloge()) + QStringLiteral("mail  ") +
-                                          champs.Label10 + u' ' + champs.Label11 + u' ' +
-                                          champs.Label12 + kCrLf);
+    m_affichage.ajouter(Champ::Text3, journal::horodatage(m_horloge()) + QStringLiteral("mail  ")
+                                          + champs.Label10 + u' ' + champs.Label11 + u' '
+                                          + champs.Label12 + kCrLf);
 }
 
 void Traitement::traite_message()
@@ -118,8 +122,8 @@ void Traitement::traite_message()
         return;
     // A mail whose deletion was lost comes back: known by its UIDL, it is not
     // even fetched again.
-    if (!ligne.uidl.isEmpty() &&
-        m_juges.contient(JudgedMails::identite(ligne.uidl, {}, ligne.taille))) {
+    if (!ligne.uidl.isEmpty()
+        && m_juges.contient(JudgedMails::identite(ligne.uidl, {}, ligne.taille))) {
         supprime_deja_juge(numero);
         return;
     }
@@ -137,9 +141,9 @@ void Traitement::traite_message()
     QDir().mkpath(m_state.rep_archives);
     const QString archive = m_state.rep_archives + nom_archive(m_horloge());
     if (!message->SaveAs(archive)) {
-        const QString text = QStringLiteral("le message ") + QString::number(numero) +
-                             QStringLiteral(" n'a pas pu être archivé dans ") + archive +
-                             QStringLiteral(", il reste dans la boite");
+        const QString text = QStringLiteral("le message ") + QString::number(numero)
+            + QStringLiteral(" n'a pas pu être archivé dans ") + archive
+            + QStringLiteral(", il reste dans la boite");
         m_affichage.erreur(text);
         journal::ecrire_journal(m_state, text, m_horloge());
         return;
@@ -173,8 +177,8 @@ void Traitement::traite_message()
     QString erreur;
     if (!m_juges.enregistrer(identite, JudgedMails::message_id(message->raw), m_horloge(),
                              &erreur)) {
-        m_affichage.erreur(erreur + QStringLiteral(", le message ") + QString::number(numero) +
-                           QStringLiteral(" reste dans la boite"));
+        m_affichage.erreur(erreur + QStringLiteral(", le message ") + QString::number(numero)
+                           + QStringLiteral(" reste dans la boite"));
         journal::ecrire_journal(m_state, erreur, m_horloge());
         return;
     }
@@ -184,8 +188,8 @@ void Traitement::traite_message()
     if (verification != key_store::Verification::Acceptee)
         m_state.param_ok = false;
     if (verification == key_store::Verification::NonEnregistree)
-        m_affichage.erreur(QStringLiteral("le fichier clefs n'a pas pu être réécrit : ") +
-                           m_state.fichier_clefs);
+        m_affichage.erreur(QStringLiteral("le fichier clefs n'a pas pu être réécrit : ")
+                           + m_state.fichier_clefs);
 
     if (m_state.param_ok && !commande_autorisee(m_state.param_commande, m_state.rep_actions))
         m_state.param_ok = false;
@@ -193,9 +197,8 @@ void Traitement::traite_message()
     if (m_state.param_ok) {
         const qint32 resultat = m_lanceur(m_state.param_commande, m_state.rep_actions);
         const bool lance = resultat > kLancementReussi;
-        m_affichage.fixer(Champ::Label12,
-                          lance ? QStringLiteral("OK")
-                                : QStringLiteral("Erreur ") + QString::number(resultat));
+        m_affichage.fixer(Champ::Label12, lance ? QStringLiteral("OK")
+                                                : QStringLiteral("Erreur ") + QString::number(resultat));
         ligne_log();
         m_state.reponse_texte = lance ? texte_acceptation(m_state.param_commande)
                                       : texte_echec(m_state.param_commande, resultat);
@@ -204,8 +207,8 @@ void Traitement::traite_message()
     }
 
     if (!journal::ecrire_journal(m_state, m_state.reponse_texte, m_horloge()))
-        m_affichage.erreur(QStringLiteral("le journal n'a pas pu être écrit : ") +
-                           m_state.fichier_journal);
+        m_affichage.erreur(QStringLiteral("le journal n'a pas pu être écrit : ")
+                           + m_state.fichier_journal);
 
     m_state.reponse_objet = QStringLiteral("Re:") + m_affichage.champs().Label9;
     m_state.reponse_message_id = message->MessageId;

@@ -50,6 +50,10 @@ private Q_SLOTS:
                  QString("a bien été lancée par l'automate\r"));
         QVERIFY(lines.at(3).endsWith("  :   ***    modifications configuration mail\r"));
         QVERIFY(content.endsWith("\r\n"));
+        // It tells what ran and when: nobody else reads it.
+        const auto owner = QFileDevice::ReadOwner | QFileDevice::WriteOwner
+            | QFileDevice::ReadUser | QFileDevice::WriteUser;
+        QCOMPARE(QFile::permissions(state.fichier_journal) & ~owner, QFileDevice::Permissions());
 
         // A tick in the same month changes nothing; the first one of April moves on.
         journal::verifie_mois(state, march);
