@@ -71,6 +71,8 @@ void VmimeSocket::connect(const vmime::string &address, const vmime::port_t port
     addrinfo hints{};
     hints.ai_family = AF_UNSPEC;
     hints.ai_socktype = SOCK_STREAM;
+    // A port number: no look-up in the services file at every connection.
+    hints.ai_flags = AI_NUMERICSERV;
     addrinfo *found = nullptr;
     const std::string service = std::to_string(port);
     if (const int error = ::getaddrinfo(address.c_str(), service.c_str(), &hints, &found))

@@ -233,6 +233,32 @@ private Q_SLOTS:
         QVERIFY(!serveur->state().reponse_a_envoyer);
     }
 
+    // The reply waits in the outbox while the SMTP server is down, survives a
+    // restart of the program, then goes out once.
+    void replyOutlivesSmtpOutageAndRestart()
+    {
+        const QByteArray smtpUp = "serveur_smtp=127.0.0.1:" + QByteArray::number(servers.smtpPort());
+        const QByteArray smtpDown =
+            "serveur_smtp=127.0.0.1:" + QByteArray::number(MailServers::unusedPort());
+        folder->write("pop3.ini", folder->read("pop3.ini").replace(smtpUp, smtpDown));
+        start();
+        deliver("hello", "x");
+        cycle();
+        QCOMPARE(servers.messageCount(kUser), 0);
+        QVERIFY(serveur->affichage().champs().Text3.contains("gardée pour un nouvel essai"));
+        QCOMPARE(QDir(folder->path() + "outbox").entryList(QDir::Files).size(), 1);
+
+        serveur.reset();
+        folder->write("pop3.ini", folder->read("pop3.ini").replace(smtpDown, smtpUp));
+        start();
+        ticks(8);
+        QTRY_COMPARE(replies().size(), 1);
+        QCOMPARE(header(replies().at(0).raw, "Subject"), QByteArray("Re:hello (reponse n  1 )"));
+        QVERIFY(QDir(folder->path() + "outbox").entryList(QDir::Files).isEmpty());
+        cycle();
+        QCOMPARE(replies().size(), 1);
+    }
+
     void connectionDroppedDuringFetch()
     {
         DroppingPop3 pop3;

@@ -1,0 +1,70 @@
+// The mail dialogue alone of one message, as the server runs it: POP3 open,
+// list, fetch, delete and quit, then the reply sent and accepted. The same
+// work as the in-process Python reference of run-reply-bench, without the
+// archive, the key file, the journal and the launch that cycle_bench counts.
+// Usage: reply_bench SERVERS_DIR (a folder started by scripts/mail-servers).
+#include "platform/message_box.h"
+#include "server/vmime/vmime_pop3_session.h"
+#include "server/vmime/vmime_smtp_sender.h"
+#include "tests/support/mail_servers.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+
+#include <algorithm>
+#include <cstdio>
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    if (argc < 2) {
+        std::fprintf(stderr, "usage: reply_bench SERVERS_DIR\n");
+        return 2;
+    }
+    platform::installer_gestionnaire_messages([](const QString &) {});
+    const MailServers servers(QString::fromLocal8Bit(argv[1]));
+    if (!servers.isValid()) {
+        std::fprintf(stderr, "%s\n", qPrintable(servers.error()));
+        return 2;
+    }
+    const QString user = QStringLiteral("u7");
+    servers.clearMailbox(user);
+    VmimePop3Session pop3;
+    pop3.setTimeout(5000);
+    VmimeSmtpSender smtp;
+    smtp.setTimeout(5000);
+    smtp.properties.server = QStringLiteral("127.0.0.1:%1").arg(servers.smtpPort());
+    smtp.properties.mailfrom = QStringLiteral("<tramelon@example.net>");
+    smtp.properties.sendto = QStringLiteral("bench-reply@example.org");
+    smtp.properties.messagesubject = QStringLiteral("Re:Actions (reponse n  1 )");
+    smtp.properties.messagetext = QStringLiteral("La commande a bien été lancée.");
+    smtp.properties.messagehtml = smtp.properties.messagetext;
+
+    QList<qint64> samples;
+    for (int i = 0; i < 20; ++i) {
+        servers.deliver(
+            user, "From: bench@example.org\r\nSubject: Actions\r\n\r\nCommande: run.bat;\r\n");
+        QElapsedTimer clock;
+        clock.start();
+        pop3.Open(QStringLiteral("127.0.0.1"), servers.pop3Port(), user, servers.pop3Password());
+        pop3.RefreshList();
+        const bool fetched = pop3.FetchMessage(1, false).has_value();
+        pop3.DeleteMessage(1);
+        pop3.Close();
+        bool sent = false;
+        const auto connection =
+            QObject::connect(&smtp, &SmtpSender::MessageSent, &app, [&sent] { sent = true; });
+        smtp.sendmessage();
+        QObject::disconnect(connection);
+        samples.append(clock.nsecsElapsed() / 1000);
+        if (!fetched || !sent) {
+            std::fprintf(stderr, "round %d failed: %s\n", i, qPrintable(smtp.statustext()));
+            return 1;
+        }
+    }
+    std::sort(samples.begin(), samples.end());
+    std::printf("mail dialogue of one message: median %.1f ms (min %.1f, max %.1f) over 20\n",
+                double(samples.at(10)) / 1000, double(samples.first()) / 1000,
+                double(samples.last()) / 1000);
+    return 0;
+}
