@@ -4,8 +4,11 @@
 #include <QSocketNotifier>
 
 #ifndef Q_OS_WIN
+#include <chrono>
 #include <csignal>
+#include <semaphore.h>
 #include <sys/socket.h>
+#include <thread>
 #include <unistd.h>
 #endif
 
@@ -20,11 +23,30 @@ void installer_arret_sur_signal(QObject *, std::function<void()>)
 
 namespace {
 int g_pipe[2] = {-1, -1};
+sem_t g_requested;
+
+// Whatever the window's thread is busy with, the program is gone this long
+// after the request. The key file is rewritten by rename, so an end in the
+// middle leaves the previous file whole.
+constexpr std::chrono::milliseconds kDelaiArret{1700};
+constexpr int kSortieArretForce = 128 + SIGTERM;
 
 extern "C" void onSignal(int)
 {
     const char byte = 1;
     [[maybe_unused]] const auto written = write(g_pipe[1], &byte, 1);
+    sem_post(&g_requested);
+}
+
+void startBackstop()
+{
+    sem_init(&g_requested, 0, 0);
+    std::thread([] {
+        while (sem_wait(&g_requested) != 0) {
+        }
+        std::this_thread::sleep_for(kDelaiArret);
+        _exit(kSortieArretForce);
+    }).detach();
 }
 } // namespace
 
@@ -40,6 +62,7 @@ void installer_arret_sur_signal(QObject *context, std::function<void()> arret)
         notifier->setEnabled(false);
         arret();
     });
+    startBackstop();
     struct sigaction action = {};
     action.sa_handler = onSignal;
     sigemptyset(&action.sa_mask);

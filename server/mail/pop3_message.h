@@ -27,7 +27,11 @@ public:
     // The mail was itself sent by a machine (auto-reply, bounce, list traffic):
     // answering it could start a mail loop.
     bool automatique = false;
+    // Why the mail could not be read within the reader's limits (nesting,
+    // headers), empty when it was read. Such a mail is refused, never retried.
+    QString illisible;
 
-    // Writes the message byte for byte to the file, creating nothing else.
+    // Writes the message byte for byte to the file, readable by its owner
+    // only, creating nothing else.
     bool SaveAs(const QString &path) const;
 };

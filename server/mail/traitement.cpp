@@ -86,22 +86,26 @@ void Traitement::traite_message()
     // The session's events may empty the list while a call waits: the entry is
     // found again by its place and number, never through this pointer.
     const int index = m_form.lvwmessages->indexOfTopLevelItem(selected);
-    const std::optional<Pop3Message> message = m_session.FetchMessage(qint16(numero.toInt()), false);
-    if (!message)
-        return; // the session has reported why; the mail stays for a later cycle
-
-    // Archive before judging, so that every mail leaves a file. A mail that
-    // cannot be archived is left in the mailbox, untouched, for a later cycle.
+    // The session writes the archive whole before it gives the mail, so that
+    // every judged mail leaves a file. A mail that cannot be archived, or is
+    // over the size limit, is left in the mailbox, untouched.
     QDir().mkpath(m_state.rep_archives);
     const QString archive = m_state.rep_archives + nom_archive(QDateTime::currentDateTime());
-    if (!message->SaveAs(archive)) {
-        const QString text = QStringLiteral("le message ") + numero
-            + QStringLiteral(" n'a pas pu être archivé dans ") + archive
-            + QStringLiteral(", il reste dans la boite");
+    m_session.setTailleMaxMail(qint64(m_state.taille_max_mail_mo) * 1024 * 1024);
+    const std::optional<Pop3Message> message =
+        m_session.FetchMessage(qint16(numero.toInt()), archive);
+    if (!message) {
+        journal::ecrire_journal(m_state, QStringLiteral("le message ") + numero
+                                             + QStringLiteral(" n'a pas été relevé, il reste")
+                                             + QStringLiteral(" dans la boite"));
+        return; // the session has reported why
+    }
+    if (!message->illisible.isEmpty()) {
+        const QString text = QStringLiteral("message ") + numero + QStringLiteral(" illisible (")
+            + message->illisible + QStringLiteral("), archivé dans ") + archive;
         if (m_sequenceur)
             m_sequenceur->erreur(text);
         journal::ecrire_journal(m_state, text);
-        return;
     }
 
     m_form.Label8->setText(message->Sender.Address);

@@ -21,6 +21,10 @@ enum class MailError : qint16 {
     Busy = 12,          // a call came while another one was in flight
     ServerRefused = 13, // the server answered a command with an error
     ProtocolError = 14, // the server's answer could not be understood
+    Cancelled = 15,     // the call was ended on request (the server is shutting down)
+    TooLong = 16,       // an answer of the server went beyond its bound
+    TooLarge = 17,      // the message is larger than the mail size limit: not fetched
+    ArchiveFailed = 18, // the fetched message could not be written whole to its file
     Internal = 99,
 };
 

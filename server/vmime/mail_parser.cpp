@@ -1,12 +1,18 @@
 #include "server/vmime/mail_parser.h"
 
 #include "server/vmime/mail_html_text.h"
+#include "server/vmime/mail_limits.h"
 
+#include <QFile>
+#include <QFileInfo>
 #include <QList>
 
 #include <vmime/vmime.hpp>
 
+#include <fstream>
+#include <functional>
 #include <optional>
+#include <stdexcept>
 
 namespace {
 
@@ -150,12 +156,38 @@ findPart(const vmime::shared_ptr<const vmime::bodyPart> &part, const vmime::stri
     return nullptr;
 }
 
+// Keeps the first bytes written and then stops the writer: a body of many
+// megabytes is never decoded whole.
+class BoundedOutput : public vmime::utility::outputStream
+{
+public:
+    struct Full {
+    };
+
+    BoundedOutput(vmime::string &bytes, size_t limit) : m_bytes(bytes), m_limit(limit) {}
+    void flush() override {}
+
+protected:
+    void writeImpl(const vmime::byte_t *const data, const size_t count) override
+    {
+        const size_t room = m_limit - m_bytes.size();
+        m_bytes.append(reinterpret_cast<const char *>(data), std::min(count, room));
+        if (count >= room)
+            throw Full{};
+    }
+
+private:
+    vmime::string &m_bytes;
+    size_t m_limit;
+};
+
 QString decodedText(const vmime::shared_ptr<const vmime::bodyPart> &part)
 {
     vmime::string bytes;
     try {
-        vmime::utility::outputStreamStringAdapter out(bytes);
+        BoundedOutput out(bytes, static_cast<size_t>(mail_limits::kTailleCorps));
         part->getBody()->getContents()->extract(out);
+    } catch (const BoundedOutput::Full &) {
     } catch (const std::exception &) {
         return {};
     }
@@ -216,14 +248,17 @@ vmime::shared_ptr<vmime::message> parsed(const QByteArray &raw)
 
 } // namespace
 
-Pop3Message parse_mail(const QByteArray &raw)
+namespace {
+
+// What the server reads of a mail, from its header block and the parsed message.
+Pop3Message readMail(const QByteArray &raw,
+                     const std::function<vmime::shared_ptr<vmime::message>()> &parse)
 {
     Pop3Message mail;
-    mail.raw = raw;
     if (const auto subject = rawHeaderValue(raw, "Subject"))
         mail.Subject = decodeWords(*subject);
     try {
-        const auto message = parsed(raw);
+        const auto message = parse();
         const auto header = message->getHeader();
         for (const char *name : {"From", "Sender", "Return-Path"}) {
             mail.Sender.Address = mailboxAddress(header, name);
@@ -239,6 +274,30 @@ Pop3Message parse_mail(const QByteArray &raw)
         mail.automatique = isAutomatic(raw, vmime::mediaType());
     }
     return mail;
+}
+
+} // namespace
+
+Pop3Message parse_mail(const QByteArray &raw)
+{
+    Pop3Message mail = readMail(raw, [&raw] { return parsed(raw); });
+    mail.raw = raw;
+    return mail;
+}
+
+Pop3Message parse_mail_file(const QString &path, const QByteArray &head)
+{
+    std::ifstream in(QFile::encodeName(path).toStdString(), std::ios::binary);
+    const auto size = static_cast<size_t>(QFileInfo(path).size());
+    // Seekable: vmime leaves the bodies in the file and reads them on demand.
+    const auto stream = vmime::make_shared<vmime::utility::inputStreamAdapter>(in);
+    return readMail(head, [&] {
+        if (!in)
+            throw std::runtime_error("mail file unreadable");
+        auto message = vmime::make_shared<vmime::message>();
+        message->parse(stream, size);
+        return message;
+    });
 }
 
 QString mail_html_part(const QByteArray &raw)

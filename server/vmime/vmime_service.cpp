@@ -80,7 +80,14 @@ void configure_vmime_service(const vmime::shared_ptr<vmime::net::service> &servi
     service->setProperty("connection.tls", startTls);
     service->setProperty("connection.tls.required", startTls);
 
-    service->setTimeoutHandlerFactory(vmime::make_shared<VmimeTimeout>(options.timeoutMs));
+    if (options.guard) {
+        const std::shared_ptr<SocketGuard> guard = options.guard;
+        service->setTimeoutHandlerFactory(vmime::make_shared<VmimeTimeout>(
+            options.timeoutMs, [guard] { return guard->cancelled(); }));
+        service->setSocketFactory(vmime::make_shared<GuardedSocketFactory>(guard));
+    } else {
+        service->setTimeoutHandlerFactory(vmime::make_shared<VmimeTimeout>(options.timeoutMs));
+    }
     if (options.tracer)
         service->setTracerFactory(options.tracer);
 
