@@ -1,5 +1,6 @@
 #include "server/vmime/mail_call_runner.h"
 
+#include <QCoreApplication>
 #include <QEventLoop>
 
 MailCallRunner::MailCallRunner(QObject *parent) : QObject(parent), m_workerContext(new QObject)
@@ -38,9 +39,11 @@ void MailCallRunner::run(const std::function<void()> &work)
                 Qt::QueuedConnection);
         },
         Qt::QueuedConnection);
-    // QCoreApplication::exit() ends every running loop: wait on.
+    loop.exec();
+    // QCoreApplication::exit() ends every running loop and keeps new ones
+    // from starting: the wait goes on by hand.
     while (!done)
-        loop.exec();
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
     m_busy = false;
 }
 

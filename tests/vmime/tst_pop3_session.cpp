@@ -90,6 +90,7 @@ private Q_SLOTS:
     void tls();
     void waitsInEventLoopAndRefusesReentry();
     void callsWithoutSessionAreHarmless();
+    void callOutlivesAQuitOfTheEventLoops();
     void mailBeyondTheReaderLimitsIsSetAside_data();
     void mailBeyondTheReaderLimitsIsSetAside();
     void mailOverTheSizeLimitIsNotFetched();
@@ -440,6 +441,19 @@ void TestPop3Session::callsWithoutSessionAreHarmless()
     QCOMPARE(errors.count(), 2);
     QCOMPARE(errors.first().at(0).value<qint16>(), static_cast<qint16>(MailError::NotConnected));
     QCOMPARE(session.State(), Pop3Session::kStateClosed);
+}
+
+// QCoreApplication::exit() ends every running event loop, the call's own
+// included: the call must still wait for its worker, which writes into it.
+void TestPop3Session::callOutlivesAQuitOfTheEventLoops()
+{
+    SilentServer silent;
+    VmimePop3Session session;
+    session.setTimeout(500);
+    QTimer::singleShot(50, &session, [] { QCoreApplication::exit(0); });
+    QCOMPARE(session.Open(local(silent.port()), 110, QStringLiteral("u"), QStringLiteral("p")),
+             int(MailError::Timeout));
+    QVERIFY(!session.busy());
 }
 
 void TestPop3Session::mailBeyondTheReaderLimitsIsSetAside_data()
