@@ -11,11 +11,10 @@
 #include "server/mail/sequenceur.h"
 #include "server/vmime/vmime_pop3_session.h"
 #include "server/vmime/vmime_smtp_sender.h"
-#include "server/windows/form1.h"
 #include "server_folder.h"
 #include "tests/support/silent_server.h"
 
-#include <QApplication>
+#include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
@@ -40,7 +39,7 @@ std::unique_ptr<Serveur> makeServer(const ServerFolder &folder)
         std::make_unique<Serveur>(folder.path(), std::move(session), std::move(smtp), [](int) {});
     if (!serveur->demarrer())
         return nullptr;
-    serveur->form().T_sequenceur->stop();
+    serveur->T_sequenceur().stop();
     return serveur;
 }
 
@@ -128,7 +127,7 @@ QByteArray attachmentMail(qint64 size)
 
 int main(int argc, char *argv[])
 {
-    QApplication app(argc, argv);
+    QCoreApplication app(argc, argv);
     if (argc < 2) {
         std::fprintf(stderr, "usage: cycle_bench SERVERS_DIR\n");
         return 2;

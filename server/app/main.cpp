@@ -1,34 +1,71 @@
 // Tramelon, the mail command server.
 #include "platform/app_folder.h"
 #include "platform/widgets/message_box_window.h"
-#include "server/windows/form1.h"
+#include "server/app/options.h"
 #include "server/core/serveur.h"
+#include "server/core/sortie_console.h"
 #include "server/frame/termination.h"
 #include "server/vmime/vmime_pop3_session.h"
 #include "server/vmime/vmime_smtp_sender.h"
+#include "server/windows/fenetre_serveur.h"
+#include "server/windows/form1.h"
 
 #include <QApplication>
+#include <QCoreApplication>
 
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 
-int main(int argc, char *argv[])
+namespace {
+
+// Once the key file is written back the program ends at once: no further
+// handler runs, whatever mail call may still be waiting.
+void fin(int code)
 {
-    QApplication app(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("Tramelon"));
-    platform::installer_boites_de_message();
+    std::fflush(nullptr);
+    std::_Exit(code);
+}
 
-    // Once the key file is written back the program ends at once: no further
-    // handler runs, whatever mail call may still be waiting.
-    auto fin = [](int code) {
-        std::fflush(nullptr);
-        std::_Exit(code);
-    };
-    Serveur serveur(platform::dossier_application(), std::make_unique<VmimePop3Session>(),
-                    std::make_unique<VmimeSmtpSender>(), fin);
+int executer(const QString &rep_appli, bool avecFenetre)
+{
+    Serveur serveur(rep_appli, std::make_unique<VmimePop3Session>(),
+                    std::make_unique<VmimeSmtpSender>(), &fin);
+    std::unique_ptr<SortieConsole> console;
+    if (!avecFenetre)
+        console = std::make_unique<SortieConsole>(serveur.affichage());
     if (!serveur.demarrer())
         return 1;
     installer_arret_sur_signal(&serveur, [&serveur] { serveur.arret(); });
-    serveur.form().show();
-    return app.exec();
+    if (!avecFenetre)
+        return QCoreApplication::exec();
+
+    FenetreServeur fenetres(serveur);
+    fenetres.form().show();
+    return QApplication::exec();
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    const OptionsServeur options = lire_options(argc, argv);
+    if (options.sortie)
+        return *options.sortie;
+
+    std::unique_ptr<QCoreApplication> app;
+    if (options.sansFenetre) {
+        app = std::make_unique<QCoreApplication>(argc, argv);
+    } else {
+        app = std::make_unique<QApplication>(argc, argv);
+        platform::installer_boites_de_message();
+    }
+    QCoreApplication::setApplicationName(QStringLiteral("Tramelon"));
+
+    const std::optional<QString> rep_appli = platform::dossier_de_travail(options.dossier);
+    if (!rep_appli) {
+        std::fprintf(stderr, "tramelon: le dossier %s n'existe pas\n", qPrintable(options.dossier));
+        return 2;
+    }
+    return executer(*rep_appli, !options.sansFenetre);
 }

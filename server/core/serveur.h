@@ -1,61 +1,86 @@
 #pragma once
 
+#include "server/frame/affichage.h"
+#include "server/frame/horloge.h"
 #include "server/frame/mail_settings.h"
 #include "server/frame/server_state.h"
+#include "server/mail/traitement.h"
 
 #include <QObject>
+#include <QTimer>
 
 #include <functional>
 #include <memory>
 
-class Form1;
-class conf_mail;
 class Pop3Session;
 class SmtpSender;
 class Reponse;
 class Sequenceur;
-class Traitement;
 
-// The server as a whole: its state, its main window and settings dialog, and its
-// two mail components. It runs the start-up, the frame's buttons and the
-// shut-down; the polling cycle is the Sequenceur's.
+// What the server takes from the system: how a batch file is started and what
+// time it is. Tests give their own.
+struct Environnement {
+    Traitement::Lanceur lanceur;
+    Horloge horloge = horloge_systeme();
+
+    static Environnement systeme();
+};
+
+// The server as a whole, without any window: its state, the fields its main
+// window shows, its timers and its two mail components. It runs the start-up,
+// the operator's commands and the shut-down; the polling cycle is the
+// Sequenceur's. A window, when there is one, shows affichage() and forwards its
+// buttons here.
 class Serveur : public QObject
 {
     Q_OBJECT
 
 public:
-    // Called once the key file is written back at shut-down, or when the start-up
-    // must stop: the program then ends with that code.
+    // Called once the key file is written back at shut-down: the program then
+    // ends with that code.
     using FinProgramme = std::function<void(int code)>;
 
     Serveur(const QString &rep_appli, std::unique_ptr<Pop3Session> session,
-            std::unique_ptr<SmtpSender> smtp, FinProgramme fin, QObject *parent = nullptr);
+            std::unique_ptr<SmtpSender> smtp, FinProgramme fin,
+            Environnement environnement = Environnement::systeme(), QObject *parent = nullptr);
     ~Serveur() override;
 
     // The start-up, up to the moment the window can be shown. False when the key
-    // file could not be opened: the message was shown and the program is to end.
+    // file could not be opened: the message was given and the program is to end.
     bool demarrer();
 
     // Runs the shut-down: the key file is written back and the program ends.
     void arret();
+    // "Fin": the mailbox session is closed, then the shut-down runs.
+    void fin();
+
+    // "Configuration MAIL": the polling waits while the settings are edited.
+    void ouvrir_configuration();
+    // The dialog's button: saves the fields (rewritten as saved) and polls.
+    void enregistrer_configuration(MailSettingsFields &fields);
+    // The dialog closed otherwise: nothing is saved and the polling is as it was
+    // when the dialog opened.
+    void abandonner_configuration();
+    // The settings as last loaded or saved.
+    const MailSettingsFields &configuration() const { return m_champs; }
+
+    // "Création d'un fichier clefs": a new key file, and a message saying how it went.
+    void cre_clefs();
 
     ServerState &state() { return m_state; }
-    Form1 &form() { return *m_form; }
-    conf_mail &dialogue() { return *m_conf; }
+    Affichage &affichage() { return m_affichage; }
+    QTimer &T_sequenceur() { return m_T_sequenceur; }
+    QTimer &Timer1() { return m_Timer1; }
     Pop3Session &oSession() { return *m_session; }
     SmtpSender &SMTP1() { return *m_smtp; }
     Sequenceur &sequenceur() { return *m_sequenceur; }
 
 private:
-    void configuration_mail_click();
-    void enregistre_click();
-    void abandon_configuration();
-    void end_click();
-    void cre_clefs_click();
-
     ServerState m_state;
-    std::unique_ptr<Form1> m_form;
-    conf_mail *m_conf; // owned by the main window
+    Environnement m_environnement;
+    Affichage m_affichage;
+    QTimer m_T_sequenceur;
+    QTimer m_Timer1;
     std::unique_ptr<Pop3Session> m_session;
     std::unique_ptr<SmtpSender> m_smtp;
     std::unique_ptr<Traitement> m_traitement;
@@ -63,5 +88,6 @@ private:
     std::unique_ptr<Sequenceur> m_sequenceur;
     MailSettingsFields m_champs; // as last loaded or saved
     FinProgramme m_fin;
+    bool m_sondageAvantConfiguration = false;
     bool m_arrete = false;
 };

@@ -1,20 +1,17 @@
 #include "server/mail/reponse.h"
 
 #include "common/blancs.h"
-#include "server/windows/form1.h"
+#include "server/frame/affichage.h"
 #include "server/mail/smtp_sender.h"
-
-#include <QLabel>
-#include <QPlainTextEdit>
 
 namespace {
 constexpr qint16 kDernierNumero = 10000;
 } // namespace
 
-Reponse::Reponse(ServerState &state, Form1 &form, SmtpSender &smtp, QObject *parent)
+Reponse::Reponse(ServerState &state, Affichage &affichage, SmtpSender &smtp, QObject *parent)
     : QObject(parent)
     , m_state(state)
-    , m_form(form)
+    , m_affichage(affichage)
     , m_smtp(smtp)
 {
     connect(&m_smtp, &SmtpSender::ConnectionMade, this, &Reponse::notification);
@@ -48,7 +45,7 @@ void Reponse::sendmail2()
     p.username = m_state.auth_smtp ? m_state.login_pop : QString();
     p.password = m_state.auth_smtp ? m_state.pass_pop : QString();
     p.mailfrom = u'<' + enleve_blancs(m_state.adresse_reponse) + u'>';
-    p.sendto = enleve_blancs(m_form.Label8->text());
+    p.sendto = enleve_blancs(m_affichage.champs().Label8);
     p.cc.clear();
     p.bcc.clear();
     p.messagesubject = objet_numerote(m_state.reponse_objet, m_state.compteur_reponses);
@@ -59,12 +56,12 @@ void Reponse::sendmail2()
 
 void Reponse::notification()
 {
-    Form1::ajouter(m_form.Text2, u' ' + m_smtp.statustext() + QStringLiteral("\r\n"));
+    m_affichage.ajouter(Champ::Text2, u' ' + m_smtp.statustext() + QStringLiteral("\r\n"));
 }
 
 void Reponse::SMTP1_Error(qint16 Number, const QString &Description)
 {
-    Form1::ajouter(m_form.Text2, QStringLiteral("  Error ") + QString::number(Number)
-                                     + QStringLiteral(": ") + Description
-                                     + QStringLiteral("\r\n"));
+    m_affichage.ajouter(Champ::Text2, QStringLiteral("  Error ") + QString::number(Number)
+                                          + QStringLiteral(": ") + Description
+                                          + QStringLiteral("\r\n"));
 }

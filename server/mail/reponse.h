@@ -4,17 +4,17 @@
 
 #include <QObject>
 
-class Form1;
+class Affichage;
 class SmtpSender;
 
 // The answer to the mail processed in this cycle: sent through SMTP1 to the
-// sender shown in Label8, numbered, and logged in Text2.
+// sender of that mail (Label8), numbered, and logged in Text2.
 class Reponse : public QObject
 {
     Q_OBJECT
 
 public:
-    Reponse(ServerState &state, Form1 &form, SmtpSender &smtp, QObject *parent = nullptr);
+    Reponse(ServerState &state, Affichage &affichage, SmtpSender &smtp, QObject *parent = nullptr);
 
     void sendmail2();
 
@@ -28,6 +28,6 @@ private:
     void SMTP1_Error(qint16 Number, const QString &Description);
 
     ServerState &m_state;
-    Form1 &m_form;
+    Affichage &m_affichage;
     SmtpSender &m_smtp;
 };

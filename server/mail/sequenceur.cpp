@@ -1,25 +1,16 @@
 #include "server/mail/sequenceur.h"
 
-#include "server/windows/form1.h"
-#include "server/frame/journal.h"
+#include "server/frame/affichage.h"
 #include "server/mail/pop3_session.h"
 #include "server/mail/reponse.h"
 #include "server/mail/traitement.h"
 
-#include <QApplication>
-#include <QLabel>
-#include <QPlainTextEdit>
-#include <QPalette>
+#include <QCoreApplication>
 #include <QScopeGuard>
-#include <QTimer>
-#include <QTreeWidget>
 
 #include <exception>
 
 namespace {
-constexpr int kLongueurMaxText3 = 1000;
-const QColor kVert(0, 255, 0);
-const QColor kVertClair(128, 255, 128);
 constexpr qint32 kPortPop3 = 110;
 } // namespace
 
@@ -39,16 +30,15 @@ QString prefixe_statut(qint32 statusType)
     }
 }
 
-Sequenceur::Sequenceur(ServerState &state, Form1 &form, Pop3Session &session,
+Sequenceur::Sequenceur(ServerState &state, Affichage &affichage, Pop3Session &session,
                        Traitement &traitement, Reponse &reponse, QObject *parent)
     : QObject(parent)
     , m_state(state)
-    , m_form(form)
+    , m_affichage(affichage)
     , m_session(session)
     , m_traitement(traitement)
     , m_reponse(reponse)
 {
-    connect(m_form.T_sequenceur, &QTimer::timeout, this, &Sequenceur::tick);
     connect(&m_session, &Pop3Session::Connected, this, &Sequenceur::oSession_Connected);
     connect(&m_session, &Pop3Session::Closed, this, &Sequenceur::oSession_Closed);
     connect(&m_session, &Pop3Session::ErrorPOP3, this, &Sequenceur::oSession_ErrorPOP3);
@@ -64,14 +54,14 @@ void Sequenceur::tick()
     const auto libere = qScopeGuard([this] { m_occupe = false; });
 
     m_state.etape_sequenceur = qint16(m_state.etape_sequenceur + 1);
-    m_form.Label14->setText(QString::number(m_state.etape_sequenceur));
+    m_affichage.fixer(Champ::Label14, QString::number(m_state.etape_sequenceur));
     try {
         etape(m_state.etape_sequenceur);
     } catch (const std::exception &e) {
         // Nothing that goes wrong with one mail may stop the polling.
-        erreur(QString::fromLocal8Bit(e.what()));
+        m_affichage.erreur(QString::fromLocal8Bit(e.what()));
     } catch (...) {
-        erreur(QStringLiteral("erreur inattendue pendant le cycle"));
+        m_affichage.erreur(QStringLiteral("erreur inattendue pendant le cycle"));
     }
 }
 
@@ -80,31 +70,30 @@ void Sequenceur::etape(qint16 n)
     switch (n) {
     case 1:
         efface_champs();
-        m_form.Text5->update();
         return;
     case 2:
-        m_form.setLamp(kVert);
-        QApplication::processEvents();
+        m_affichage.allumer(Lampe::Verte);
+        QCoreApplication::processEvents();
         connection();
         return;
     case 3:
+        remplit_liste();
         m_traitement.traite_message();
-        m_form.Text2->update();
         return;
     case 6:
         ferme_session();
-        QApplication::processEvents();
-        m_form.setLamp(m_form.palette().color(QPalette::Button));
+        QCoreApplication::processEvents();
+        m_affichage.allumer(Lampe::Eteinte);
         return;
     case 8:
         if (m_state.reponse_a_envoyer) {
             m_reponse.sendmail2();
             m_state.reponse_a_envoyer = false;
-            m_form.setLamp(kVertClair);
+            m_affichage.allumer(Lampe::VertClair);
         }
         return;
     case 9:
-        m_form.setLamp(m_form.palette().color(QPalette::Button));
+        m_affichage.allumer(Lampe::Eteinte);
         return;
     default:
         if (n >= m_state.duree_cycle)
@@ -121,32 +110,27 @@ void Sequenceur::connection()
 void Sequenceur::remplit_liste()
 {
     m_session.RefreshList();
-    m_form.Label6->setText(QString::number(m_session.MailboxFigure1()));
-    m_form.Label7->setText(QString::number(m_session.MailboxFigure2()));
-    m_form.lvwmessages->clear();
+    m_affichage.fixer(Champ::Label6, QString::number(m_session.MailboxFigure1()));
+    m_affichage.fixer(Champ::Label7, QString::number(m_session.MailboxFigure2()));
+    QList<LigneBoite> lignes;
     const QList<Pop3MessageInfo> list = m_session.MessageList();
-    for (const Pop3MessageInfo &info : list) {
-        auto *item = new QTreeWidgetItem(m_form.lvwmessages);
-        item->setText(0, QString::number(info.MsgNumber));
-        item->setText(1, QString::number(info.MsgSize));
-        item->setText(2, info.Uidl);
-    }
-    if (m_form.lvwmessages->topLevelItemCount() > 0)
-        m_form.lvwmessages->setCurrentItem(m_form.lvwmessages->topLevelItem(0));
+    for (const Pop3MessageInfo &info : list)
+        lignes.append({info.MsgNumber, info.MsgSize, info.Uidl});
+    m_affichage.fixer_liste(lignes);
 }
 
 void Sequenceur::raz_affichage()
 {
-    m_form.Label5->setText(QStringLiteral("0"));
-    m_form.Label6->setText(QStringLiteral("0"));
-    m_form.lvwmessages->clear();
+    m_affichage.fixer(Champ::Label5, QStringLiteral("0"));
+    m_affichage.fixer(Champ::Label6, QStringLiteral("0"));
+    m_affichage.fixer_liste({});
 }
 
 void Sequenceur::efface_champs()
 {
-    m_form.txtstatus->clear();
-    m_form.Text2->clear();
-    m_form.Text5->clear();
+    m_affichage.vider(Champ::txtstatus);
+    m_affichage.vider(Champ::Text2);
+    m_affichage.vider(Champ::Text5);
     m_state.reponse_a_envoyer = false;
 }
 
@@ -155,40 +139,29 @@ void Sequenceur::ferme_session()
     m_session.Close();
 }
 
-void Sequenceur::erreur(const QString &text)
-{
-    information(QStringLiteral("Erreur : ") + text);
-}
-
-void Sequenceur::information(const QString &text)
-{
-    if (m_form.Text3->toPlainText().size() > kLongueurMaxText3)
-        m_form.Text3->clear();
-    Form1::ajouter(m_form.Text3, journal::horodatage() + text + QStringLiteral("\r\n"));
-}
-
 void Sequenceur::oSession_Connected()
 {
-    m_form.txtstatus->clear();
+    m_affichage.vider(Champ::txtstatus);
     remplit_liste();
-    m_form.Label4->setText(QStringLiteral("Connect"));
+    m_affichage.fixer(Champ::Label4, QStringLiteral("Connect"));
 }
 
 void Sequenceur::oSession_Closed()
 {
     raz_affichage();
-    m_form.Label4->setText(QStringLiteral("Disconnect"));
+    m_affichage.fixer(Champ::Label4, QStringLiteral("Disconnect"));
 }
 
 void Sequenceur::oSession_ErrorPOP3(qint16 Number, const QString &Description)
 {
-    information(QStringLiteral("Error ") + QString::number(Number) + QStringLiteral(": ")
-                + Description);
+    m_affichage.information(QStringLiteral("Error ") + QString::number(Number)
+                            + QStringLiteral(": ") + Description);
     if (m_session.State() != Pop3Session::kStateTransaction)
         raz_affichage();
 }
 
 void Sequenceur::oSession_StatusChanged(const QString &Status, qint32 StatusType)
 {
-    Form1::ajouter(m_form.txtstatus, prefixe_statut(StatusType) + Status + QStringLiteral("\r\n"));
+    m_affichage.ajouter(Champ::txtstatus,
+                        prefixe_statut(StatusType) + Status + QStringLiteral("\r\n"));
 }

@@ -4,9 +4,7 @@
 
 #include <QObject>
 
-#include <functional>
-
-class Form1;
+class Affichage;
 class Pop3Session;
 class Reponse;
 class Traitement;
@@ -16,16 +14,16 @@ class Traitement;
 // closes the mailbox, 8 sends the waiting reply, 9 puts the lamp out, and
 // duree_cycle starts the next cycle. It also shows the session's events.
 //
-// The mail calls keep the window alive while they wait, so a tick can arrive
-// while an earlier tick's work is still running: such a tick is not counted, and
-// the steps always run in order, never overlapping.
+// The mail calls keep the event loop running while they wait, so a tick can
+// arrive while an earlier tick's work is still running: such a tick is not
+// counted, and the steps always run in order, never overlapping.
 class Sequenceur : public QObject
 {
     Q_OBJECT
 
 public:
-    Sequenceur(ServerState &state, Form1 &form, Pop3Session &session, Traitement &traitement,
-               Reponse &reponse, QObject *parent = nullptr);
+    Sequenceur(ServerState &state, Affichage &affichage, Pop3Session &session,
+               Traitement &traitement, Reponse &reponse, QObject *parent = nullptr);
 
     // The T_sequenceur tick handler.
     void tick();
@@ -37,12 +35,6 @@ public:
     void efface_champs();
     void ferme_session();
 
-    // Appends a dated error line to Text3; the same 1000-character rule as the
-    // session's errors keeps the log from growing without end.
-    void erreur(const QString &text);
-    // A dated line of the server's own in Text3, under the same rule.
-    void information(const QString &text);
-
 private:
     void oSession_Connected();
     void oSession_Closed();
@@ -51,7 +43,7 @@ private:
     void etape(qint16 n);
 
     ServerState &m_state;
-    Form1 &m_form;
+    Affichage &m_affichage;
     Pop3Session &m_session;
     Traitement &m_traitement;
     Reponse &m_reponse;

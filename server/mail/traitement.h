@@ -1,5 +1,6 @@
 #pragma once
 
+#include "server/frame/horloge.h"
 #include "server/frame/server_state.h"
 
 #include <QObject>
@@ -7,9 +8,8 @@
 
 #include <functional>
 
-class Form1;
+class Affichage;
 class Pop3Session;
-class Sequenceur;
 
 // The processing of one mail per cycle: fetch the first listed message, archive
 // it, show it, judge it, strike its code, launch its batch file, choose and
@@ -22,11 +22,8 @@ public:
     // Stands for the shell's "open": above 32 is success.
     using Lanceur = std::function<qint32(const QString &file, const QString &directory)>;
 
-    Traitement(ServerState &state, Form1 &form, Pop3Session &session, Lanceur lanceur,
-               QObject *parent = nullptr);
-
-    // The sequencer lends its list refill and its error line.
-    void setSequenceur(Sequenceur *sequenceur) { m_sequenceur = sequenceur; }
+    Traitement(ServerState &state, Affichage &affichage, Pop3Session &session, Lanceur lanceur,
+               Horloge horloge, QObject *parent = nullptr);
 
     void traite_message();
 
@@ -44,8 +41,8 @@ private:
     void ligne_log();
 
     ServerState &m_state;
-    Form1 &m_form;
+    Affichage &m_affichage;
     Pop3Session &m_session;
     Lanceur m_lanceur;
-    Sequenceur *m_sequenceur = nullptr;
+    Horloge m_horloge;
 };

@@ -7,7 +7,6 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScrollBar>
-#include <QTimer>
 #include <QTreeWidget>
 
 namespace {
@@ -86,14 +85,6 @@ Form1::Form1(QWidget *parent)
         txtstatus->setTextCursor(cursor);
     });
 
-    T_sequenceur = new QTimer(this);
-    T_sequenceur->setObjectName(QStringLiteral("T_sequenceur"));
-    T_sequenceur->setInterval(1000);
-    Timer1 = new QTimer(this);
-    Timer1->setObjectName(QStringLiteral("Timer1"));
-    // The journal follows the turn of a month within a minute.
-    Timer1->setInterval(60 * 1000);
-
     setTabOrder(configuration_mail, repertoire);
     setTabOrder(repertoire, cre_client);
     setTabOrder(cre_client, cre_clefs);
@@ -101,8 +92,100 @@ Form1::Form1(QWidget *parent)
     ajuster_boutons(this);
 }
 
-void Form1::setLamp(const QColor &colour)
+void Form1::lier(const Affichage &affichage)
 {
+    const ChampsFenetre &champs = affichage.champs();
+    for (Champ champ : {Champ::Label1, Champ::Label4, Champ::Label5, Champ::Label6, Champ::Label7,
+                        Champ::Label8, Champ::Label9, Champ::Label10, Champ::Label11, Champ::Label12,
+                        Champ::Label14, Champ::Text2, Champ::Text3, Champ::txtstatus, Champ::Text5,
+                        Champ::lvwmessages})
+        montrer(champs, champ);
+    connect(&affichage, &Affichage::modifie, this,
+            [this, &affichage](Champ champ) { montrer(affichage.champs(), champ); });
+    connect(&affichage, &Affichage::ajoute, this, [this](Champ champ, const QString &texte) {
+        if (QPlainTextEdit *box = boite(champ))
+            ajouter(box, texte);
+    });
+}
+
+void Form1::montrer(const ChampsFenetre &c, Champ champ)
+{
+    switch (champ) {
+    case Champ::Label1:
+        setLamp(c.Label1);
+        return;
+    case Champ::lvwmessages:
+        lvwmessages->clear();
+        for (const LigneBoite &ligne : c.lvwmessages) {
+            auto *item = new QTreeWidgetItem(lvwmessages);
+            item->setText(0, QString::number(ligne.numero));
+            item->setText(1, QString::number(ligne.taille));
+            item->setText(2, ligne.uidl);
+        }
+        if (lvwmessages->topLevelItemCount() > 0)
+            lvwmessages->setCurrentItem(lvwmessages->topLevelItem(0));
+        return;
+    case Champ::Label4:
+        return Label4->setText(c.Label4);
+    case Champ::Label5:
+        return Label5->setText(c.Label5);
+    case Champ::Label6:
+        return Label6->setText(c.Label6);
+    case Champ::Label7:
+        return Label7->setText(c.Label7);
+    case Champ::Label8:
+        return Label8->setText(c.Label8);
+    case Champ::Label9:
+        return Label9->setText(c.Label9);
+    case Champ::Label10:
+        return Label10->setText(c.Label10);
+    case Champ::Label11:
+        return Label11->setText(c.Label11);
+    case Champ::Label12:
+        return Label12->setText(c.Label12);
+    case Champ::Label14:
+        return Label14->setText(c.Label14);
+    case Champ::Text2:
+        return montrer_texte(champ, c.Text2);
+    case Champ::Text3:
+        return montrer_texte(champ, c.Text3);
+    case Champ::txtstatus:
+        return montrer_texte(champ, c.txtstatus);
+    case Champ::Text5:
+        return montrer_texte(champ, c.Text5);
+    }
+}
+
+void Form1::montrer_texte(Champ champ, const QString &texte)
+{
+    QPlainTextEdit *box = boite(champ);
+    box->clear();
+    ajouter(box, texte);
+}
+
+QPlainTextEdit *Form1::boite(Champ champ) const
+{
+    switch (champ) {
+    case Champ::Text2:
+        return Text2;
+    case Champ::Text3:
+        return Text3;
+    case Champ::txtstatus:
+        return txtstatus;
+    case Champ::Text5:
+        return Text5;
+    default:
+        return nullptr;
+    }
+}
+
+void Form1::setLamp(Lampe couleur)
+{
+    QColor colour = palette().color(QPalette::Button);
+    if (couleur == Lampe::Verte)
+        colour = QColor(0, 255, 0);
+    else if (couleur == Lampe::VertClair)
+        colour = QColor(128, 255, 128);
     QPalette p = Label1->palette();
     p.setColor(QPalette::Window, colour);
     Label1->setPalette(p);

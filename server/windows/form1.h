@@ -1,16 +1,17 @@
 #pragma once
 
+#include "server/frame/affichage.h"
+
 #include <QWidget>
 
 class QLabel;
 class QPlainTextEdit;
 class QPushButton;
-class QTimer;
 class QTreeWidget;
 
 // Tramelon's main window. Beside the lamp, the step counter and the six buttons
-// it holds working fields that lie outside the fixed client area: the server
-// writes the mail under processing, its logs and the mailbox list into them.
+// it holds the working fields, outside the fixed client area: they show the
+// server's fields (the mail under processing, the logs, the mailbox list).
 class Form1 : public QWidget
 {
     Q_OBJECT
@@ -43,10 +44,9 @@ public:
     QPlainTextEdit *Text5;     // body of the mail under processing
     QTreeWidget *lvwmessages;  // ID, Size, UIDL
 
-    QTimer *T_sequenceur;
-    QTimer *Timer1;
-
-    void setLamp(const QColor &colour);
+    // Shows the server's fields from now on.
+    void lier(const Affichage &affichage);
+    void setLamp(Lampe couleur);
     // Appends text at the end of a log box.
     static void ajouter(QPlainTextEdit *box, const QString &text);
 
@@ -56,4 +56,9 @@ Q_SIGNALS:
 
 protected:
     void closeEvent(QCloseEvent *event) override;
+
+private:
+    void montrer(const ChampsFenetre &champs, Champ champ);
+    void montrer_texte(Champ champ, const QString &texte);
+    QPlainTextEdit *boite(Champ champ) const; // the log and body boxes
 };

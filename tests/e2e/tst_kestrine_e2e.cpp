@@ -4,7 +4,6 @@
 #include "platform/file_copy.h"
 #include "platform/message_box.h"
 #include "prep/form1.h"
-#include "server/windows/form1.h"
 #include "server/core/serveur.h"
 #include "server/keys/provisioning.h"
 #include "server/mail/sequenceur.h"
@@ -71,7 +70,7 @@ private Q_SLOTS:
         Serveur serveur(server.path(), std::move(session), std::make_unique<VmimeSmtpSender>(),
                         [](int) {});
         QVERIFY(serveur.demarrer());
-        serveur.form().T_sequenceur->stop();
+        serveur.T_sequenceur().stop();
         for (int i = 0; i < 60; ++i)
             serveur.sequenceur().tick();
 

@@ -1,12 +1,14 @@
-// The tramelon program itself, started from a prepared folder with nothing but
-// its own timers: a command mail waiting in the mailbox is carried out within
-// ten seconds, and a termination request writes the key file back.
+// The tramelon program itself, started on a prepared folder with nothing but its
+// own timers, with its window or without any display: a command mail waiting in
+// the mailbox is carried out within ten seconds, and a termination request
+// writes the key file back.
 #include "server_folder.h"
 #include "tests/support/mail_servers.h"
 
 #include <QDeadlineTimer>
 #include <QFile>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTest>
 
 #include <csignal>
@@ -16,8 +18,16 @@ class TestProgram : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
+    void processesAMailWithinTenSeconds_data()
+    {
+        QTest::addColumn<bool>("headless");
+        QTest::newRow("window, from its own folder") << false;
+        QTest::newRow("headless, --folder") << true;
+    }
+
     void processesAMailWithinTenSeconds()
     {
+        QFETCH(bool, headless);
         MailServers servers;
         QVERIFY2(servers.isValid(), qPrintable(servers.error()));
         const QString user = QStringLiteral("u8");
@@ -25,18 +35,27 @@ private Q_SLOTS:
         servers.clearMailbox(user);
         servers.clearReceived(sender);
         ServerFolder folder(servers, user, {"PPPPPPPPPPP1", "PPPPPPPPPPP2"});
-        // The program takes its files from its own folder.
-        QVERIFY(QFile::copy(TRAMELON_BIN, folder.path() + "tramelon"));
-        QFile::setPermissions(folder.path() + "tramelon", QFile::permissions(TRAMELON_BIN));
+        QString program = TRAMELON_BIN;
+        QStringList arguments{"--headless", "--folder", folder.path()};
+        if (!headless) {
+            // The program takes its files from its own folder.
+            program = folder.path() + "tramelon";
+            QVERIFY(QFile::copy(TRAMELON_BIN, program));
+            QFile::setPermissions(program, QFile::permissions(TRAMELON_BIN));
+            arguments.clear();
+        }
         const QString body = "Bonjour,\r\nCommande:run.bat;\r\nCode:PPPPPPPPPPP2;\r\n";
         QVERIFY(!servers.deliver(user, ServerFolder::commandMail(sender, "Actions", body)).isEmpty());
 
         QProcess tramelon;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert("QT_QPA_PLATFORM", "offscreen");
+        for (const char *display : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+            env.remove(display);
+        if (!headless)
+            env.insert("QT_QPA_PLATFORM", "offscreen");
         tramelon.setProcessEnvironment(env);
         tramelon.setWorkingDirectory("/");
-        tramelon.start(folder.path() + "tramelon", {});
+        tramelon.start(program, arguments);
         QVERIFY(tramelon.waitForStarted());
 
         QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(folder.marker()), 10000);
@@ -49,6 +68,15 @@ private Q_SLOTS:
         QCOMPARE(tramelon.exitStatus(), QProcess::NormalExit);
         QCOMPARE(tramelon.exitCode(), 0);
         QCOMPARE(folder.read("clefs.dat"), QByteArray("PPPPPPPPPPP1\r\n"));
+        if (headless) {
+            // What the window would have shown went to standard error, dated.
+            const QString log = QString::fromLocal8Bit(tramelon.readAllStandardError());
+            QVERIFY2(log.contains(QRegularExpression(
+                         "\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d messages: .*mail  run.bat PPPPPPPPPPP2 OK")),
+                     qPrintable(log));
+            QVERIFY2(log.contains(" pop3: "), qPrintable(log));
+            QVERIFY2(log.contains(" smtp: "), qPrintable(log));
+        }
     }
 };
 

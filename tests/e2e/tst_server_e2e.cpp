@@ -1,6 +1,5 @@
 // The whole server against real Dovecot and SMTP servers, driven tick by tick.
 #include "platform/message_box.h"
-#include "server/windows/form1.h"
 #include "server/core/serveur.h"
 #include "server/mail/sequenceur.h"
 #include "server/mail/traitement.h"
@@ -11,8 +10,6 @@
 
 #include <QDate>
 #include <QDir>
-#include <QLabel>
-#include <QPlainTextEdit>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTest>
@@ -85,7 +82,7 @@ class TestServerE2e : public QObject
         serveur = std::make_unique<Serveur>(folder->path(), std::move(session), std::move(smtp),
                                             [](int) {});
         QVERIFY(serveur->demarrer());
-        serveur->form().T_sequenceur->stop(); // ticks come from the test
+        serveur->T_sequenceur().stop(); // ticks come from the test
     }
     void ticks(int n)
     {
@@ -135,7 +132,7 @@ private Q_SLOTS:
         ticks(3);
         QTRY_VERIFY(QFile::exists(folder->marker()));
         QCOMPARE(folder->read("clefs.dat"), (kKey2 + "\r\n").toLatin1()); // struck on disk at once
-        QCOMPARE(serveur->form().Label12->text(), QString("OK"));
+        QCOMPARE(serveur->affichage().champs().Label12, QString("OK"));
         const QStringList archives = QDir(folder->path() + "arch_messages").entryList(QDir::Files);
         QCOMPARE(archives.size(), 1);
         QVERIFY(archives.at(0).startsWith("message__" + QDate::currentDate().toString("yyyyMMdd") + "_"));
@@ -215,7 +212,7 @@ private Q_SLOTS:
         deliver("Out of office", "I am away", "Auto-Submitted: auto-replied\n");
         cycle();
         QCOMPARE(servers.messageCount(kUser), 0);
-        QVERIFY(!serveur->form().Text2->toPlainText().contains("Error"));
+        QVERIFY(!serveur->affichage().champs().Text2.contains("Error"));
         // Give a wrongly sent reply the time to arrive before saying none came.
         deliver("hello", "a normal mail after it");
         cycle();
@@ -231,7 +228,7 @@ private Q_SLOTS:
         start();
         cycle();
         cycle();
-        QVERIFY(serveur->form().Text3->toPlainText().contains("Error "));
+        QVERIFY(serveur->affichage().champs().Text3.contains("Error "));
         QCOMPARE(serveur->state().etape_sequenceur, qint16(0));
         QVERIFY(!serveur->state().reponse_a_envoyer);
     }
@@ -245,7 +242,7 @@ private Q_SLOTS:
             "serveur_pop=127.0.0.1:" + QByteArray::number(pop3.serverPort())));
         start();
         cycle();
-        QVERIFY(serveur->form().Text3->toPlainText().contains("Error "));
+        QVERIFY(serveur->affichage().champs().Text3.contains("Error "));
         QVERIFY(!serveur->state().reponse_a_envoyer);
         QVERIFY(folder->read("clefs.dat").contains(kKey1.toLatin1()));
         ticks(2);
@@ -253,5 +250,5 @@ private Q_SLOTS:
     }
 };
 
-QTEST_MAIN(TestServerE2e)
+QTEST_GUILESS_MAIN(TestServerE2e)
 #include "tst_server_e2e.moc"

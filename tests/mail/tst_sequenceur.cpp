@@ -1,21 +1,17 @@
 // The polling cycle and message processing, tick by tick, with a mailbox in memory.
-#include "tests/support/fake_mail.h"
 #include "platform/message_box.h"
-#include "server/windows/form1.h"
 #include "server/core/serveur.h"
+#include "server/frame/journal.h"
 #include "server/keys/actions_directory.h"
 #include "server/mail/reponse.h"
 #include "server/mail/sequenceur.h"
 #include "server/mail/traitement.h"
+#include "tests/support/fake_mail.h"
 
 #include <QDir>
 #include <QFile>
-#include <QLabel>
-#include <QPlainTextEdit>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QTimer>
-#include <QTreeWidget>
 
 namespace {
 
@@ -43,7 +39,7 @@ class TestSequenceur : public QObject
 
     QString folder() const { return dir->path() + u'/'; }
     ServerState &state() { return serveur->state(); }
-    Form1 &form() { return serveur->form(); }
+    const ChampsFenetre &champs() const { return serveur->affichage().champs(); }
     void put(const QString &name, const QByteArray &bytes)
     {
         QFile f(folder() + name);
@@ -68,13 +64,18 @@ private Q_SLOTS:
         put("pop3.ini", "[mail]\r\nrepondre= tramelon@example.org \r\n[TIMER]\r\nrelance=60\r\n"
                         "[PATH]\r\nrepertoire_commande=" +
                             folder().toUtf8() + "actions/\r\n");
+        start(Environnement::systeme());
+    }
+    void start(const Environnement &environnement)
+    {
         auto s = std::make_unique<FakePop3Session>();
         auto m = std::make_unique<FakeSmtpSender>();
         session = s.get();
         smtp = m.get();
-        serveur = std::make_unique<Serveur>(folder(), std::move(s), std::move(m), [](int) {});
+        serveur = std::make_unique<Serveur>(folder(), std::move(s), std::move(m), [](int) {},
+                                            environnement);
         QVERIFY(serveur->demarrer());
-        form().T_sequenceur->stop(); // the test drives the ticks itself
+        serveur->T_sequenceur().stop(); // the test drives the ticks itself
     }
     void cleanup()
     {
@@ -84,24 +85,23 @@ private Q_SLOTS:
 
     void cycleStepsAndLamp()
     {
-        const QColor face = form().palette().color(QPalette::Button);
         ticks(1);
-        QCOMPARE(form().Label14->text(), QString("1"));
+        QCOMPARE(champs().Label14, QString("1"));
         ticks(1);
         QCOMPARE(session->opened, 1);
-        QCOMPARE(form().Label1->palette().color(QPalette::Window), QColor(0, 255, 0));
-        QCOMPARE(form().Label4->text(), QString("Connect"));
+        QCOMPARE(champs().Label1, Lampe::Verte);
+        QCOMPARE(champs().Label4, QString("Connect"));
         ticks(4);
         QCOMPARE(session->closed, 1);
-        QCOMPARE(form().Label4->text(), QString("Disconnect"));
-        QCOMPARE(form().Label1->palette().color(QPalette::Window), face);
+        QCOMPARE(champs().Label4, QString("Disconnect"));
+        QCOMPARE(champs().Label1, Lampe::Eteinte);
         ticks(2); // empty mailbox: nothing to answer at step 8
         QVERIFY(smtp->sent.isEmpty());
         ticks(52);
-        QCOMPARE(form().Label14->text(), QString("60"));
+        QCOMPARE(champs().Label14, QString("60"));
         QCOMPARE(state().etape_sequenceur, qint16(0));
         ticks(2);
-        QCOMPARE(form().Label14->text(), QString("2"));
+        QCOMPARE(champs().Label14, QString("2"));
         QCOMPARE(session->opened, 2);
     }
 
@@ -111,11 +111,11 @@ private Q_SLOTS:
                             mail("hello", "just text"),
                             mail(" Actions ", "Commande:run.bat;Code:AAAAAAAAAAAA;")};
         ticks(3);
-        QCOMPARE(form().lvwmessages->topLevelItemCount(), 2); // the first is gone from the list
+        QCOMPARE(champs().lvwmessages.size(), 2); // the first is gone from the list
         QVERIFY(state().reponse_a_envoyer);
         QCOMPARE(session->deleted, QList<qint32>{1});
-        QCOMPARE(form().Label10->text(), QString("run.bat"));
-        QCOMPARE(form().Label12->text(), QString("OK"));
+        QCOMPARE(champs().Label10, QString("run.bat"));
+        QCOMPARE(champs().Label12, QString("OK"));
         QTRY_VERIFY(QFile::exists(folder() + "actions/marker"));
         ticks(5); // step 8
         QCOMPARE(smtp->sent.size(), 1);
@@ -160,7 +160,7 @@ private Q_SLOTS:
         QCOMPARE(session->mailbox.size(), 1);
         QVERIFY(smtp->sent.isEmpty());
         QVERIFY(state().tab_clefs.contains("AAAAAAAAAAAA")); // not judged, nothing consumed
-        QVERIFY(form().Text3->toPlainText().contains("n'a pas pu être archivé"));
+        QVERIFY(champs().Text3.contains("n'a pas pu être archivé"));
     }
 
     void commandsOutsideTheActionsFolderAreRefusedAndBurnTheCode_data()
@@ -204,7 +204,7 @@ private Q_SLOTS:
         session->loseOnDelete = true;
         session->mailbox = {mail("Actions", "Commande:run.bat;Code:AAAAAAAAAAAA;")};
         ticks(3);
-        QCOMPARE(form().lvwmessages->topLevelItemCount(), 0); // emptied by the Closed event
+        QCOMPARE(champs().lvwmessages.size(), 0); // emptied by the Closed event
         QVERIFY(state().reponse_a_envoyer);
         QCOMPARE(session->mailbox.size(), 1); // not deleted: it comes again, its code burnt
         QVERIFY(!state().tab_clefs.contains("AAAAAAAAAAAA"));
@@ -214,20 +214,20 @@ private Q_SLOTS:
     {
         session->refuse = true;
         ticks(2);
-        QVERIFY(form().Text3->toPlainText().contains("Error 10061: connection refused"));
-        Form1::ajouter(form().Text3, QString(1001, u'x'));
+        QVERIFY(champs().Text3.contains("Error 10061: connection refused"));
+        serveur->affichage().ajouter(Champ::Text3, QString(1001, u'x'));
         Q_EMIT session->ErrorPOP3(5, "again");
-        QVERIFY(form().Text3->toPlainText().startsWith(QDate::currentDate().toString("dd/MM/yy")));
-        QVERIFY(form().Text3->toPlainText().endsWith("Error 5: again\n"));
-        QVERIFY(form().Text3->toPlainText().size() < 100);
+        QVERIFY(champs().Text3.startsWith(QDate::currentDate().toString("dd/MM/yy")));
+        QVERIFY(champs().Text3.endsWith("Error 5: again\r\n"));
+        QVERIFY(champs().Text3.size() < 100);
 
         ticks(1); // step 3 with nothing listed
         QVERIFY(!state().reponse_a_envoyer);
 
-        form().txtstatus->clear();
+        serveur->affichage().vider(Champ::txtstatus);
         for (qint32 type : {1, 2, 4, 8, 3, 16})
             Q_EMIT session->StatusChanged("s", type);
-        QCOMPARE(form().txtstatus->toPlainText(), QString("< s\n> s\n# s\n! s\n? s\n? s\n"));
+        QCOMPARE(champs().txtstatus, QString("< s\r\n> s\r\n# s\r\n! s\r\n? s\r\n? s\r\n"));
     }
 
     void tickArrivingDuringMailWorkIsNotCounted()
@@ -238,6 +238,28 @@ private Q_SLOTS:
         ticks(1);
         QCOMPARE(state().etape_sequenceur, qint16(2));
         QVERIFY(!serveur->sequenceur().occupe());
+    }
+
+    void failedLaunchIsAnsweredLoggedAndJournalled()
+    {
+        QStringList lances;
+        start({[&](const QString &file, const QString &) {
+                   lances.append(file);
+                   return 2; // the shell's "file not found"
+               },
+               horloge_systeme()});
+        session->mailbox = {mail("Actions", "Commande:run.bat;Code:AAAAAAAAAAAA;")};
+        ticks(8);
+        QCOMPARE(lances, QStringList{"run.bat"});
+        QCOMPARE(champs().Label12, QString("Erreur 2"));
+        QVERIFY(champs().Text3.contains("mail  run.bat AAAAAAAAAAAA Erreur 2\r\n"));
+        QCOMPARE(smtp->sent.size(), 1);
+        QCOMPARE(smtp->sent.at(0).messagetext,
+                 QString(" La commande : \r\nrun.bat\r\nn'a pas pu être lancée par l'automate (Erreur 2)"));
+        QFile journalFile(state().fichier_journal);
+        QVERIFY(journalFile.open(QIODevice::ReadOnly));
+        QVERIFY(journalFile.readAll().endsWith("n'a pas pu être lancée par l'automate (Erreur 2)\r\n"));
+        QVERIFY(!state().tab_clefs.contains("AAAAAAAAAAAA")); // burnt all the same
     }
 
     void replyNumbersAndSubject()
@@ -265,11 +287,11 @@ private Q_SLOTS:
     {
         session->mailbox = {mail("x", "y")};
         ticks(8);
-        QCOMPARE(form().Text2->toPlainText(), QString(" ok\n ok\n ok\n"));
+        QCOMPARE(champs().Text2, QString(" ok\r\n ok\r\n ok\r\n"));
         Q_EMIT smtp->SMTPError(5, "D");
-        QVERIFY(form().Text2->toPlainText().endsWith("  Error 5: D\n"));
+        QVERIFY(champs().Text2.endsWith("  Error 5: D\r\n"));
     }
 };
 
-QTEST_MAIN(TestSequenceur)
+QTEST_GUILESS_MAIN(TestSequenceur)
 #include "tst_sequenceur.moc"

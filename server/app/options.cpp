@@ -1,0 +1,48 @@
+#include "server/app/options.h"
+
+#include <cstdio>
+
+namespace {
+
+const char kAide[] =
+    "Usage : tramelon [--headless] [--folder DIR]\n"
+    "Tramelon, serveur de commandes par mail : relève une boîte POP3, lance les\n"
+    "fichiers de commande des mails \"Actions\" dont le code est valide et répond\n"
+    "à chaque mail par SMTP.\n"
+    "\n"
+    "  --folder DIR  dossier du serveur (clefs.dat, pop3.ini, journaux, archives) ;\n"
+    "                par défaut le dossier du programme\n"
+    "  --headless    sans fenêtre ni écran : les journaux de la fenêtre vont sur\n"
+    "                la sortie d'erreur ; SIGTERM arrête le serveur proprement\n"
+    "  --version     affiche la version\n"
+    "  --help        affiche cette aide\n";
+
+} // namespace
+
+OptionsServeur lire_options(int argc, char *argv[])
+{
+    OptionsServeur options;
+    for (int i = 1; i < argc; ++i) {
+        const QString option = QString::fromLocal8Bit(argv[i]);
+        if (option == QLatin1String("--help") || option == QLatin1String("-h")) {
+            std::fputs(kAide, stdout);
+            options.sortie = 0;
+        } else if (option == QLatin1String("--version")) {
+            std::printf("tramelon %s\n", PROJECT_VERSION);
+            options.sortie = 0;
+        } else if (option == QLatin1String("--headless")) {
+            options.sansFenetre = true;
+        } else if (option == QLatin1String("--folder") && i + 1 < argc) {
+            options.dossier = QString::fromLocal8Bit(argv[++i]);
+        } else if (option.startsWith(QLatin1String("--folder="))) {
+            options.dossier = option.mid(int(sizeof("--folder=")) - 1);
+        } else {
+            std::fprintf(stderr, "tramelon: option non reconnue : %s\n%s",
+                         option.toLocal8Bit().constData(), kAide);
+            options.sortie = 2;
+        }
+        if (options.sortie)
+            break;
+    }
+    return options;
+}

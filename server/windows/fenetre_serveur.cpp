@@ -1,0 +1,66 @@
+#include "server/windows/fenetre_serveur.h"
+
+#include "server/core/serveur.h"
+#include "server/keys/provisioning.h"
+#include "server/windows/conf_mail.h"
+#include "server/windows/form1.h"
+#include "server/windows/operator_tools.h"
+
+#include <QPushButton>
+
+FenetreServeur::FenetreServeur(Serveur &serveur, QObject *parent)
+    : FenetreServeur(serveur, provisioning::executable_defaut(), parent)
+{
+}
+
+FenetreServeur::FenetreServeur(Serveur &serveur, const QString &executable, QObject *parent)
+    : QObject(parent)
+    , m_serveur(serveur)
+    , m_form(std::make_unique<Form1>())
+    , m_conf(new conf_mail(m_form.get()))
+    , m_outils(new OutilsOperateur(serveur.state(), *m_form, executable, this))
+{
+    m_form->lier(m_serveur.affichage());
+    m_conf->setFields(m_serveur.configuration());
+
+    connect(m_form->configuration_mail, &QPushButton::clicked, this,
+            &FenetreServeur::configuration_mail_click);
+    connect(m_form->end, &QPushButton::clicked, &m_serveur, &Serveur::fin);
+    connect(m_form->cre_clefs, &QPushButton::clicked, this, &FenetreServeur::cre_clefs_click);
+    connect(m_form.get(), &Form1::fermeture, &m_serveur, &Serveur::arret);
+    connect(m_conf, &conf_mail::enregistrer, this, &FenetreServeur::enregistre_click);
+    connect(m_conf, &conf_mail::abandon, this, &FenetreServeur::abandon_configuration);
+}
+
+FenetreServeur::~FenetreServeur() = default;
+
+void FenetreServeur::configuration_mail_click()
+{
+    m_form->configuration_mail->setEnabled(false);
+    m_serveur.ouvrir_configuration();
+    m_conf->show();
+}
+
+void FenetreServeur::enregistre_click()
+{
+    MailSettingsFields fields = m_conf->fields();
+    m_serveur.enregistrer_configuration(fields);
+    m_conf->setFields(fields);
+    m_conf->hide();
+    m_form->configuration_mail->setEnabled(true);
+}
+
+void FenetreServeur::abandon_configuration()
+{
+    // Closing the dialog otherwise than by its button saves nothing.
+    m_conf->setFields(m_serveur.configuration());
+    m_serveur.abandonner_configuration();
+    m_form->configuration_mail->setEnabled(true);
+}
+
+void FenetreServeur::cre_clefs_click()
+{
+    m_form->cre_clefs->setEnabled(false);
+    m_serveur.cre_clefs();
+    m_form->cre_clefs->setEnabled(true);
+}
