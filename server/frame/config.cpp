@@ -76,6 +76,8 @@ bool charge_config_mail(ServerState &state, MailSettingsFields &fields)
     fields.login = state.login_pop;
     state.pass_pop = lire("mail", "pass", QStringView(kLoginDefaut).toString(), ini);
     fields.Password = state.pass_pop;
+    // Not in the dialog: a limit an administrator sets once, if ever.
+    state.taille_max_mail_mo = lire_nombre(lire("mail", "taille_max_mo", "50", ini), kPlageTailleMail);
     return fields.repondre_a != QStringView(kAdresseReponseDefaut);
 }
 

@@ -24,6 +24,7 @@ struct Plage {
 };
 inline constexpr Plage kPlageTick{1000, 60000};
 inline constexpr Plage kPlageCycle{60, 3600};
+inline constexpr Plage kPlageTailleMail{1, 2000}; // MB
 
 QString texte_avant_nul(const QString &text);
 
@@ -31,7 +32,8 @@ QString texte_avant_nul(const QString &text);
 // rounded with halves to even, then brought within the range.
 int lire_nombre(const QString &text, Plage plage);
 
-// Section "mail": fills the state and the dialog's fields. True when the reply
+// Section "mail": fills the state and the dialog's fields (and taille_max_mo,
+// the largest mail fetched, in MB, 50 unless set). True when the reply
 // address is configured, that is when polling may start.
 bool charge_config_mail(ServerState &state, MailSettingsFields &fields);
 

@@ -39,6 +39,9 @@ struct ServerState {
     // Whether replies are sent with SMTP authentication (the "authentification"
     // setting, shown as a check box in the mail settings).
     bool auth_smtp = false;
+    // Mails larger than this (MB) are not fetched: they are reported and left
+    // in the mailbox ("taille_max_mo" in pop3.ini).
+    int taille_max_mail_mo = 50;
     // The message being processed was sent by a machine: it gets no answer.
     bool reponse_interdite = false;
     // The command mail's Message-ID and References, so that the reply shows in its thread.

@@ -37,8 +37,14 @@ public:
     virtual qint32 MailboxFigure1() const = 0; // number of messages
     virtual qint32 MailboxFigure2() const = 0; // total size in octets
     virtual QList<Pop3MessageInfo> MessageList() const = 0;
-    // Nothing when the message could not be fetched (ErrorPOP3 says why).
-    virtual std::optional<Pop3Message> FetchMessage(qint32 number, bool headersOnly) = 0;
+    // Fetches the message into archivePath, byte for byte as the server holds
+    // it (readable by its owner only), then reads it from there. The file is
+    // complete and on disk when the message comes back; nothing is left at
+    // archivePath otherwise. A message that cannot be read within the limits
+    // comes back marked illisible. Nothing when the message was not fetched
+    // (ErrorPOP3 says why): larger than TailleMaxMail() (not even asked for,
+    // the session stays open), the file could not be written, the server failed.
+    virtual std::optional<Pop3Message> FetchMessage(qint32 number, const QString &archivePath) = 0;
     // The message goes when the session is closed.
     virtual qint32 DeleteMessage(qint32 number) = 0;
     // Ends the session (QUIT, so deletions take effect); harmless when not open.
@@ -46,6 +52,14 @@ public:
     virtual qint32 State() const = 0;
     // A call is in flight.
     virtual bool busy() const = 0;
+    // Ends the call in flight at once (it fails with an error), then the
+    // session: QUIT is sent without waiting for the answer, so the deletions
+    // still take effect. For a shut-down; does nothing when no call is in flight.
+    virtual void Cancel() = 0;
+
+    // Messages larger than this (octets) are not fetched; 0 for no limit.
+    void setTailleMaxMail(qint64 octets) { m_tailleMaxMail = octets; }
+    qint64 TailleMaxMail() const { return m_tailleMaxMail; }
 
 Q_SIGNALS:
     void Connected();
@@ -53,4 +67,7 @@ Q_SIGNALS:
     void ErrorPOP3(qint16 Number, const QString &Description);
     // StatusType: 1 a line received, 2 a line sent, 4 a change of state, 8 an error.
     void StatusChanged(const QString &Status, qint32 StatusType);
+
+private:
+    qint64 m_tailleMaxMail = 50LL * 1024 * 1024;
 };

@@ -9,6 +9,7 @@
 #include "server/mail/reply_policy.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 
 namespace {
@@ -17,6 +18,12 @@ constexpr qint32 kLancementReussi = 32; // the shell answers above this on succe
 // The window shows the head of a large body only: laying out megabytes of text
 // would hold the window up for seconds, and the command is near the top.
 constexpr qsizetype kTeteCorpsAffichee = 64 * 1024;
+
+QByteArray contenu_archive(const QString &archive)
+{
+    QFile file(archive);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
 } // namespace
 
 Traitement::Traitement(ServerState &state, Affichage &affichage, Pop3Session &session,
@@ -127,25 +134,33 @@ void Traitement::traite_message()
         supprime_deja_juge(numero);
         return;
     }
-    const std::optional<Pop3Message> message = m_session.FetchMessage(numero, false);
-    if (!message)
-        return; // the session has reported why; the mail stays for a later cycle
-    const QString identite = JudgedMails::identite(ligne.uidl, message->raw, ligne.taille);
-    if (m_juges.contient(identite)) {
-        supprime_deja_juge(numero);
-        return;
-    }
-
-    // Archive before judging, so that every mail leaves a file. A mail that
-    // cannot be archived is left in the mailbox, untouched, for a later cycle.
+    // The session writes the archive whole before it gives the mail, so that
+    // every judged mail leaves a file. A mail that cannot be archived, or is
+    // over the size limit, is left in the mailbox, untouched, for a later cycle.
     QDir().mkpath(m_state.rep_archives);
     const QString archive = m_state.rep_archives + nom_archive(m_horloge());
-    if (!message->SaveAs(archive)) {
-        const QString text = QStringLiteral("le message ") + QString::number(numero)
-            + QStringLiteral(" n'a pas pu être archivé dans ") + archive
-            + QStringLiteral(", il reste dans la boite");
+    m_session.setTailleMaxMail(qint64(m_state.taille_max_mail_mo) * 1024 * 1024);
+    const std::optional<Pop3Message> message = m_session.FetchMessage(numero, archive);
+    if (!message) {
+        journal::ecrire_journal(m_state, QStringLiteral("le message ") + QString::number(numero)
+                                             + QStringLiteral(" n'a pas été relevé, il reste")
+                                             + QStringLiteral(" dans la boite"),
+                                m_horloge());
+        return; // the session has reported why
+    }
+    if (!message->illisible.isEmpty()) {
+        const QString text = QStringLiteral("message ") + QString::number(numero)
+            + QStringLiteral(" illisible (") + message->illisible
+            + QStringLiteral("), archivé dans ") + archive;
         m_affichage.erreur(text);
         journal::ecrire_journal(m_state, text, m_horloge());
+    }
+    // Without a UIDL the mail is known by its own bytes, read back from its archive.
+    const QString identite = JudgedMails::identite(
+        ligne.uidl, ligne.uidl.isEmpty() ? contenu_archive(archive) : QByteArray(), ligne.taille);
+    if (m_juges.contient(identite)) {
+        QFile::remove(archive); // the first archive of this mail stays
+        supprime_deja_juge(numero);
         return;
     }
 
@@ -175,7 +190,7 @@ void Traitement::traite_message()
     // launched: a crash from here on never runs it, nor refuses it, a second
     // time. A mail that cannot be recorded stays in the box, untouched.
     QString erreur;
-    if (!m_juges.enregistrer(identite, JudgedMails::message_id(message->raw), m_horloge(),
+    if (!m_juges.enregistrer(identite, QString::fromLatin1(message->MessageId), m_horloge(),
                              &erreur)) {
         m_affichage.erreur(erreur + QStringLiteral(", le message ") + QString::number(numero)
                            + QStringLiteral(" reste dans la boite"));

@@ -17,14 +17,18 @@ class MailCallRunner : public QObject
 public:
     explicit MailCallRunner(QObject *parent = nullptr);
     // Waits for a dialogue still running: never leaves it a dangling object.
+    // Owners end it first (a cancel), so that this wait is short.
     ~MailCallRunner() override;
 
-    // Calls work on the worker thread and returns when it is over; work must
-    // not throw. Not re-entrant: callers check busy() first.
+    // Calls work on the worker thread and returns when it is over, never
+    // before, even when the application quits the event loops meanwhile: work
+    // and what it refers to live on the caller's stack. work must not throw.
+    // Not re-entrant: callers check busy() first.
     void run(const std::function<void()> &work);
-    // Same, without processing events: for destructors, where signals must
-    // not reach half-destroyed owners. What work posts is dropped.
-    void runQuietly(const std::function<void()> &work);
+    // Queues work on the worker and returns at once: for cleaning up after a
+    // lost connection, which must not hold the caller. Later calls run after it.
+    // What work posts is dropped.
+    void dispatch(std::function<void()> work);
     // From the worker thread: call fn on the caller's thread.
     void post(std::function<void()> fn);
     bool busy() const { return m_busy; }

@@ -21,7 +21,11 @@ enum class MailError : qint16 {
     Busy = 12,                      // a call came while another one was in flight
     ServerRefused = 13,             // the server answered a command with an error
     ProtocolError = 14,             // the server's answer could not be understood
-    AuthenticationUnavailable = 15, // the settings ask for AUTH, the server offers none
+    Cancelled = 15,                 // the call was ended on request (the server is shutting down)
+    TooLong = 16,                   // an answer of the server went beyond its bound
+    TooLarge = 17,                  // the message is larger than the mail size limit: not fetched
+    ArchiveFailed = 18,             // the fetched message could not be written whole to its file
+    AuthenticationUnavailable = 19, // the settings ask for AUTH, the server offers none
     Internal = 99,
 };
 

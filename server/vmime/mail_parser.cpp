@@ -3,14 +3,20 @@
 #include "server/mail/reply_mail.h"
 #include "server/mail/sender_address.h"
 #include "server/vmime/mail_html_text.h"
+#include "server/vmime/mail_limits.h"
 
+#include <QFile>
+#include <QFileInfo>
 #include <QList>
 #include <QRegularExpression>
 #include <QStringDecoder>
 
 #include <vmime/vmime.hpp>
 
+#include <fstream>
+#include <functional>
 #include <optional>
+#include <stdexcept>
 
 namespace {
 
@@ -148,12 +154,38 @@ findPart(const vmime::shared_ptr<const vmime::bodyPart> &part, const vmime::stri
     return nullptr;
 }
 
+// Keeps the first bytes written and then stops the writer: a body of many
+// megabytes is never decoded whole.
+class BoundedOutput : public vmime::utility::outputStream
+{
+public:
+    struct Full {
+    };
+
+    BoundedOutput(vmime::string &bytes, size_t limit) : m_bytes(bytes), m_limit(limit) {}
+    void flush() override {}
+
+protected:
+    void writeImpl(const vmime::byte_t *const data, const size_t count) override
+    {
+        const size_t room = m_limit - m_bytes.size();
+        m_bytes.append(reinterpret_cast<const char *>(data), std::min(count, room));
+        if (count >= room)
+            throw Full{};
+    }
+
+private:
+    vmime::string &m_bytes;
+    size_t m_limit;
+};
+
 QString decodedText(const vmime::shared_ptr<const vmime::bodyPart> &part)
 {
     vmime::string bytes;
     try {
-        vmime::utility::outputStreamStringAdapter out(bytes);
+        BoundedOutput out(bytes, static_cast<size_t>(mail_limits::kTailleCorps));
         part->getBody()->getContents()->extract(out);
+    } catch (const BoundedOutput::Full &) {
     } catch (const std::exception &) {
         return {};
     }
@@ -238,10 +270,13 @@ vmime::shared_ptr<vmime::message> parsed(const QByteArray &raw)
 
 } // namespace
 
-Pop3Message parse_mail(const QByteArray &raw)
+namespace {
+
+// What the server reads of a mail, from its header block and the parsed message.
+Pop3Message readMail(const QByteArray &raw,
+                     const std::function<vmime::shared_ptr<vmime::message>()> &parse)
 {
     Pop3Message mail;
-    mail.raw = raw;
     if (const auto subject = rawHeaderValue(raw, "Subject"))
         mail.Subject = decodeWords(*subject);
     // The first of these present names the sender; a bad From is not mended
@@ -261,7 +296,7 @@ Pop3Message parse_mail(const QByteArray &raw)
         mail.References = message_ids(*references);
     vmime::mediaType type;
     try {
-        const auto message = parsed(raw);
+        const auto message = parse();
         type = contentType(message->getHeader());
         if (const auto plain = findPart(message, vmime::mediaTypes::TEXT_PLAIN))
             mail.Body = withCrLf(decodedText(plain));
@@ -272,6 +307,30 @@ Pop3Message parse_mail(const QByteArray &raw)
     mail.raison_automatique = automaticReason(raw, type, mail.Sender.Address);
     mail.automatique = !mail.raison_automatique.isEmpty();
     return mail;
+}
+
+} // namespace
+
+Pop3Message parse_mail(const QByteArray &raw)
+{
+    Pop3Message mail = readMail(raw, [&raw] { return parsed(raw); });
+    mail.raw = raw;
+    return mail;
+}
+
+Pop3Message parse_mail_file(const QString &path, const QByteArray &head)
+{
+    std::ifstream in(QFile::encodeName(path).toStdString(), std::ios::binary);
+    const auto size = static_cast<size_t>(QFileInfo(path).size());
+    // Seekable: vmime leaves the bodies in the file and reads them on demand.
+    const auto stream = vmime::make_shared<vmime::utility::inputStreamAdapter>(in);
+    return readMail(head, [&] {
+        if (!in)
+            throw std::runtime_error("mail file unreadable");
+        auto message = vmime::make_shared<vmime::message>();
+        message->parse(stream, size);
+        return message;
+    });
 }
 
 QString mail_html_part(const QByteArray &raw)

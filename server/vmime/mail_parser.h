@@ -23,7 +23,12 @@
 // X-Auto-Response-Suppress All/AutoReply/OOF, a sender MAILER-DAEMON or
 // postmaster, or a multipart/report (bounces, read receipts).
 // raw: the bytes given.
+// Body: at most mail_limits::kTailleCorps octets of decoded text.
 Pop3Message parse_mail(const QByteArray &raw);
+
+// The same from a mail file whose header block is head; the bodies stay in the
+// file (raw is left empty). The caller checks the limits first.
+Pop3Message parse_mail_file(const QString &path, const QByteArray &head);
 
 // The decoded text of the first text/html part, empty when there is none.
 QString mail_html_part(const QByteArray &raw);

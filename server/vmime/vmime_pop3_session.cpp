@@ -2,23 +2,33 @@
 
 #include "server/vmime/mail_call_runner.h"
 #include "server/vmime/mail_failure.h"
-#include "server/vmime/mail_parser.h"
+#include "server/vmime/mail_file_reader.h"
+#include "server/vmime/mail_limits.h"
 #include "server/vmime/server_address.h"
 #include "server/vmime/vmime_failure.h"
+#include "server/vmime/vmime_guarded_socket.h"
 #include "server/vmime/vmime_pop3_retrieve.h"
 #include "server/vmime/vmime_service.h"
 #include "server/vmime/vmime_tracer.h"
 
 #include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
 
+#include <vmime/net/pop3/POP3Command.hpp>
+#include <vmime/net/pop3/POP3Connection.hpp>
+#include <vmime/net/pop3/POP3Response.hpp>
+#include <vmime/net/pop3/POP3Store.hpp>
 #include <vmime/vmime.hpp>
 
 #include <set>
 
 struct VmimePop3Session::Private {
-    MailCallRunner runner;
     int timeoutMs = 30000;
     QStringList trustedCaFiles;
+    // Shared with the worker's socket: Cancel() and the bound on answers.
+    std::shared_ptr<SocketGuard> guard = std::make_shared<SocketGuard>();
 
     // Caller's thread only.
     qint32 state = kStateClosed;
@@ -30,10 +40,15 @@ struct VmimePop3Session::Private {
     vmime::shared_ptr<vmime::net::folder> inbox;
     std::set<qint32> deleted;
 
+    // Declared last, so destroyed first: the worker is joined before the
+    // members it uses go.
+    MailCallRunner runner;
+
     // Runs work on the worker; a failure is returned, never thrown.
     std::optional<MailFailure> dialogue(const std::function<void()> &work)
     {
         std::optional<MailFailure> failure;
+        guard->reset();
         QElapsedTimer clock;
         clock.start();
         runner.run([&] {
@@ -45,21 +60,66 @@ struct VmimePop3Session::Private {
                 failure = MailFailure{MailError::Internal, QStringLiteral("Erreur inattendue")};
             }
         });
+        // The guard knows better than what vmime made of its exception.
+        if (failure) {
+            if (const auto own = guard->failure())
+                failure = own;
+            else if (guard->cancelled())
+                failure =
+                    MailFailure{MailError::Cancelled, QStringLiteral("Opération POP3 interrompue")};
+        }
         return failure;
     }
 
-    // Worker side: forget the connection without waiting on the server.
-    void drop()
+    // Worker side: forget the connection without waiting on the server. QUIT
+    // goes out first, unanswered: a server still listening then commits the
+    // deletions of the session.
+    void drop(bool sendQuit)
     {
         try {
-            if (store && store->isConnected())
-                store->disconnect();
+            const auto pop3 = vmime::dynamicCast<vmime::net::pop3::POP3Store>(store);
+            const auto connection = pop3 ? pop3->getConnection() : nullptr;
+            const auto socket = connection ? connection->getSocket() : nullptr;
+            if (socket && socket->isConnected()) {
+                if (sendQuit) {
+                    guard->setClosing(true);
+                    try {
+                        socket->send("QUIT\r\n");
+                    } catch (const std::exception &) {
+                    }
+                    guard->setClosing(false);
+                }
+                socket->disconnect();
+            }
         } catch (const std::exception &) {
         }
         inbox.reset();
         store.reset();
         session.reset();
         deleted.clear();
+    }
+
+    // Worker side: QUIT, and its answer, which says whether the deletions were made.
+    void quit()
+    {
+        const auto pop3 = vmime::dynamicCast<vmime::net::pop3::POP3Store>(store);
+        if (!pop3 || !pop3->isConnected())
+            throw vmime::exceptions::not_connected();
+        const auto connection = pop3->getConnection();
+        vmime::net::pop3::POP3Command::QUIT()->send(connection);
+        const auto answer = vmime::net::pop3::POP3Response::readResponse(connection);
+        if (!answer->isSuccess())
+            throw vmime::exceptions::command_error("QUIT", answer->getFirstLine());
+    }
+
+    // Worker side: the size of one message, as listed or else from the server.
+    qint64 messageSize(qint32 number, qint64 listed)
+    {
+        if (listed >= 0)
+            return listed;
+        auto message = inbox->getMessage(static_cast<size_t>(number));
+        inbox->fetchMessage(message, vmime::net::fetchAttributes::SIZE);
+        return static_cast<qint64>(message->getSize());
     }
 };
 
@@ -75,6 +135,8 @@ bool connectionBroken(const MailFailure &failure)
     case MailError::TlsFailure:
     case MailError::ProtocolError:
     case MailError::Internal:
+    case MailError::Cancelled:
+    case MailError::TooLong:
         return true;
     default:
         return false;
@@ -90,9 +152,11 @@ VmimePop3Session::VmimePop3Session(QObject *parent)
 
 VmimePop3Session::~VmimePop3Session()
 {
-    if (d->state == kStateClosed || d->runner.busy())
-        return;
-    d->runner.runQuietly([this] { d->drop(); });
+    // Whatever is still running ends at once; the runner, destroyed first,
+    // then joins the worker after the QUIT below.
+    d->guard->cancel();
+    if (d->state != kStateClosed)
+        d->runner.dispatch([this] { d->drop(true); });
 }
 
 void VmimePop3Session::setTimeout(int milliseconds) { d->timeoutMs = milliseconds; }
@@ -109,10 +173,16 @@ qint16 VmimePop3Session::reportMessageFailure(MailFailure failure)
     // A command on one message refused by the server means the message is gone.
     if (failure.number == MailError::ServerRefused)
         failure.number = MailError::NoSuchMessage;
-    report(failure.code(), failure.description);
-    if (connectionBroken(failure))
-        sessionLost();
+    fail(failure, false);
     return failure.code();
+}
+
+void VmimePop3Session::fail(const MailFailure &failure, bool connectionUsable)
+{
+    report(failure.code(), failure.description);
+    if (!connectionUsable && (connectionBroken(failure) || failure.number == MailError::TooLarge ||
+                              failure.number == MailError::ArchiveFailed))
+        sessionLost();
 }
 
 bool VmimePop3Session::refuseWhileBusy()
@@ -138,7 +208,7 @@ void VmimePop3Session::setState(qint32 state, const QString &status)
 
 void VmimePop3Session::sessionLost()
 {
-    d->runner.runQuietly([this] { d->drop(); });
+    d->runner.dispatch([this] { d->drop(true); });
     d->list.clear();
     setState(kStateClosed, QStringLiteral("Session fermée"));
     Q_EMIT Closed();
@@ -164,6 +234,7 @@ qint32 VmimePop3Session::Open(const QString &server, qint32 port, const QString 
     VmimeServiceOptions options;
     options.timeoutMs = d->timeoutMs;
     options.trustedCaFiles = d->trustedCaFiles;
+    options.guard = d->guard;
     // Lines reach the caller's thread through the runner, in order.
     options.tracer = vmime::make_shared<VmimeTracer>([this, user](QString line, qint32 type) {
         // vmime hides the user name too; the log is clearer with it.
@@ -173,8 +244,9 @@ qint32 VmimePop3Session::Open(const QString &server, qint32 port, const QString 
 
     const std::string userName = user.toStdString();
     const std::string secret = password.toStdString();
+    d->guard->setAnswerLimit(mail_limits::kTailleReponse);
     const auto failure = d->dialogue([&] {
-        d->drop();
+        d->drop(false);
         d->session = vmime::net::session::create();
         d->store = d->session->getStore(vmime_url(address));
         configure_vmime_service(d->store, address, options);
@@ -188,7 +260,7 @@ qint32 VmimePop3Session::Open(const QString &server, qint32 port, const QString 
             d->inbox = d->store->getDefaultFolder();
             d->inbox->open(vmime::net::folder::MODE_READ_WRITE);
         } catch (...) {
-            d->drop();
+            d->drop(false);
             throw;
         }
     });
@@ -249,7 +321,7 @@ qint32 VmimePop3Session::MailboxFigure2() const
 
 QList<Pop3MessageInfo> VmimePop3Session::MessageList() const { return d->list; }
 
-std::optional<Pop3Message> VmimePop3Session::FetchMessage(qint32 number, bool headersOnly)
+std::optional<Pop3Message> VmimePop3Session::FetchMessage(qint32 number, const QString &archivePath)
 {
     if (refuseWhileBusy())
         return std::nullopt;
@@ -258,25 +330,66 @@ std::optional<Pop3Message> VmimePop3Session::FetchMessage(qint32 number, bool he
                QStringLiteral("Pas de session POP3 ouverte"));
         return std::nullopt;
     }
-    QByteArray raw;
+    const qint64 limit = TailleMaxMail();
+    qint64 listed = -1;
+    for (const Pop3MessageInfo &info : std::as_const(d->list))
+        if (info.MsgNumber == number)
+            listed = info.MsgSize;
+    qint64 tooLarge = -1;
+    bool retrieved = false;
+    std::optional<Pop3Message> mail;
     const auto failure = d->dialogue([&] {
         if (number < 1 || d->deleted.count(number))
             throw vmime::exceptions::message_not_found();
         if (static_cast<size_t>(number) > d->inbox->getMessageCount())
             throw vmime::exceptions::message_not_found();
-        raw = vmime_pop3_retrieve(d->store, static_cast<size_t>(number));
+        if (limit > 0) {
+            const qint64 size = d->messageSize(number, listed);
+            if (size > limit) {
+                tooLarge = size;
+                return;
+            }
+        }
+        // Written aside and renamed once whole and on disk: a file at
+        // archivePath is always the complete mail.
+        QSaveFile file(archivePath);
+        const auto notArchived = [&](const QString &why) {
+            return MailFailure{MailError::ArchiveFailed,
+                               QStringLiteral("Le message %1 n'a pas pu être archivé dans %2 (%3), "
+                                              "il reste dans la boite")
+                                   .arg(number)
+                                   .arg(archivePath, why)};
+        };
+        if (!file.open(QIODevice::WriteOnly))
+            d->guard->fail(notArchived(file.errorString()));
+        // It may hold a code still valid.
+        file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+        const qint64 written =
+            vmime_pop3_retrieve(d->store, static_cast<size_t>(number), file, limit, *d->guard);
+        retrieved = true;
+        if (!file.commit() || QFileInfo(archivePath).size() != written) {
+            QFile::remove(archivePath);
+            d->guard->fail(notArchived(file.errorString()));
+        }
+        mail = read_mail_file(archivePath);
+        if (!mail)
+            d->guard->fail(notArchived(QStringLiteral("relecture impossible")));
     });
     if (failure) {
-        reportMessageFailure(*failure);
+        // After a whole RETR the dialogue is in step: only the file failed.
+        fail(*failure, retrieved);
         return std::nullopt;
     }
-    if (headersOnly) {
-        // Never used by the server: the whole message is read and cut.
-        const qsizetype end = raw.indexOf("\r\n\r\n");
-        if (end >= 0)
-            raw.truncate(end + 4);
+    if (tooLarge >= 0) {
+        report(static_cast<qint16>(MailError::TooLarge),
+               QStringLiteral("Message %1 de %2 octets, plus grand que la limite de %3 octets : "
+                              "il n'est pas relevé")
+                   .arg(number)
+                   .arg(tooLarge)
+                   .arg(limit));
+        return std::nullopt;
     }
-    return parse_mail(raw);
+    return mail;
 }
 
 qint32 VmimePop3Session::DeleteMessage(qint32 number)
@@ -308,22 +421,29 @@ void VmimePop3Session::Close()
     setState(kStateClosing, QStringLiteral("Fermeture de la session"));
     const auto failure = d->dialogue([&] {
         try {
-            // Closing with expunge keeps the deletions; disconnect sends QUIT.
-            d->inbox->close(true);
-            d->store->disconnect();
+            d->quit();
         } catch (...) {
-            d->drop();
+            d->drop(false);
             throw;
         }
-        d->drop();
+        d->drop(false);
     });
     d->list.clear();
     setState(kStateClosed, QStringLiteral("Session fermée"));
     if (failure)
-        report(failure->code(), failure->description);
+        report(failure->code(),
+               QStringLiteral("Fin de session sans confirmation du serveur, les suppressions "
+                              "ne sont peut-être pas faites : ") +
+                   failure->description);
     Q_EMIT Closed();
 }
 
 qint32 VmimePop3Session::State() const { return d->state; }
 
 bool VmimePop3Session::busy() const { return d->runner.busy(); }
+
+void VmimePop3Session::Cancel()
+{
+    if (d->runner.busy())
+        d->guard->cancel();
+}

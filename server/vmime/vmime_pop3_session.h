@@ -1,7 +1,7 @@
 #pragma once
 
-#include "server/vmime/mail_failure.h"
 #include "server/mail/pop3_session.h"
+#include "server/vmime/mail_failure.h"
 
 #include <QStringList>
 
@@ -23,8 +23,11 @@
 // State(): 0 closed, 1 while opening, 6 logged in, 7 while closing.
 //
 // Messages are numbered by the server for the session. DeleteMessage marks
-// (DELE); the server removes the message at Close (QUIT). FetchMessage gives
-// the message byte for byte as sent (dot-unstuffed) read by parse_mail.
+// (DELE); the server removes the message at Close (QUIT), whose failure is
+// reported. FetchMessage streams the message byte for byte as sent
+// (dot-unstuffed) to its file and reads it from there on the worker, within
+// the limits of mail_limits.h; an answer of the server beyond its bound ends the
+// session. A lost connection is dropped on the worker without holding the caller.
 class VmimePop3Session : public Pop3Session
 {
     Q_OBJECT
@@ -49,11 +52,12 @@ public:
     qint32 MailboxFigure1() const override;
     qint32 MailboxFigure2() const override;
     QList<Pop3MessageInfo> MessageList() const override;
-    std::optional<Pop3Message> FetchMessage(qint32 number, bool headersOnly) override;
+    std::optional<Pop3Message> FetchMessage(qint32 number, const QString &archivePath) override;
     qint32 DeleteMessage(qint32 number) override;
     void Close() override;
     qint32 State() const override;
     bool busy() const override;
+    void Cancel() override;
 
 private:
     struct Private;
@@ -62,6 +66,8 @@ private:
     void report(qint16 number, const QString &description);
     void setState(qint32 state, const QString &status);
     void sessionLost();
+    // The failure of a call, with the session dropped when it broke the connection.
+    void fail(const MailFailure &failure, bool connectionUsable);
     // Reports a failed command on one message; returns the error number.
     qint16 reportMessageFailure(MailFailure failure);
 

@@ -81,8 +81,17 @@ void configure_vmime_service(const vmime::shared_ptr<vmime::net::service> &servi
     service->setProperty("connection.tls", startTls);
     service->setProperty("connection.tls.required", startTls);
 
-    service->setSocketFactory(vmime::make_shared<VmimeSocketFactory>());
-    service->setTimeoutHandlerFactory(vmime::make_shared<VmimeTimeout>(options.timeoutMs));
+    // Every socket sets TCP_NODELAY (see VmimeSocket); a guarded one also bounds
+    // what one answer may bring and gives up when the call is cancelled.
+    if (options.guard) {
+        const std::shared_ptr<SocketGuard> guard = options.guard;
+        service->setTimeoutHandlerFactory(vmime::make_shared<VmimeTimeout>(
+            options.timeoutMs, [guard] { return guard->cancelled(); }));
+        service->setSocketFactory(vmime::make_shared<GuardedSocketFactory>(guard));
+    } else {
+        service->setTimeoutHandlerFactory(vmime::make_shared<VmimeTimeout>(options.timeoutMs));
+        service->setSocketFactory(vmime::make_shared<VmimeSocketFactory>());
+    }
     if (options.tracer)
         service->setTracerFactory(options.tracer);
 

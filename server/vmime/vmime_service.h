@@ -1,6 +1,7 @@
 #pragma once
 
 #include "server/vmime/server_address.h"
+#include "server/vmime/vmime_guarded_socket.h"
 
 #include <QStringList>
 
@@ -14,6 +15,8 @@ struct VmimeServiceOptions {
     // PEM files trusted besides the system store.
     QStringList trustedCaFiles;
     vmime::shared_ptr<vmime::net::tracerFactory> tracer;
+    // When given, the sockets are made under it: cancel and answer bound.
+    std::shared_ptr<SocketGuard> guard;
 };
 
 // The URL protocol vmime knows for that address: "pop3"/"pop3s", "smtp"/"smtps".

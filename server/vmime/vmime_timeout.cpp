@@ -7,15 +7,23 @@ namespace {
 class Deadline : public vmime::net::timeoutHandler
 {
 public:
-    explicit Deadline(std::chrono::milliseconds limit) : m_limit(limit) { resetTimeOut(); }
+    Deadline(std::chrono::milliseconds limit, std::function<bool()> cancelled)
+        : m_limit(limit), m_cancelled(std::move(cancelled))
+    {
+        resetTimeOut();
+    }
 
-    bool isTimeOut() override { return std::chrono::steady_clock::now() >= m_deadline; }
+    bool isTimeOut() override
+    {
+        return (m_cancelled && m_cancelled()) || std::chrono::steady_clock::now() >= m_deadline;
+    }
     void resetTimeOut() override { m_deadline = std::chrono::steady_clock::now() + m_limit; }
     // Never extend: the caller waits on us.
     bool handleTimeOut() override { return false; }
 
 private:
     std::chrono::milliseconds m_limit;
+    std::function<bool()> m_cancelled;
     std::chrono::steady_clock::time_point m_deadline;
 };
 
@@ -23,5 +31,5 @@ private:
 
 vmime::shared_ptr<vmime::net::timeoutHandler> VmimeTimeout::create()
 {
-    return vmime::make_shared<Deadline>(std::chrono::milliseconds(m_milliseconds));
+    return vmime::make_shared<Deadline>(std::chrono::milliseconds(m_milliseconds), m_cancelled);
 }

@@ -44,10 +44,16 @@ QList<Pop3MessageInfo> FakePop3Session::MessageList() const
     return list;
 }
 
-std::optional<Pop3Message> FakePop3Session::FetchMessage(qint32 number, bool)
+std::optional<Pop3Message> FakePop3Session::FetchMessage(qint32 number, const QString &archivePath)
 {
     if (!m_open || number < 1 || number > mailbox.size())
         return std::nullopt;
+    if (!mailbox.at(number - 1).SaveAs(archivePath)) {
+        Q_EMIT ErrorPOP3(18, QStringLiteral("Le message %1 n'a pas pu être archivé dans %2")
+                                 .arg(number)
+                                 .arg(archivePath));
+        return std::nullopt;
+    }
     return mailbox.at(number - 1);
 }
 

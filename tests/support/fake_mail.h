@@ -25,11 +25,13 @@ public:
     qint32 MailboxFigure1() const override { return qint32(mailbox.size()); }
     qint32 MailboxFigure2() const override;
     QList<Pop3MessageInfo> MessageList() const override;
-    std::optional<Pop3Message> FetchMessage(qint32 number, bool) override;
+    // Writes the message's raw bytes to the archive, as the real session does.
+    std::optional<Pop3Message> FetchMessage(qint32 number, const QString &archivePath) override;
     qint32 DeleteMessage(qint32 number) override;
     void Close() override;
     qint32 State() const override { return m_open ? kStateTransaction : kStateClosed; }
     bool busy() const override { return false; }
+    void Cancel() override {}
 
 private:
     // Each message keeps its UIDL across sessions, as on a real server, and a

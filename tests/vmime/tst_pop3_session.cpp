@@ -1,8 +1,9 @@
 // The vmime POP3 session against a real Dovecot server (fixture mail_servers).
 #include "server/vmime/mail_failure.h"
-#include "server/vmime/mail_parser.h"
+#include "server/vmime/mail_limits.h"
 #include "server/vmime/vmime_pop3_session.h"
 #include "tests/support/mail_servers.h"
+#include "tests/support/scripted_pop3_peer.h"
 #include "tests/support/silent_server.h"
 
 #include <QElapsedTimer>
@@ -25,6 +26,51 @@ QByteArray readFile(const QString &path)
 
 QString local(quint16 port) { return QStringLiteral("127.0.0.1:%1").arg(port); }
 
+// The longest the test thread's event loop went without a turn while it ran.
+class EventLoopProbe
+{
+public:
+    EventLoopProbe()
+    {
+        m_timer.setInterval(5);
+        QObject::connect(&m_timer, &QTimer::timeout, &m_timer,
+                         [this] { m_longest = std::max(m_longest, m_clock.restart()); });
+        m_clock.start();
+        m_timer.start();
+    }
+    qint64 longestMs()
+    {
+        m_longest = std::max(m_longest, m_clock.elapsed());
+        return m_longest;
+    }
+
+private:
+    QTimer m_timer;
+    QElapsedTimer m_clock;
+    qint64 m_longest = 0;
+};
+
+// A multipart nested depth times, around one line of text.
+QByteArray nestedMail(int depth)
+{
+    QByteArray mail = "From: mallory@example.org\r\nSubject: Actions\r\nMIME-Version: 1.0\r\n";
+    for (int i = 0; i < depth; ++i)
+        mail += "Content-Type: multipart/mixed; boundary=\"b" + QByteArray::number(i) +
+                "\"\r\n\r\n--b" + QByteArray::number(i) + "\r\n";
+    mail += "Content-Type: text/plain\r\n\r\nCommande: run.bat;\r\n";
+    for (int i = depth - 1; i >= 0; --i)
+        mail += "--b" + QByteArray::number(i) + "--\r\n";
+    return mail;
+}
+
+QByteArray manyHeaders(int count, int length)
+{
+    QByteArray mail = "From: mallory@example.org\r\nSubject: Actions\r\n";
+    for (int i = 0; i < count; ++i)
+        mail += "X-Filler-" + QByteArray::number(i) + ": " + QByteArray(length, 'h') + "\r\n";
+    return mail + "\r\nCommande: run.bat;\r\n";
+}
+
 } // namespace
 
 class TestPop3Session : public QObject
@@ -44,6 +90,13 @@ private Q_SLOTS:
     void tls();
     void waitsInEventLoopAndRefusesReentry();
     void callsWithoutSessionAreHarmless();
+    void callOutlivesAQuitOfTheEventLoops();
+    void mailBeyondTheReaderLimitsIsSetAside_data();
+    void mailBeyondTheReaderLimitsIsSetAside();
+    void mailOverTheSizeLimitIsNotFetched();
+    void hostilePeers_data();
+    void hostilePeers();
+    void cancelEndsTheCallThenTheSession();
 
 private:
     MailServers m_servers;
@@ -143,21 +196,23 @@ void TestPop3Session::fetchesRealMail()
 
     VmimePop3Session session;
     QSignalSpy errors(&session, &Pop3Session::ErrorPOP3);
+    QTemporaryDir dir;
+    const QString archive = dir.filePath(QStringLiteral("message.eml"));
     QCOMPARE(session.Open(local(m_servers.pop3Port()), 110, user, m_servers.pop3Password()), 0);
-    const std::optional<Pop3Message> mail = session.FetchMessage(1, false);
+    const std::optional<Pop3Message> mail = session.FetchMessage(1, archive);
     session.Close();
     QVERIFY2(mail.has_value(), errors.isEmpty() ? "" : qPrintable(errors.first().at(1).toString()));
 
-    const QByteArray sent = readFile(dataFile(file));
-    QCOMPARE(mail->raw, sent);
     QCOMPARE(mail->Subject, subject);
     QCOMPARE(mail->Sender.Address, sender);
     QVERIFY2(mail->Body.startsWith(bodyStart), qPrintable(mail->Body));
+    QVERIFY(mail->illisible.isEmpty());
 
-    QTemporaryDir dir;
-    const QString archive = dir.filePath(QStringLiteral("message.eml"));
-    QVERIFY(mail->SaveAs(archive));
-    QCOMPARE(readFile(archive), sent);
+    QCOMPARE(readFile(archive), readFile(dataFile(file)));
+    // It may hold a code still valid: nobody else reads it.
+    const QFileDevice::Permissions others = QFileDevice::ReadGroup | QFileDevice::WriteGroup |
+                                            QFileDevice::ReadOther | QFileDevice::WriteOther;
+    QCOMPARE(QFile::permissions(archive) & others, QFileDevice::Permissions());
     QCOMPARE(QDir(dir.path()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries).size(), 1);
 }
 
@@ -182,7 +237,9 @@ void TestPop3Session::deleteTakesEffectAtClose()
     QCOMPARE(session.MailboxFigure1(), 1);
     QCOMPARE(session.MessageList().first().MsgNumber, 2);
 
-    QVERIFY(!session.FetchMessage(1, false).has_value());
+    QTemporaryDir dir;
+    QVERIFY(!session.FetchMessage(1, dir.filePath("gone.eml")).has_value());
+    QVERIFY(!QFile::exists(dir.filePath("gone.eml")));
     QCOMPARE(errors.count(), 1);
     QCOMPARE(errors.first().at(0).value<qint16>(), static_cast<qint16>(MailError::NoSuchMessage));
     QCOMPARE(session.State(), Pop3Session::kStateTransaction);
@@ -191,7 +248,7 @@ void TestPop3Session::deleteTakesEffectAtClose()
     QCOMPARE(m_servers.messageCount(user), 1);
 
     QCOMPARE(session.Open(local(m_servers.pop3Port()), 110, user, m_servers.pop3Password()), 0);
-    const auto left = session.FetchMessage(1, false);
+    const auto left = session.FetchMessage(1, dir.filePath("left.eml"));
     session.Close();
     QVERIFY(left.has_value());
     QCOMPARE(left->Subject, QString::fromUtf8("Café crème"));
@@ -314,10 +371,11 @@ void TestPop3Session::tls()
     }
     if (scheme == QLatin1String("pop3"))
         QVERIFY(sent.contains(QStringLiteral("STLS")));
-    const auto mail = session.FetchMessage(1, false);
+    QTemporaryDir dir;
+    const auto mail = session.FetchMessage(1, dir.filePath("tls.eml"));
     session.Close();
     QVERIFY(mail.has_value());
-    QCOMPARE(mail->raw, readFile(dataFile("plain_ascii.eml")));
+    QCOMPARE(readFile(dir.filePath("tls.eml")), readFile(dataFile("plain_ascii.eml")));
 }
 
 void TestPop3Session::waitsInEventLoopAndRefusesReentry()
@@ -377,11 +435,191 @@ void TestPop3Session::callsWithoutSessionAreHarmless()
     QVERIFY(session.MessageList().isEmpty());
     QCOMPARE(session.MailboxFigure1(), 0);
     QCOMPARE(session.MailboxFigure2(), 0);
-    QVERIFY(!session.FetchMessage(1, false).has_value());
+    QVERIFY(!session.FetchMessage(1, QStringLiteral("never-written.eml")).has_value());
+    QVERIFY(!QFile::exists(QStringLiteral("never-written.eml")));
     QVERIFY(session.DeleteMessage(1) != 0);
     QCOMPARE(errors.count(), 2);
     QCOMPARE(errors.first().at(0).value<qint16>(), static_cast<qint16>(MailError::NotConnected));
     QCOMPARE(session.State(), Pop3Session::kStateClosed);
+}
+
+// QCoreApplication::exit() ends every running event loop, the call's own
+// included: the call must still wait for its worker, which writes into it.
+void TestPop3Session::callOutlivesAQuitOfTheEventLoops()
+{
+    SilentServer silent;
+    VmimePop3Session session;
+    session.setTimeout(500);
+    QTimer::singleShot(50, &session, [] { QCoreApplication::exit(0); });
+    QCOMPARE(session.Open(local(silent.port()), 110, QStringLiteral("u"), QStringLiteral("p")),
+             int(MailError::Timeout));
+    QVERIFY(!session.busy());
+}
+
+void TestPop3Session::mailBeyondTheReaderLimitsIsSetAside_data()
+{
+    QTest::addColumn<QByteArray>("mail");
+    QTest::addColumn<QString>("sender");
+
+    // 4,000 levels overflowed the stack of the window's thread.
+    QTest::newRow("4,000 nested multiparts") << nestedMail(4000) << "mallory@example.org";
+    QTest::newRow("just over the nesting limit")
+        << nestedMail(mail_limits::kProfondeurMime + 1) << "mallory@example.org";
+    QTest::newRow("too many header fields")
+        << manyHeaders(mail_limits::kNombreEntetes + 1, 10) << QString();
+    QTest::newRow("header block too large")
+        << manyHeaders(10, int(mail_limits::kTailleEntetes / 10)) << QString();
+}
+
+// A mail the reader refuses comes back marked, archived whole, and does not
+// hold up the command behind it.
+void TestPop3Session::mailBeyondTheReaderLimitsIsSetAside()
+{
+    QFETCH(QByteArray, mail);
+    QFETCH(QString, sender);
+
+    const QString user = QStringLiteral("u6");
+    m_servers.clearMailbox(user);
+    QVERIFY(!m_servers.deliver(user, mail).isEmpty());
+    QVERIFY(!m_servers.deliverFile(user, dataFile("plain_ascii.eml")).isEmpty());
+
+    VmimePop3Session session;
+    QSignalSpy errors(&session, &Pop3Session::ErrorPOP3);
+    QTemporaryDir dir;
+    QCOMPARE(session.Open(local(m_servers.pop3Port()), 110, user, m_servers.pop3Password()), 0);
+    const auto hostile = session.FetchMessage(1, dir.filePath("1.eml"));
+    const auto command = session.FetchMessage(2, dir.filePath("2.eml"));
+    session.Close();
+    QCOMPARE(errors.count(), 0);
+
+    QVERIFY(hostile.has_value());
+    QVERIFY(!hostile->illisible.isEmpty());
+    QVERIFY(hostile->Body.isEmpty());
+    QCOMPARE(hostile->Sender.Address, sender);
+    QCOMPARE(readFile(dir.filePath("1.eml")), mail);
+
+    QVERIFY(command.has_value());
+    QVERIFY(command->illisible.isEmpty());
+    QVERIFY(command->Body.startsWith("Commande: run.bat;"));
+}
+
+void TestPop3Session::mailOverTheSizeLimitIsNotFetched()
+{
+    const QString user = QStringLiteral("u7");
+    m_servers.clearMailbox(user);
+    QVERIFY(!m_servers.deliver(user, manyHeaders(100, 70)).isEmpty());
+    QVERIFY(!m_servers.deliverFile(user, dataFile("plain_ascii.eml")).isEmpty());
+
+    VmimePop3Session session;
+    session.setTailleMaxMail(readFile(dataFile("plain_ascii.eml")).size());
+    QSignalSpy errors(&session, &Pop3Session::ErrorPOP3);
+    QStringList sent;
+    connect(&session, &Pop3Session::StatusChanged, this, [&](const QString &line, qint32 type) {
+        if (type == 2)
+            sent.append(line);
+    });
+    QTemporaryDir dir;
+    QCOMPARE(session.Open(local(m_servers.pop3Port()), 110, user, m_servers.pop3Password()), 0);
+    QVERIFY(!session.FetchMessage(1, dir.filePath("1.eml")).has_value());
+    QCOMPARE(errors.count(), 1);
+    QCOMPARE(errors.first().at(0).value<qint16>(), static_cast<qint16>(MailError::TooLarge));
+    QVERIFY(!sent.contains(QStringLiteral("RETR 1")));
+    QVERIFY(!QFile::exists(dir.filePath("1.eml")));
+
+    // The session goes on with the next message.
+    QCOMPARE(session.State(), Pop3Session::kStateTransaction);
+    const auto next = session.FetchMessage(2, dir.filePath("2.eml"));
+    session.Close();
+    QVERIFY(next.has_value());
+    QCOMPARE(m_servers.messageCount(user), 2);
+}
+
+void TestPop3Session::hostilePeers_data()
+{
+    QTest::addColumn<int>("behaviour");
+    QTest::addColumn<QString>("call");
+    QTest::addColumn<int>("error");
+
+    using B = ScriptedPop3Peer::Behaviour;
+    QTest::newRow("endless greeting without a line end")
+        << int(B::EndlessGreeting) << "open" << int(MailError::TooLong);
+    QTest::newRow("endless message") << int(B::EndlessRetr) << "fetch" << int(MailError::TooLarge);
+    QTest::newRow("stall at RETR") << int(B::StallAtRetr) << "fetch" << int(MailError::Timeout);
+    QTest::newRow("stall at QUIT") << int(B::StallAtQuit) << "close" << int(MailError::Timeout);
+}
+
+// Floods end the session with bounded memory; stalls end with the timeout;
+// and the caller's event loop turns all along.
+void TestPop3Session::hostilePeers()
+{
+    QFETCH(int, behaviour);
+    QFETCH(QString, call);
+    QFETCH(int, error);
+
+    ScriptedPop3Peer peer(static_cast<ScriptedPop3Peer::Behaviour>(behaviour));
+    VmimePop3Session session;
+    session.setTimeout(1000);
+    // The listing says the message is small; the flood says otherwise.
+    session.setTailleMaxMail(1024 * 1024);
+    QSignalSpy errors(&session, &Pop3Session::ErrorPOP3);
+    QTemporaryDir dir;
+    const QString archive = dir.filePath(QStringLiteral("1.eml"));
+
+    EventLoopProbe probe;
+    const qint32 opened =
+        session.Open(local(peer.port()), 110, QStringLiteral("u"), QStringLiteral("p"));
+    if (call == QLatin1String("open")) {
+        QCOMPARE(opened, error);
+    } else {
+        QCOMPARE(opened, 0);
+        if (call == QLatin1String("fetch"))
+            QVERIFY(!session.FetchMessage(1, archive).has_value());
+        else
+            session.Close();
+        QCOMPARE(errors.count(), 1);
+        QCOMPARE(errors.first().at(0).value<qint16>(), static_cast<qint16>(error));
+    }
+    const qint64 longest = probe.longestMs();
+    QVERIFY2(longest < 50, qPrintable(QString::number(longest)));
+    QVERIFY(!errors.last().at(1).toString().isEmpty());
+    QCOMPARE(session.State(), Pop3Session::kStateClosed);
+    QVERIFY(!QFile::exists(archive));
+    QVERIFY(QDir(dir.path()).isEmpty());
+    if (call == QLatin1String("close"))
+        QVERIFY(errors.first().at(1).toString().contains("suppressions"));
+    // What the peer could push before the session gave up stays within the
+    // bound, whatever the socket buffers held.
+    QVERIFY2(peer.bytesSent() < 3 * mail_limits::kTailleReponse,
+             qPrintable(QString::number(peer.bytesSent())));
+    QTRY_VERIFY(peer.clientGone());
+}
+
+// "Fin" during a call: the call ends at once, then the session, whose QUIT
+// still reaches the server so that its deletions are made.
+void TestPop3Session::cancelEndsTheCallThenTheSession()
+{
+    ScriptedPop3Peer peer(ScriptedPop3Peer::Behaviour::StallAtRetr);
+    VmimePop3Session session;
+    session.setTimeout(30000);
+    QSignalSpy errors(&session, &Pop3Session::ErrorPOP3);
+    QSignalSpy closed(&session, &Pop3Session::Closed);
+    QTemporaryDir dir;
+    QCOMPARE(session.Open(local(peer.port()), 110, QStringLiteral("u"), QStringLiteral("p")), 0);
+    QCOMPARE(session.DeleteMessage(1), 0);
+
+    QTimer::singleShot(100, &session, [&] { session.Cancel(); });
+    QElapsedTimer clock;
+    clock.start();
+    QVERIFY(!session.FetchMessage(2, dir.filePath("2.eml")).has_value());
+    QVERIFY2(clock.elapsed() < 5000, qPrintable(QString::number(clock.elapsed())));
+    QCOMPARE(errors.count(), 1);
+    QCOMPARE(errors.first().at(0).value<qint16>(), static_cast<qint16>(MailError::Cancelled));
+    QCOMPARE(closed.count(), 1);
+    QCOMPARE(session.State(), Pop3Session::kStateClosed);
+    QVERIFY(QDir(dir.path()).isEmpty());
+    QTRY_VERIFY(peer.commands().contains(QStringLiteral("QUIT")));
+    QVERIFY(peer.commands().indexOf(QStringLiteral("DELE 1")) <
+            peer.commands().indexOf(QStringLiteral("QUIT")));
 }
 
 QTEST_MAIN(TestPop3Session)
