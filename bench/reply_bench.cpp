@@ -10,6 +10,7 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QTemporaryDir>
 
 #include <algorithm>
 #include <cstdio>
@@ -40,6 +41,7 @@ int main(int argc, char *argv[])
     smtp.properties.messagetext = QStringLiteral("La commande a bien été lancée.");
     smtp.properties.messagehtml = smtp.properties.messagetext;
 
+    QTemporaryDir archives; // the fetch writes the mail to its archive, as the server does
     QList<qint64> samples;
     for (int i = 0; i < 20; ++i) {
         servers.deliver(
@@ -48,7 +50,7 @@ int main(int argc, char *argv[])
         clock.start();
         pop3.Open(QStringLiteral("127.0.0.1"), servers.pop3Port(), user, servers.pop3Password());
         pop3.RefreshList();
-        const bool fetched = pop3.FetchMessage(1, false).has_value();
+        const bool fetched = pop3.FetchMessage(1, archives.filePath("message.eml")).has_value();
         pop3.DeleteMessage(1);
         pop3.Close();
         bool sent = false;
