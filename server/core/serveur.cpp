@@ -16,6 +16,8 @@ namespace {
 constexpr int kTickDefaut = 1000;
 // The journal follows the turn of a month within a minute.
 constexpr int kIntervalleMois = 60 * 1000;
+// How often "Fin" looks again whether the mail call it ended has returned.
+constexpr int kAttenteFinAppel = 20;
 } // namespace
 
 Environnement Environnement::systeme()
@@ -89,6 +91,16 @@ void Serveur::arret()
 
 void Serveur::fin()
 {
+    // No new cycle step may start a mail call from now on.
+    m_T_sequenceur.stop();
+    if (m_session->busy()) {
+        // "Fin" pressed while a mail call waits: that call is ended first (the
+        // session then says QUIT, so deletions made still take effect), and the
+        // shut-down runs once the call has returned.
+        m_session->Cancel();
+        QTimer::singleShot(kAttenteFinAppel, this, &Serveur::fin);
+        return;
+    }
     m_session->Close();
     arret();
 }

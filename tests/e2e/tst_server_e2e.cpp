@@ -6,6 +6,8 @@
 #include "server/vmime/vmime_pop3_session.h"
 #include "server/vmime/vmime_smtp_sender.h"
 #include "server_folder.h"
+#include "server/vmime/mail_failure.h"
+#include "tests/support/scripted_pop3_peer.h"
 #include "common/command_mail.h"
 
 #include <QDate>
@@ -73,14 +75,14 @@ class TestServerE2e : public QObject
     QString sender;
     int serial = 0;
 
-    void start()
+    void start(Serveur::FinProgramme fin = [](int) {})
     {
         auto session = std::make_unique<VmimePop3Session>();
         session->setTimeout(5000);
         auto smtp = std::make_unique<VmimeSmtpSender>();
         smtp->setTimeout(5000);
         serveur = std::make_unique<Serveur>(folder->path(), std::move(session), std::move(smtp),
-                                            [](int) {});
+                                            std::move(fin));
         QVERIFY(serveur->demarrer());
         serveur->T_sequenceur().stop(); // ticks come from the test
     }
@@ -257,6 +259,23 @@ private Q_SLOTS:
         QVERIFY(QDir(folder->path() + "outbox").entryList(QDir::Files).isEmpty());
         cycle();
         QCOMPARE(replies().size(), 1);
+    }
+
+    void finDuringAStalledFetchEndsTheCallThenTheProgram()
+    {
+        ScriptedPop3Peer peer(ScriptedPop3Peer::Behaviour::StallAtRetr);
+        QList<int> fins;
+        start([&](int code) { fins.append(code); });
+        serveur->state().nom_serveur_pop = QStringLiteral("127.0.0.1:%1").arg(peer.port());
+        ticks(2);
+        // "Fin" is pressed while the fetch waits on a server that went quiet.
+        QTimer::singleShot(200, serveur.get(), [this] { serveur->fin(); });
+        ticks(1);
+        QTRY_COMPARE(fins, QList<int>{0});
+        QVERIFY2(serveur->affichage().champs().Text3.contains(
+                     QStringLiteral("Error %1").arg(int(MailError::Cancelled))),
+                 qPrintable(serveur->affichage().champs().Text3));
+        QTRY_VERIFY(peer.commands().contains("QUIT"));
     }
 
     void connectionDroppedDuringFetch()
