@@ -62,8 +62,35 @@ void Traitement::retire_de_la_liste(qint32 numero)
     // The session's events may have emptied the list while the call waited: the
     // entry is removed only if it is still the one processed.
     const QList<LigneBoite> &lignes = m_affichage.champs().lvwmessages;
-    if (!lignes.isEmpty() && lignes.first().numero == numero)
-        m_affichage.retirer_ligne(0);
+    for (qsizetype i = 0; i < lignes.size(); ++i) {
+        if (lignes.at(i).numero == numero) {
+            m_affichage.retirer_ligne(i);
+            return;
+        }
+    }
+}
+
+std::optional<LigneBoite> Traitement::premier_message_relevable()
+{
+    // A mail over the size limit is never fetched: it is reported once and the
+    // next one is taken, so that one large mail cannot hold up the box.
+    const qint64 limite = qint64(m_state.taille_max_mail_mo) * 1024 * 1024;
+    for (const LigneBoite &ligne : m_affichage.champs().lvwmessages) {
+        if (limite <= 0 || ligne.taille <= limite)
+            return ligne;
+        const QString cle = ligne.uidl.isEmpty() ? QString::number(ligne.taille) : ligne.uidl;
+        if (m_trop_grands.contains(cle))
+            continue;
+        m_trop_grands.insert(cle);
+        const QString text = QStringLiteral("le message ") + QString::number(ligne.numero)
+            + QStringLiteral(" (") + QString::number(ligne.taille)
+            + QStringLiteral(" octets) dépasse la taille maximale de ")
+            + QString::number(m_state.taille_max_mail_mo)
+            + QStringLiteral(" Mo : il n'est pas relevé et reste dans la boite");
+        m_affichage.erreur(text);
+        journal::ecrire_journal(m_state, text, m_horloge());
+    }
+    return std::nullopt;
 }
 
 void Traitement::supprime_deja_juge(qint32 numero)
@@ -123,7 +150,10 @@ void Traitement::traite_message()
 {
     if (m_affichage.champs().lvwmessages.isEmpty())
         return;
-    const LigneBoite ligne = m_affichage.champs().lvwmessages.first();
+    const std::optional<LigneBoite> premier = premier_message_relevable();
+    if (!premier)
+        return;
+    const LigneBoite ligne = *premier;
     const qint32 numero = ligne.numero;
     if (!charge_juges())
         return;

@@ -1,13 +1,16 @@
 #pragma once
 
+#include "server/frame/affichage.h"
 #include "server/frame/horloge.h"
 #include "server/frame/server_state.h"
 #include "server/mail/judged_mails.h"
 
 #include <QObject>
+#include <QSet>
 #include <QString>
 
 #include <functional>
+#include <optional>
 
 class Affichage;
 class Pop3Session;
@@ -53,6 +56,10 @@ private:
     Pop3Session &m_session;
     Lanceur m_lanceur;
     Horloge m_horloge;
+    // The first listed mail within the size limit; the larger ones are reported.
+    std::optional<LigneBoite> premier_message_relevable();
+
     JudgedMails m_juges;
+    QSet<QString> m_trop_grands; // mails over the size limit, already reported
     bool m_juges_charges = false;
 };

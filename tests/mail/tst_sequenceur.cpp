@@ -266,6 +266,21 @@ private Q_SLOTS:
         QVERIFY(!state().tab_clefs.contains("AAAAAAAAAAAA")); // burnt all the same
     }
 
+    void mailOverTheSizeLimitIsSkippedAndReportedOnce()
+    {
+        state().taille_max_mail_mo = 1;
+        session->mailbox = {mail("big", QString(1100 * 1024, u'x')),
+                            mail("Actions", "Commande:run.bat;Code:AAAAAAAAAAAA;")};
+        ticks(8);
+        QTRY_VERIFY(QFile::exists(folder() + "actions/marker"));
+        QCOMPARE(session->mailbox.size(), 1); // the large one stays, untouched
+        QVERIFY(champs().Text3.contains("dépasse la taille maximale de 1 Mo"));
+        ticks(60);
+        QFile journalFile(state().fichier_journal);
+        QVERIFY(journalFile.open(QIODevice::ReadOnly));
+        QCOMPARE(journalFile.readAll().count("dépasse la taille maximale"), 1);
+    }
+
     void replyNumbersAndSubject()
     {
         QCOMPARE(Reponse::compteur_suivant(0), qint16(1));
