@@ -9,9 +9,11 @@
 
 namespace {
 
-// One line per mail: UTC time, identity, Message-ID, tab-separated. Both texts
+// One line per mail: UTC time, identity, Message-ID, tab-separated, and a
+// fourth field "en-cours" while the mail's judgement is not over. Both texts
 // come from the mail's sender or the server, so they are percent-encoded: no
 // tab or line end of theirs can break a line.
+const QByteArray kEnCours = QByteArrayLiteral("en-cours");
 QByteArray encodeField(const QString &text) { return QUrl::toPercentEncoding(text); }
 
 QString decodeField(const QByteArray &field) { return QUrl::fromPercentEncoding(field); }
@@ -39,14 +41,15 @@ bool JudgedMails::charger(QString *error)
             line.chop(1);
         // Not trimmed: a mail without Message-ID ends its line with a tab.
         const QList<QByteArray> fields = line.split('\t');
-        if (fields.size() != 3)
+        if (fields.size() != 3 && fields.size() != 4)
             continue; // an empty or damaged line names no mail
         const QDateTime moment =
             QDateTime::fromString(QString::fromLatin1(fields.at(0)), Qt::ISODate);
         const QString identite = decodeField(fields.at(1));
         if (!moment.isValid() || identite.isEmpty())
             continue;
-        m_entrees.append({moment, identite, decodeField(fields.at(2))});
+        m_entrees.append({moment, identite, decodeField(fields.at(2)),
+                          fields.size() == 3 || fields.at(3) != kEnCours});
         ++m_compte[identite];
     }
     return true;
@@ -92,18 +95,44 @@ bool JudgedMails::enregistrer(const QString &identite, const QString &messageId,
                               const QDateTime &now, QString *error)
 {
     QList<Entree> entrees = m_entrees;
-    entrees.append({now.toUTC(), identite, messageId});
+    entrees.append({now.toUTC(), identite, messageId, false});
     const QDateTime limite = now.addDays(-kMaxJours);
     qsizetype first = 0;
     while (first < entrees.size() &&
            (entrees.size() - first > kMaxEntrees || entrees.at(first).moment < limite))
         ++first;
-    entrees = entrees.mid(first);
+    return ecrire(entrees.mid(first), error);
+}
 
+bool JudgedMails::terminer(const QString &identite, QString *error)
+{
+    QList<Entree> entrees = m_entrees;
+    for (qsizetype i = entrees.size() - 1; i >= 0; --i) {
+        if (entrees.at(i).identite == identite) {
+            if (entrees.at(i).termine)
+                return true;
+            entrees[i].termine = true;
+            return ecrire(entrees, error);
+        }
+    }
+    return true;
+}
+
+bool JudgedMails::termine(const QString &identite) const
+{
+    for (qsizetype i = m_entrees.size() - 1; i >= 0; --i)
+        if (m_entrees.at(i).identite == identite)
+            return m_entrees.at(i).termine;
+    return false;
+}
+
+bool JudgedMails::ecrire(const QList<Entree> &entrees, QString *error)
+{
     QByteArray content;
-    for (const Entree &e : std::as_const(entrees)) {
+    for (const Entree &e : entrees) {
         content += e.moment.toString(Qt::ISODate).toLatin1() + '\t' + encodeField(e.identite) +
-                   '\t' + encodeField(e.messageId) + '\n';
+                   '\t' + encodeField(e.messageId) + (e.termine ? QByteArray() : '\t' + kEnCours) +
+                   '\n';
     }
     // Memory follows the disk: an entry that did not reach the file does not count.
     if (!durable::remplacer(m_path, content, error))

@@ -34,11 +34,15 @@ public:
 
     bool contient(const QString &identite) const;
 
-    // Adds the mail and rewrites the record at once, dropping entries beyond its
-    // bounds. False when it could not be put on disk (error says why): the mail
-    // must then not be acted on.
+    // Adds the mail, not finished yet, and rewrites the record at once,
+    // dropping entries beyond its bounds. False when it could not be put on disk
+    // (error says why): the mail must then not be acted on.
     bool enregistrer(const QString &identite, const QString &messageId, const QDateTime &now,
                      QString *error = nullptr);
+    // The mail's judgement is over (launched or refused, journalled). A mail
+    // recorded but never finished was being processed when the server stopped.
+    bool terminer(const QString &identite, QString *error = nullptr);
+    bool termine(const QString &identite) const;
 
     QString chemin() const { return m_path; }
     int taille() const { return int(m_entrees.size()); }
@@ -48,7 +52,10 @@ private:
         QDateTime moment;
         QString identite;
         QString messageId;
+        bool termine = true;
     };
+
+    bool ecrire(const QList<Entree> &entrees, QString *error);
 
     QString m_path;
     QList<Entree> m_entrees;      // oldest first

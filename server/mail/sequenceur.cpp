@@ -79,6 +79,9 @@ void Sequenceur::etape(qint16 n)
     case 3:
         remplit_liste();
         m_traitement.traite_message();
+        // Marked over before the answer is stored: a crash between the two
+        // leaves the mail unanswered, never answered twice.
+        m_traitement.termine_jugement();
         // Stored before the session's end makes the deletion final.
         if (m_state.reponse_a_envoyer)
             m_reponse.prepare_reponse();

@@ -93,6 +93,20 @@ std::optional<LigneBoite> Traitement::premier_message_relevable()
     return std::nullopt;
 }
 
+void Traitement::termine_jugement()
+{
+    if (m_identite_en_cours.isEmpty())
+        return;
+    QString erreur;
+    if (!m_juges.terminer(m_identite_en_cours, &erreur)) {
+        // The mail stays "being processed": after a restart it would get a
+        // second answer, never a second launch.
+        m_affichage.erreur(erreur);
+        journal::ecrire_journal(m_state, erreur, m_horloge());
+    }
+    m_identite_en_cours.clear();
+}
+
 void Traitement::supprime_deja_juge(qint32 numero)
 {
     m_affichage.information(QStringLiteral("message ") + QString::number(numero)
@@ -131,6 +145,13 @@ QString Traitement::texte_refus(const QString &commande)
         + QStringLiteral("vérifiez vos fichiers de clefs ou faites une synchronisation");
 }
 
+QString Traitement::texte_interrompu(const QString &commande)
+{
+    return QStringLiteral(" La commande : ") + kCrLf + commande + kCrLf
+        + QStringLiteral("n'a peut-être pas été lancée par l'automate")
+        + QStringLiteral(" (arrêt du serveur pendant son traitement)");
+}
+
 QString Traitement::texte_echec(const QString &commande, qint32 resultat)
 {
     return QStringLiteral(" La commande : ") + kCrLf + commande + kCrLf
@@ -146,6 +167,48 @@ void Traitement::ligne_log()
                                           + champs.Label12 + kCrLf);
 }
 
+bool Traitement::juge(const QString &identite, const Pop3Message &message, qint32 numero)
+{
+    // The mail counts as judged before its code is burnt and its command
+    // launched: a crash from here on never runs it, nor refuses it, a second
+    // time. A mail that cannot be recorded stays in the box, untouched.
+    QString erreur;
+    if (!m_juges.enregistrer(identite, QString::fromLatin1(message.MessageId), m_horloge(),
+                             &erreur)) {
+        m_affichage.erreur(erreur + QStringLiteral(", le message ") + QString::number(numero)
+                           + QStringLiteral(" reste dans la boite"));
+        journal::ecrire_journal(m_state, erreur, m_horloge());
+        return false;
+    }
+
+    // The code is burnt before anything is launched, whatever happens next.
+    const auto verification = key_store::verif_clef(m_state, enleve_blancs(m_state.param_code));
+    if (verification != key_store::Verification::Acceptee)
+        m_state.param_ok = false;
+    if (verification == key_store::Verification::NonEnregistree) {
+        const QString text = QStringLiteral("le fichier clefs n'a pas pu être réécrit : ")
+            + m_state.fichier_clefs;
+        m_affichage.erreur(text);
+        journal::ecrire_journal(m_state, text, m_horloge());
+    }
+
+    if (m_state.param_ok && !commande_autorisee(m_state.param_commande, m_state.rep_actions))
+        m_state.param_ok = false;
+
+    if (m_state.param_ok) {
+        const qint32 resultat = m_lanceur(m_state.param_commande, m_state.rep_actions);
+        const bool lance = resultat > kLancementReussi;
+        m_affichage.fixer(Champ::Label12, lance ? QStringLiteral("OK")
+                                                : QStringLiteral("Erreur ") + QString::number(resultat));
+        ligne_log();
+        m_state.reponse_texte = lance ? texte_acceptation(m_state.param_commande)
+                                      : texte_echec(m_state.param_commande, resultat);
+    } else {
+        m_state.reponse_texte = texte_refus(m_state.param_commande);
+    }
+    return true;
+}
+
 void Traitement::traite_message()
 {
     if (m_affichage.champs().lvwmessages.isEmpty())
@@ -159,10 +222,16 @@ void Traitement::traite_message()
         return;
     // A mail whose deletion was lost comes back: known by its UIDL, it is not
     // even fetched again.
-    if (!ligne.uidl.isEmpty()
-        && m_juges.contient(JudgedMails::identite(ligne.uidl, {}, ligne.taille))) {
-        supprime_deja_juge(numero);
-        return;
+    // One recorded but never finished was being processed when the server
+    // stopped: it is answered, never launched again.
+    bool interrompu = false;
+    if (!ligne.uidl.isEmpty()) {
+        const QString connue = JudgedMails::identite(ligne.uidl, {}, ligne.taille);
+        if (m_juges.contient(connue) && m_juges.termine(connue)) {
+            supprime_deja_juge(numero);
+            return;
+        }
+        interrompu = m_juges.contient(connue);
     }
     // The session writes the archive whole before it gives the mail, so that
     // every judged mail leaves a file. A mail that cannot be archived, or is
@@ -188,11 +257,12 @@ void Traitement::traite_message()
     // Without a UIDL the mail is known by its own bytes, read back from its archive.
     const QString identite = JudgedMails::identite(
         ligne.uidl, ligne.uidl.isEmpty() ? contenu_archive(archive) : QByteArray(), ligne.taille);
-    if (m_juges.contient(identite)) {
+    if (m_juges.contient(identite) && m_juges.termine(identite)) {
         QFile::remove(archive); // the first archive of this mail stays
         supprime_deja_juge(numero);
         return;
     }
+    interrompu = interrompu || m_juges.contient(identite);
 
     m_affichage.fixer(Champ::Label8, message->Sender.Address);
     m_affichage.fixer(Champ::Label9, message->Subject);
@@ -216,45 +286,22 @@ void Traitement::traite_message()
     }
     ligne_log();
 
-    // The mail counts as judged before its code is burnt and its command
-    // launched: a crash from here on never runs it, nor refuses it, a second
-    // time. A mail that cannot be recorded stays in the box, untouched.
-    QString erreur;
-    if (!m_juges.enregistrer(identite, QString::fromLatin1(message->MessageId), m_horloge(),
-                             &erreur)) {
-        m_affichage.erreur(erreur + QStringLiteral(", le message ") + QString::number(numero)
-                           + QStringLiteral(" reste dans la boite"));
-        journal::ecrire_journal(m_state, erreur, m_horloge());
+    if (interrompu) {
+        // Whether its command ran before the server stopped is not known: it is
+        // not launched again, its code stays burnt, and the sender is told.
+        key_store::verif_clef(m_state, enleve_blancs(m_state.param_code));
+        m_state.reponse_texte = m_state.param_ok ? texte_interrompu(m_state.param_commande)
+                                                 : texte_refus(m_state.param_commande);
+        m_state.param_ok = false;
+    } else if (!juge(identite, *message, numero)) {
         return;
-    }
-
-    // The code is burnt before anything is launched, whatever happens next.
-    const auto verification = key_store::verif_clef(m_state, enleve_blancs(m_state.param_code));
-    if (verification != key_store::Verification::Acceptee)
-        m_state.param_ok = false;
-    if (verification == key_store::Verification::NonEnregistree)
-        m_affichage.erreur(QStringLiteral("le fichier clefs n'a pas pu être réécrit : ")
-                           + m_state.fichier_clefs);
-
-    if (m_state.param_ok && !commande_autorisee(m_state.param_commande, m_state.rep_actions))
-        m_state.param_ok = false;
-
-    if (m_state.param_ok) {
-        const qint32 resultat = m_lanceur(m_state.param_commande, m_state.rep_actions);
-        const bool lance = resultat > kLancementReussi;
-        m_affichage.fixer(Champ::Label12, lance ? QStringLiteral("OK")
-                                                : QStringLiteral("Erreur ") + QString::number(resultat));
-        ligne_log();
-        m_state.reponse_texte = lance ? texte_acceptation(m_state.param_commande)
-                                      : texte_echec(m_state.param_commande, resultat);
-    } else {
-        m_state.reponse_texte = texte_refus(m_state.param_commande);
     }
 
     if (!journal::ecrire_journal(m_state, m_state.reponse_texte, m_horloge()))
         m_affichage.erreur(QStringLiteral("le journal n'a pas pu être écrit : ")
                            + m_state.fichier_journal);
 
+    m_identite_en_cours = identite;
     m_state.reponse_objet = QStringLiteral("Re:") + m_affichage.champs().Label9;
     m_state.reponse_message_id = message->MessageId;
     m_state.reponse_references = message->References;

@@ -13,6 +13,7 @@
 #include <optional>
 
 class Affichage;
+class Pop3Message;
 class Pop3Session;
 
 // The processing of one mail per cycle: fetch the first listed message, archive
@@ -31,6 +32,9 @@ public:
                Horloge horloge, QObject *parent = nullptr);
 
     void traite_message();
+    // The judgement of the mail processed last is over: called once its answer
+    // is chosen and journalled, before the answer is stored to be sent.
+    void termine_jugement();
 
     // The archive file name for a moment: "message__yyyymmdd_hhmmss.eml".
     static QString nom_archive(const QDateTime &moment);
@@ -41,6 +45,8 @@ public:
     static QString texte_acceptation(const QString &commande);
     static QString texte_refus(const QString &commande);
     static QString texte_echec(const QString &commande, qint32 resultat);
+    // A mail the server was processing when it stopped: its command may have run.
+    static QString texte_interrompu(const QString &commande);
 
     // The record of judged mails, in the server folder.
     static QString chemin_juges(const QString &rep_appli);
@@ -56,10 +62,14 @@ private:
     Pop3Session &m_session;
     Lanceur m_lanceur;
     Horloge m_horloge;
+    // Records the mail, burns its code and launches its command; false when
+    // the record could not be written (the mail then stays in the box).
+    bool juge(const QString &identite, const Pop3Message &message, qint32 numero);
     // The first listed mail within the size limit; the larger ones are reported.
     std::optional<LigneBoite> premier_message_relevable();
 
     JudgedMails m_juges;
+    QString m_identite_en_cours; // judged, its judgement not yet marked over
     QSet<QString> m_trop_grands; // mails over the size limit, already reported
     bool m_juges_charges = false;
 };

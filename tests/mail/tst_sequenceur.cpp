@@ -50,6 +50,11 @@ class TestSequenceur : public QObject
         QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
         f.write(bytes);
     }
+    QByteArray read(const QString &name) const
+    {
+        QFile f(folder() + name);
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    }
     void ticks(int n)
     {
         for (int i = 0; i < n; ++i)
@@ -264,6 +269,27 @@ private Q_SLOTS:
         QVERIFY(journalFile.open(QIODevice::ReadOnly));
         QVERIFY(journalFile.readAll().endsWith("n'a pas pu être lancée par l'automate (Erreur 2)\r\n"));
         QVERIFY(!state().tab_clefs.contains("AAAAAAAAAAAA")); // burnt all the same
+    }
+
+    void mailInterruptedByAStopIsAnsweredNeverLaunched()
+    {
+        QStringList lances;
+        start({[&](const QString &file, const QString &) {
+                   lances.append(file);
+                   return 42;
+               },
+               horloge_systeme()});
+        // The server stopped while it judged this mail: recorded, never finished.
+        put("messages_juges.dat", QDateTime::currentDateTimeUtc().toString(Qt::ISODate).toLatin1()
+                                      + "\tuidl%20uid1\t\ten-cours\n");
+        session->mailbox = {mail("Actions", "Commande:run.bat;Code:AAAAAAAAAAAA;")};
+        ticks(8);
+        QCOMPARE(smtp->composed.size(), 1);
+        QCOMPARE(sent(0).Body, Traitement::texte_interrompu("run.bat"));
+        QVERIFY(!state().tab_clefs.contains("AAAAAAAAAAAA")); // its code stays burnt
+        QVERIFY(session->mailbox.isEmpty());
+        QVERIFY(!read("messages_juges.dat").contains("en-cours"));
+        QVERIFY(lances.isEmpty());
     }
 
     void mailOverTheSizeLimitIsSkippedAndReportedOnce()
