@@ -288,7 +288,9 @@ void Traitement::traite_message()
 
     if (interrompu) {
         // Whether its command ran before the server stopped is not known: it is
-        // not launched again, its code stays burnt, and the sender is told.
+        // not launched again, its code stays burnt, and the sender is told. Its
+        // first archive and journal entry stand; this pass adds one line.
+        QFile::remove(archive);
         key_store::verif_clef(m_state, enleve_blancs(m_state.param_code));
         m_state.reponse_texte = m_state.param_ok ? texte_interrompu(m_state.param_commande)
                                                  : texte_refus(m_state.param_commande);
@@ -297,7 +299,11 @@ void Traitement::traite_message()
         return;
     }
 
-    if (!journal::ecrire_journal(m_state, m_state.reponse_texte, m_horloge()))
+    const QString entree = interrompu
+        ? QStringLiteral("message ") + QString::number(numero)
+            + QStringLiteral(" repris après un arrêt du serveur : répondu sans être relancé")
+        : m_state.reponse_texte;
+    if (!journal::ecrire_journal(m_state, entree, m_horloge()))
         m_affichage.erreur(QStringLiteral("le journal n'a pas pu être écrit : ")
                            + m_state.fichier_journal);
 
