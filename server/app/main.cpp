@@ -1,5 +1,6 @@
 // Tramelon, the mail command server.
 #include "platform/app_folder.h"
+#include "platform/widgets/application_setup.h"
 #include "platform/widgets/message_box_window.h"
 #include "server/app/options.h"
 #include "server/core/serveur.h"
@@ -58,6 +59,7 @@ int main(int argc, char *argv[])
         app = std::make_unique<QCoreApplication>(argc, argv);
     } else {
         app = std::make_unique<QApplication>(argc, argv);
+        platform::preparer_application(QStringLiteral("tramelon"));
         platform::installer_boites_de_message();
     }
     QCoreApplication::setApplicationName(QStringLiteral("Tramelon"));
