@@ -28,7 +28,7 @@ const char *protocolName(ServerAddress::Protocol protocol)
 ServerAddress ServerAddress::failure(const QString &setting, const QString &why)
 {
     ServerAddress address;
-    address.m_error = QStringLiteral("Invalid server address \"%1\": %2").arg(setting, why);
+    address.m_error = QStringLiteral("Adresse de serveur incorrecte « %1 » : %2").arg(setting, why);
     return address;
 }
 
@@ -37,7 +37,7 @@ ServerAddress ServerAddress::parse(const QString &setting, Protocol protocol, qu
     // Settings are typed by hand: blanks around the value mean nothing.
     QString rest = setting.trimmed();
     if (rest.isEmpty())
-        return failure(setting, QStringLiteral("no server name"));
+        return failure(setting, QStringLiteral("pas de nom de serveur"));
 
     ServerAddress address;
     address.m_port = defaultPort;
@@ -52,7 +52,7 @@ ServerAddress ServerAddress::parse(const QString &setting, Protocol protocol, qu
                 found = &scheme;
         }
         if (!found) {
-            return failure(setting, QStringLiteral("unknown scheme \"%1\" for a %2 server")
+            return failure(setting, QStringLiteral("préfixe « %1 » inconnu pour un serveur %2")
                                         .arg(name, QLatin1String(protocolName(protocol))));
         }
         address.m_security = found->security;
@@ -67,15 +67,15 @@ ServerAddress ServerAddress::parse(const QString &setting, Protocol protocol, qu
         // An IPv6 literal keeps its colons inside the brackets.
         const qsizetype close = rest.indexOf(QLatin1Char(']'));
         if (close < 0)
-            return failure(setting, QStringLiteral("unclosed \"[\""));
+            return failure(setting, QStringLiteral("« [ » non refermé"));
         address.m_host = rest.mid(1, close - 1);
         const QString after = rest.mid(close + 1);
         if (!after.isEmpty()) {
             if (!after.startsWith(QLatin1Char(':')))
-                return failure(setting, QStringLiteral("unexpected text after \"]\""));
+                return failure(setting, QStringLiteral("texte inattendu après « ] »"));
             portText = after.mid(1);
             if (portText.isEmpty())
-                return failure(setting, QStringLiteral("empty port"));
+                return failure(setting, QStringLiteral("port vide"));
         }
     } else {
         const qsizetype colon = rest.indexOf(QLatin1Char(':'));
@@ -83,25 +83,25 @@ ServerAddress ServerAddress::parse(const QString &setting, Protocol protocol, qu
         if (colon >= 0) {
             portText = rest.mid(colon + 1);
             if (portText.isEmpty())
-                return failure(setting, QStringLiteral("empty port"));
+                return failure(setting, QStringLiteral("port vide"));
         }
     }
 
     static const QRegularExpression hostPattern(QStringLiteral("^[A-Za-z0-9._:-]+$"));
     if (address.m_host.isEmpty())
-        return failure(setting, QStringLiteral("no server name"));
+        return failure(setting, QStringLiteral("pas de nom de serveur"));
     if (!hostPattern.match(address.m_host).hasMatch())
-        return failure(setting, QStringLiteral("\"%1\" is not a host name").arg(address.m_host));
+        return failure(setting, QStringLiteral("« %1 » n'est pas un nom de serveur").arg(address.m_host));
 
     if (!portText.isEmpty()) {
         bool ok = false;
         const uint port = portText.toUInt(&ok);
         if (!ok || port == 0 || port > 65535 || !portText.at(0).isDigit())
-            return failure(setting, QStringLiteral("\"%1\" is not a port number").arg(portText));
+            return failure(setting, QStringLiteral("« %1 » n'est pas un numéro de port").arg(portText));
         address.m_port = static_cast<quint16>(port);
     }
     if (address.m_port == 0)
-        return failure(setting, QStringLiteral("no port"));
+        return failure(setting, QStringLiteral("pas de port"));
     return address;
 }
 
