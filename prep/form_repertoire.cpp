@@ -79,8 +79,7 @@ void form_repertoire::Dir1_change(const QString &path)
 void form_repertoire::Command1_click()
 {
     if (m_chemin_choisi.isEmpty()) {
-        platform::afficher_message(
-            QStringLiteral(" choississez  disques et répertoire en cliquant "));
+        choix_repertoire::demander_un_choix();
         return;
     }
     const QStringList noms = File1->fileNames();

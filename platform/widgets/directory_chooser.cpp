@@ -11,6 +11,11 @@
 
 namespace choix_repertoire {
 
+void demander_un_choix()
+{
+    platform::afficher_message(QString::fromUtf16(kChoisirDabord));
+}
+
 void ouvrir(platform::DriveList &Drive1, platform::DirList &Dir1, const QString &directory)
 {
     {

@@ -15,6 +15,12 @@ class DriveList;
 // directory list.
 namespace choix_repertoire {
 
+// What the directory windows say when "Valider" comes before any choice.
+inline constexpr char16_t kChoisirDabord[] = u" choississez  disques et répertoire en cliquant ";
+
+// Says kChoisirDabord in a message box.
+void demander_un_choix();
+
 // Shows this directory and chooses its drive. A directory that is gone (an
 // actions directory removed since) gives the root of its drive instead, so that
 // the operator still has somewhere to start from.

@@ -61,8 +61,7 @@ void form_repertoire::Dir1_change(const QString &path)
 void form_repertoire::Command1_click()
 {
     if (m_chemin_choisi.isEmpty()) {
-        platform::afficher_message(
-            QStringLiteral(" choississez  disques et répertoire en cliquant "));
+        choix_repertoire::demander_un_choix();
         return;
     }
     switch (repertoire_actions::choisir(m_state, Label2->text())) {
@@ -70,8 +69,7 @@ void form_repertoire::Command1_click()
         close();
         break;
     case repertoire_actions::Issue::AucunChoix:
-        platform::afficher_message(
-            QStringLiteral(" choississez  disques et répertoire en cliquant "));
+        choix_repertoire::demander_un_choix();
         break;
     case repertoire_actions::Issue::TropLong:
         platform::afficher_message(

@@ -113,8 +113,7 @@ void form_repertoire_2::montre_cible()
 void form_repertoire_2::Command1_click()
 {
     if (m_chemin_choisi.isEmpty()) {
-        platform::afficher_message(
-            QStringLiteral(" choississez  disques et répertoire en cliquant "));
+        choix_repertoire::demander_un_choix();
         return;
     }
     // A name that cannot be one folder is refused before anything is created.
