@@ -85,7 +85,14 @@ void Serveur::arret()
     m_arrete = true;
     m_T_sequenceur.stop();
     m_Timer1.stop();
-    key_store::ecrire_clefs(m_state);
+    if (!key_store::ecrire_clefs(m_state)) {
+        // The key file on disk is whole (the older one, never shorter); the
+        // codes struck since it was last written were each written at once.
+        const QString text = QStringLiteral("le fichier clefs n'a pas pu être réécrit : ")
+            + m_state.fichier_clefs;
+        m_affichage.erreur(text);
+        journal::ecrire_journal(m_state, text, m_environnement.horloge());
+    }
     m_fin(0);
 }
 
@@ -113,7 +120,12 @@ void Serveur::ouvrir_configuration()
 
 void Serveur::enregistrer_configuration(MailSettingsFields &fields)
 {
-    config::sauve_config_mail(m_state, fields);
+    if (!config::sauve_config_mail(m_state, fields)) {
+        const QString text = QStringLiteral("la configuration n'a pas pu être écrite dans ")
+            + m_state.fichier_ini;
+        m_affichage.erreur(text);
+        platform::afficher_message(text);
+    }
     m_champs = fields;
     journal::ecrire_journal(m_state, QStringLiteral("   modifications configuration mail"),
                             m_environnement.horloge());
