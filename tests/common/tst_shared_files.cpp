@@ -2,6 +2,7 @@
 #include "common/ansi_text.h"
 #include "common/command_list_file.h"
 #include "common/key_file.h"
+#include "tests/support/test_files.h"
 
 #include <QFile>
 #include <QTemporaryDir>
@@ -17,14 +18,11 @@ class TestSharedFiles : public QObject
 
     static void put(const QString &file, const QByteArray &bytes)
     {
-        QFile f(file);
-        QVERIFY(f.open(QIODevice::WriteOnly));
-        f.write(bytes);
+        QVERIFY(test_files::ecrire(file, bytes));
     }
     static QByteArray get(const QString &file)
     {
-        QFile f(file);
-        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
+        return test_files::lire(file);
     }
 
 private Q_SLOTS:

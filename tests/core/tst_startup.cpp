@@ -4,6 +4,7 @@
 #include "server/core/serveur.h"
 #include "server/frame/termination.h"
 #include "tests/support/fake_mail.h"
+#include "tests/support/test_files.h"
 
 #include <QDir>
 #include <QFile>
@@ -24,14 +25,11 @@ class TestStartup : public QObject
     QString folder() const { return dir->path() + u'/'; }
     void put(const QString &name, const QByteArray &bytes)
     {
-        QFile f(folder() + name);
-        QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        f.write(bytes);
+        QVERIFY(test_files::ecrire(folder() + name, bytes));
     }
     QByteArray read(const QString &name) const
     {
-        QFile f(folder() + name);
-        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
+        return test_files::lire(folder() + name);
     }
     std::unique_ptr<Serveur> make(Environnement environnement = Environnement::systeme())
     {

@@ -7,6 +7,7 @@
 #include "server/keys/key_store.h"
 #include "server/mail/judged_mails.h"
 #include "tests/support/small_disk.h"
+#include "tests/support/test_files.h"
 
 #include <QDir>
 #include <QFile>
@@ -20,14 +21,11 @@ class TestFullDisk : public QObject
 
     static QByteArray read(const QString &path)
     {
-        QFile f(path);
-        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
+        return test_files::lire(path);
     }
     static void put(const QString &path, const QByteArray &bytes)
     {
-        QFile f(path);
-        QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        QCOMPARE(f.write(bytes), bytes.size());
+        QVERIFY(test_files::ecrire(path, bytes));
     }
     QStringList files() const { return QDir(disk.path()).entryList(QDir::Files | QDir::Hidden); }
 

@@ -1,5 +1,6 @@
 // The monthly journal and its lines.
 #include "server/frame/journal.h"
+#include "tests/support/test_files.h"
 
 #include <QFile>
 #include <QLocale>
@@ -14,8 +15,7 @@ class TestJournal : public QObject
 
     static QByteArray read(const QString &path)
     {
-        QFile f(path);
-        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
+        return test_files::lire(path);
     }
 
 private Q_SLOTS:

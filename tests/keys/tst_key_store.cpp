@@ -1,6 +1,7 @@
 // The server's key store: generation, one-time acceptance, and the file on disk.
 #include "common/key_file.h"
 #include "server/keys/key_store.h"
+#include "tests/support/test_files.h"
 
 #include <QDir>
 #include <QFile>
@@ -18,14 +19,11 @@ class TestKeyStore : public QObject
 
     static QByteArray read(const QString &path)
     {
-        QFile f(path);
-        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
+        return test_files::lire(path);
     }
     void putKeys(const QByteArray &bytes)
     {
-        QFile f(state.rep_appli + "clefs.dat");
-        QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        f.write(bytes);
+        QVERIFY(test_files::ecrire(state.rep_appli + "clefs.dat", bytes));
     }
 
 private Q_SLOTS:

@@ -1,6 +1,7 @@
 // Where provisioning takes the preparation tool from: the server folder's own
 // copy first, else the one installed beside the running program.
 #include "server/keys/provisioning.h"
+#include "tests/support/test_files.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -8,21 +9,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-namespace {
-
-bool ecrire(const QString &path, const QByteArray &bytes)
-{
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
-}
-
-QByteArray lire(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<absent>");
-}
-
-} // namespace
+using test_files::ecrire;
+using test_files::lire;
 
 class TestProvisioningSource : public QObject
 {
@@ -41,7 +29,7 @@ private Q_SLOTS:
         QTest::newRow("installed one")
             << false << true << provisioning::Issue::Fait << QByteArray("installe");
         QTest::newRow("none anywhere")
-            << false << false << provisioning::Issue::Echec << QByteArray("<absent>");
+            << false << false << provisioning::Issue::Echec << QByteArray("<missing>");
     }
 
     void executableSource()

@@ -8,6 +8,7 @@
 #include "server/mail/traitement.h"
 #include "server/vmime/mail_parser.h"
 #include "tests/support/fake_mail.h"
+#include "tests/support/test_files.h"
 
 #include <QDir>
 #include <QFile>
@@ -46,14 +47,11 @@ class TestSequenceur : public QObject
     const ChampsFenetre &champs() const { return serveur->affichage().champs(); }
     void put(const QString &name, const QByteArray &bytes)
     {
-        QFile f(folder() + name);
-        QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        f.write(bytes);
+        QVERIFY(test_files::ecrire(folder() + name, bytes));
     }
     QByteArray read(const QString &name) const
     {
-        QFile f(folder() + name);
-        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+        return test_files::lire(folder() + name);
     }
     void ticks(int n)
     {

@@ -2,6 +2,7 @@
 // programs were written for.
 #include "platform/app_folder.h"
 #include "platform/private_profile.h"
+#include "tests/support/test_files.h"
 
 #include <QFile>
 #include <QTemporaryDir>
@@ -19,14 +20,11 @@ class TestPrivateProfile : public QObject
 
     void put(const QByteArray &bytes)
     {
-        QFile f(ini());
-        QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        f.write(bytes);
+        QVERIFY(test_files::ecrire(ini(), bytes));
     }
     QByteArray content() const
     {
-        QFile f(ini());
-        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
+        return test_files::lire(ini());
     }
 
 private Q_SLOTS:

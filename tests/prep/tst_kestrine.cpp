@@ -6,6 +6,7 @@
 #include "platform/widgets/drive_list.h"
 #include "platform/widgets/file_list.h"
 #include "prep/form1.h"
+#include "tests/support/test_files.h"
 
 #include <QApplication>
 #include <QClipboard>
@@ -66,14 +67,11 @@ class TestKestrine : public QObject
 
     void put(const QString &path, const QByteArray &bytes)
     {
-        QFile f(path);
-        QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        QCOMPARE(f.write(bytes), bytes.size());
+        QVERIFY(test_files::ecrire(path, bytes));
     }
     static QByteArray content(const QString &path)
     {
-        QFile f(path);
-        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
+        return test_files::lire(path);
     }
 
     std::unique_ptr<Form1> ouvrir(const QString &folder)

@@ -6,6 +6,7 @@
 #include "server/windows/fenetre_serveur.h"
 #include "server/windows/form1.h"
 #include "tests/support/fake_mail.h"
+#include "tests/support/test_files.h"
 
 #include <QFile>
 #include <QLabel>
@@ -29,8 +30,7 @@ class TestMainWindow : public QObject
     QString folder() const { return dir->path() + u'/'; }
     QByteArray read(const QString &name) const
     {
-        QFile f(folder() + name);
-        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
+        return test_files::lire(folder() + name);
     }
     Form1 &form() { return fenetres->form(); }
 

@@ -11,6 +11,7 @@
 #include "server/windows/form_repertoire.h"
 #include "server/windows/form_repertoire_2.h"
 #include "server/windows/operator_tools.h"
+#include "tests/support/test_files.h"
 
 #include <QAbstractButton>
 #include <QCheckBox>
@@ -26,6 +27,9 @@
 #include <cstddef>
 #include <initializer_list>
 #include <memory>
+
+using test_files::ecrire;
+using test_files::lire;
 
 namespace {
 
@@ -52,18 +56,6 @@ const QString kExe = QStringLiteral("kestrine-essai");
 // The batch files of the actions folder, in the order filebat.dat must give:
 // by name with letter case ignored, which is not the order of the bytes.
 const QByteArray kFilebat = "alpha.BAT\r\nbeta.bat\r\nZeta.bat\r\n";
-
-bool ecrire(const QString &path, const QByteArray &bytes)
-{
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
-}
-
-QByteArray lire(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<absent>");
-}
 
 QStringList contenu(const QString &dir)
 {
