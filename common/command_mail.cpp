@@ -35,11 +35,10 @@ ParametresCommande extract_param(const QString &tt)
 QString compose_message_commande(const QString &commande, const QString &clef)
 {
     const QString crlf = QStringLiteral("\r\n");
-    return QStringLiteral("Bonjour,    ") + crlf + crlf
-        + QStringLiteral("Commande:") + commande + u';' + crlf
-        + QStringLiteral("Code:") + clef + u';' + crlf + crlf
-        + QStringLiteral("Au revoir ") + crlf + crlf
-        + QStringLiteral("Rappel : l'objet  du message doit être :  Actions");
+    return QStringLiteral("Bonjour,    ") + crlf + crlf + QStringLiteral("Commande:") + commande +
+           u';' + crlf + QStringLiteral("Code:") + clef + u';' + crlf + crlf +
+           QStringLiteral("Au revoir ") + crlf + crlf +
+           QStringLiteral("Rappel : l'objet  du message doit être :  Actions");
 }
 
 bool est_objet_commande(const QString &subject)

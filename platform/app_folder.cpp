@@ -12,10 +12,7 @@ QString avec_separateur(const QString &directory)
     return directory + u'/';
 }
 
-QString dossier_application()
-{
-    return avec_separateur(QCoreApplication::applicationDirPath());
-}
+QString dossier_application() { return avec_separateur(QCoreApplication::applicationDirPath()); }
 
 std::optional<QString> dossier_de_travail(const QString &dossierDonne)
 {

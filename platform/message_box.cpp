@@ -23,9 +23,6 @@ void afficher_message(const QString &text)
     std::fflush(stderr);
 }
 
-void installer_gestionnaire_messages(MessageHandler h)
-{
-    handler() = std::move(h);
-}
+void installer_gestionnaire_messages(MessageHandler h) { handler() = std::move(h); }
 
 } // namespace platform

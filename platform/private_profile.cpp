@@ -38,10 +38,7 @@ std::optional<QString> keyName(const QString &line)
     return trimProfile(line.left(eq));
 }
 
-bool sameName(const QString &a, const QString &b)
-{
-    return a.compare(b, Qt::CaseInsensitive) == 0;
-}
+bool sameName(const QString &a, const QString &b) { return a.compare(b, Qt::CaseInsensitive) == 0; }
 
 QStringList readProfile(const QString &file)
 {
@@ -69,8 +66,8 @@ QString GetPrivateProfileString(const QString &section, const QString &key,
     return defaultValue.left(limit);
 }
 
-bool WritePrivateProfileString(const QString &section, const QString &key,
-                               const QString &value, const QString &file)
+bool WritePrivateProfileString(const QString &section, const QString &key, const QString &value,
+                               const QString &file)
 {
     QStringList lines = readProfile(file);
     const QString entry = key + u'=' + value;

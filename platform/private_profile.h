@@ -16,7 +16,7 @@ QString GetPrivateProfileString(const QString &section, const QString &key,
 // section at the end of the file. A file created here is readable by its owner
 // only, since it may hold a password; one the operator made keeps its modes.
 // False when the file could not be written; the old file is then left whole.
-bool WritePrivateProfileString(const QString &section, const QString &key,
-                               const QString &value, const QString &file);
+bool WritePrivateProfileString(const QString &section, const QString &key, const QString &value,
+                               const QString &file);
 
 } // namespace platform

@@ -29,8 +29,8 @@ public:
     using FinProgramme = std::function<void()>;
     // The file-open dialog: title, initial folder, Qt filter; the chosen file or
     // an empty text when the user cancelled.
-    using ChoixFichier = std::function<QString(const QString &titre, const QString &dossier,
-                                               const QString &filtre)>;
+    using ChoixFichier =
+        std::function<QString(const QString &titre, const QString &dossier, const QString &filtre)>;
 
     // Loads both lists from rep_appli (Form_Load) before returning.
     explicit Form1(const QString &rep_appli, QWidget *parent = nullptr);

@@ -2,11 +2,11 @@
 
 #include "common/command_list_file.h"
 #include "platform/app_folder.h"
+#include "platform/message_box.h"
 #include "platform/widgets/dir_list.h"
 #include "platform/widgets/directory_chooser.h"
 #include "platform/widgets/drive_list.h"
 #include "platform/widgets/file_list.h"
-#include "platform/message_box.h"
 #include "platform/widgets/twips.h"
 
 #include <QLabel>
@@ -16,8 +16,7 @@
 namespace kestrine {
 
 form_repertoire::form_repertoire(const QString &rep_appli, QWidget *parent)
-    : QWidget(parent, Qt::Window)
-    , m_rep_appli(platform::avec_separateur(rep_appli))
+    : QWidget(parent, Qt::Window), m_rep_appli(platform::avec_separateur(rep_appli))
 {
     setObjectName(QStringLiteral("form_repertoire"));
     setWindowTitle(QStringLiteral("Choix du répertoire commandes"));

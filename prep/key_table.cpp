@@ -9,10 +9,7 @@ namespace {
 const QString kBlanc = QStringLiteral(" ");
 } // namespace
 
-TableClefs::TableClefs()
-    : m_slots(kNbSlots)
-{
-}
+TableClefs::TableClefs() : m_slots(kNbSlots) {}
 
 std::optional<int> TableClefs::charger(const QString &path)
 {
@@ -22,10 +19,7 @@ std::optional<int> TableClefs::charger(const QString &path)
     return lus;
 }
 
-bool TableClefs::ecrire(const QString &path) const
-{
-    return fichier_clefs::ecrire(path, m_slots);
-}
+bool TableClefs::ecrire(const QString &path) const { return fichier_clefs::ecrire(path, m_slots); }
 
 QStringList TableClefs::entrees()
 {

@@ -15,7 +15,7 @@ namespace kestrine {
 class TableClefs
 {
 public:
-    static constexpr int kNbSlots = 201;  // slots 0 to 200
+    static constexpr int kNbSlots = 201;   // slots 0 to 200
     static constexpr int kMaxLignes = 200; // lines beyond are ignored
 
     TableClefs();

@@ -1,8 +1,8 @@
 #include "platform/widgets/directory_chooser.h"
 
+#include "platform/message_box.h"
 #include "platform/widgets/dir_list.h"
 #include "platform/widgets/drive_list.h"
-#include "platform/message_box.h"
 #include "platform/widgets/twips.h"
 
 #include <QLabel>
@@ -11,10 +11,7 @@
 
 namespace choix_repertoire {
 
-void demander_un_choix()
-{
-    platform::afficher_message(QString::fromUtf16(kChoisirDabord));
-}
+void demander_un_choix() { platform::afficher_message(QString::fromUtf16(kChoisirDabord)); }
 
 void ouvrir(platform::DriveList &Drive1, platform::DirList &Dir1, const QString &directory)
 {

@@ -7,8 +7,7 @@
 
 namespace platform {
 
-DriveList::DriveList(QWidget *parent)
-    : QComboBox(parent)
+DriveList::DriveList(QWidget *parent) : QComboBox(parent)
 {
     setDrives(machineDrives());
     connect(this, &QComboBox::currentIndexChanged, this, [this](int index) {
@@ -51,10 +50,7 @@ void DriveList::setDrives(const QStringList &roots)
         addItem(QDir::toNativeSeparators(root), root);
 }
 
-QString DriveList::drive() const
-{
-    return currentData().toString();
-}
+QString DriveList::drive() const { return currentData().toString(); }
 
 void DriveList::setDrive(const QString &path)
 {
@@ -63,9 +59,9 @@ void DriveList::setDrive(const QString &path)
     qsizetype bestLength = -1;
     for (int i = 0; i < count(); ++i) {
         const QString root = QDir::cleanPath(itemData(i).toString());
-        const bool holds = wanted.compare(root, Qt::CaseInsensitive) == 0
-                           || wanted.startsWith(root.endsWith(u'/') ? root : root + u'/',
-                                                Qt::CaseInsensitive);
+        const bool holds =
+            wanted.compare(root, Qt::CaseInsensitive) == 0 ||
+            wanted.startsWith(root.endsWith(u'/') ? root : root + u'/', Qt::CaseInsensitive);
         if (holds && root.size() > bestLength) {
             best = i;
             bestLength = root.size();

@@ -20,27 +20,21 @@ constexpr int kIntervalleMois = 60 * 1000;
 constexpr int kAttenteFinAppel = 20;
 } // namespace
 
-Environnement Environnement::systeme()
-{
-    return {&platform::ShellExecute, horloge_systeme()};
-}
+Environnement Environnement::systeme() { return {&platform::ShellExecute, horloge_systeme()}; }
 
 Serveur::Serveur(const QString &rep_appli, std::unique_ptr<Pop3Session> session,
-                 std::unique_ptr<SmtpSender> smtp, FinProgramme fin,
-                 Environnement environnement, QObject *parent)
-    : QObject(parent)
-    , m_environnement(std::move(environnement))
-    , m_affichage(m_environnement.horloge)
-    , m_session(std::move(session))
-    , m_smtp(std::move(smtp))
-    , m_fin(std::move(fin))
+                 std::unique_ptr<SmtpSender> smtp, FinProgramme fin, Environnement environnement,
+                 QObject *parent)
+    : QObject(parent), m_environnement(std::move(environnement)),
+      m_affichage(m_environnement.horloge), m_session(std::move(session)), m_smtp(std::move(smtp)),
+      m_fin(std::move(fin))
 {
     m_state.rep_appli = rep_appli;
     m_traitement = std::make_unique<Traitement>(m_state, m_affichage, *m_session,
                                                 m_environnement.lanceur, m_environnement.horloge);
     m_reponse = std::make_unique<Reponse>(m_state, m_affichage, *m_smtp);
-    m_sequenceur = std::make_unique<Sequenceur>(m_state, m_affichage, *m_session, *m_traitement,
-                                                *m_reponse);
+    m_sequenceur =
+        std::make_unique<Sequenceur>(m_state, m_affichage, *m_session, *m_traitement, *m_reponse);
 
     m_T_sequenceur.setObjectName(QStringLiteral("T_sequenceur"));
     m_T_sequenceur.setInterval(kTickDefaut);
@@ -88,8 +82,8 @@ void Serveur::arret()
     if (!key_store::ecrire_clefs(m_state)) {
         // The key file on disk is whole (the older one, never shorter); the
         // codes struck since it was last written were each written at once.
-        const QString text = QStringLiteral("le fichier clefs n'a pas pu être réécrit : ")
-            + m_state.fichier_clefs;
+        const QString text =
+            QStringLiteral("le fichier clefs n'a pas pu être réécrit : ") + m_state.fichier_clefs;
         m_affichage.erreur(text);
         journal::ecrire_journal(m_state, text, m_environnement.horloge());
     }
@@ -121,8 +115,8 @@ void Serveur::ouvrir_configuration()
 void Serveur::enregistrer_configuration(MailSettingsFields &fields)
 {
     if (!config::sauve_config_mail(m_state, fields)) {
-        const QString text = QStringLiteral("la configuration n'a pas pu être écrite dans ")
-            + m_state.fichier_ini;
+        const QString text =
+            QStringLiteral("la configuration n'a pas pu être écrite dans ") + m_state.fichier_ini;
         m_affichage.erreur(text);
         platform::afficher_message(text);
     }
@@ -146,6 +140,6 @@ void Serveur::cre_clefs()
         platform::afficher_message(
             QStringLiteral("Le fichier clef.dat a été généré avec succès , il contient 100 clefs"));
     else
-        platform::afficher_message(QStringLiteral("le fichier clefs.dat n'a pas pu être écrit dans ")
-                                   + m_state.rep_appli);
+        platform::afficher_message(
+            QStringLiteral("le fichier clefs.dat n'a pas pu être écrit dans ") + m_state.rep_appli);
 }

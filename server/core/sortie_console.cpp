@@ -35,8 +35,8 @@ QStringList SortieConsole::lignes(const QDateTime &moment, Champ champ, const QS
     const QString nom = nom_journal(champ);
     if (nom.isEmpty())
         return {};
-    const QString debut = moment.toString(QStringLiteral("yyyy-MM-dd hh:mm:ss ")) + nom
-        + QStringLiteral(": ");
+    const QString debut =
+        moment.toString(QStringLiteral("yyyy-MM-dd hh:mm:ss ")) + nom + QStringLiteral(": ");
     QStringList result;
     QString copie = texte;
     copie.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));

@@ -83,7 +83,4 @@ void Affichage::information(const QString &ligne)
     ajouter(Champ::Text3, journal::horodatage(m_horloge()) + ligne + QStringLiteral("\r\n"));
 }
 
-void Affichage::erreur(const QString &ligne)
-{
-    information(QStringLiteral("Erreur : ") + ligne);
-}
+void Affichage::erreur(const QString &ligne) { information(QStringLiteral("Erreur : ") + ligne); }

@@ -29,19 +29,19 @@ struct ChampsFenetre {
     Lampe Label1 = Lampe::Eteinte;
     QString Label4 = QStringLiteral("Label4"); // session state
     QString Label5 = QStringLiteral("Label5");
-    QString Label6 = QStringLiteral("Label6"); // message count
-    QString Label7 = QStringLiteral("Label7"); // mailbox size
-    QString Label8 = QStringLiteral("Label8"); // sender of the mail under processing
-    QString Label9 = QStringLiteral("Label9"); // its subject
+    QString Label6 = QStringLiteral("Label6");   // message count
+    QString Label7 = QStringLiteral("Label7");   // mailbox size
+    QString Label8 = QStringLiteral("Label8");   // sender of the mail under processing
+    QString Label9 = QStringLiteral("Label9");   // its subject
     QString Label10 = QStringLiteral("Label10"); // command
     QString Label11 = QStringLiteral("Label11"); // code
     QString Label12 = QStringLiteral("Label12"); // launch result
-    QString Label14; // sequencer step
+    QString Label14;                             // sequencer step
     QString Text2 = QStringLiteral("Text2");     // SMTP log
     QString Text3 = QStringLiteral("  \r\n");    // dated message log
     QString txtstatus = QStringLiteral("Text1"); // POP3 status log
     QString Text5 = QStringLiteral("Text1");     // body of the mail under processing
-    QList<LigneBoite> lvwmessages; // the first entry is the one processed
+    QList<LigneBoite> lvwmessages;               // the first entry is the one processed
 };
 
 // The fields that change one by one.

@@ -10,14 +10,13 @@ namespace config {
 
 namespace {
 
-QString lire(const QString &section, const QString &key, const QString &defaut,
-             const QString &file, int size = kTailleLecture)
+QString lire(const QString &section, const QString &key, const QString &defaut, const QString &file,
+             int size = kTailleLecture)
 {
     return texte_avant_nul(platform::GetPrivateProfileString(section, key, defaut, size, file));
 }
 
-bool ecrire(const QString &section, const QString &key, const QString &value,
-            const QString &file)
+bool ecrire(const QString &section, const QString &key, const QString &value, const QString &file)
 {
     // A file that cannot be written keeps its old lines whole; the new values
     // still apply to the running server, and the caller says the file is stale.
@@ -64,11 +63,14 @@ int lire_nombre(const QString &text, Plage plage)
 bool charge_config_mail(ServerState &state, MailSettingsFields &fields)
 {
     const QString &ini = state.fichier_ini;
-    state.nom_serveur_smtp = lire("mail", "serveur_smtp", QStringView(kServeurDefaut).toString(), ini);
+    state.nom_serveur_smtp =
+        lire("mail", "serveur_smtp", QStringView(kServeurDefaut).toString(), ini);
     fields.serveur_mail = state.nom_serveur_smtp;
-    state.nom_serveur_pop = lire("mail", "serveur_pop", QStringView(kServeurDefaut).toString(), ini);
+    state.nom_serveur_pop =
+        lire("mail", "serveur_pop", QStringView(kServeurDefaut).toString(), ini);
     fields.serveur_pop = state.nom_serveur_pop;
-    state.adresse_reponse = lire("mail", "repondre", QStringView(kAdresseReponseDefaut).toString(), ini);
+    state.adresse_reponse =
+        lire("mail", "repondre", QStringView(kAdresseReponseDefaut).toString(), ini);
     fields.repondre_a = state.adresse_reponse;
     fields.auth_smtp = lire("mail", "authentification", "off", ini) == u"on";
     state.auth_smtp = fields.auth_smtp;
@@ -77,7 +79,8 @@ bool charge_config_mail(ServerState &state, MailSettingsFields &fields)
     state.pass_pop = lire("mail", "pass", QStringView(kLoginDefaut).toString(), ini);
     fields.Password = state.pass_pop;
     // Not in the dialog: a limit an administrator sets once, if ever.
-    state.taille_max_mail_mo = lire_nombre(lire("mail", "taille_max_mo", "50", ini), kPlageTailleMail);
+    state.taille_max_mail_mo =
+        lire_nombre(lire("mail", "taille_max_mo", "50", ini), kPlageTailleMail);
     return fields.repondre_a != QStringView(kAdresseReponseDefaut);
 }
 

@@ -7,10 +7,7 @@
 
 namespace journal {
 
-QString mois(const QDate &date)
-{
-    return date.toString(QStringLiteral("yyyy-MM"));
-}
+QString mois(const QDate &date) { return date.toString(QStringLiteral("yyyy-MM")); }
 
 QString chemin_journal(const QString &rep_appli, const QString &mois)
 {
@@ -46,8 +43,8 @@ bool ecrire_journal(const ServerState &state, const QString &text, const QDateTi
 {
     // A failed append (a full disk) is cut back, so that no half entry is left
     // for the next one to run into.
-    return durable::ajouter(state.fichier_journal,
-                            ansi::encode(ligne_journal(text, now)) + "\r\n", error);
+    return durable::ajouter(state.fichier_journal, ansi::encode(ligne_journal(text, now)) + "\r\n",
+                            error);
 }
 
 QString horodatage(const QDateTime &now)

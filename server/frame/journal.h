@@ -25,8 +25,7 @@ QString ligne_journal(const QString &text, const QDateTime &now);
 // readable by its owner only. False when the file could not be written (error,
 // when given, says why); the file then holds nothing of the entry.
 bool ecrire_journal(const ServerState &state, const QString &text,
-                    const QDateTime &now = QDateTime::currentDateTime(),
-                    QString *error = nullptr);
+                    const QDateTime &now = QDateTime::currentDateTime(), QString *error = nullptr);
 
 // "dd/mm/yy hh:mm:ss " with a 24-hour clock: the start of the message log's lines.
 QString horodatage(const QDateTime &now = QDateTime::currentDateTime());

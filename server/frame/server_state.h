@@ -15,10 +15,10 @@ struct ServerState {
 
     QStringList tab_clefs = QStringList(kSlotsClefs);
     qint16 etape_sequenceur = 0;
-    QString rep_archives;  // "arch_messages/", under rep_appli
-    QString rep_appli;     // the program's folder, with its final separator
-    QString fichier_ini;   // rep_appli + "pop3.ini"
-    QString rep_actions;   // where the command batch files are
+    QString rep_archives; // "arch_messages/", under rep_appli
+    QString rep_appli;    // the program's folder, with its final separator
+    QString fichier_ini;  // rep_appli + "pop3.ini"
+    QString rep_actions;  // where the command batch files are
     QString param_commande;
     QString param_code;
     bool param_ok = false;
@@ -34,7 +34,7 @@ struct ServerState {
     QString adresse_reponse;
     QString nom_serveur_smtp;
     QString fichier_journal;
-    QString mois_courant;  // "yyyy-mm"
+    QString mois_courant; // "yyyy-mm"
     QString mois_journal;
     // Whether replies are sent with SMTP authentication (the "authentification"
     // setting, shown as a check box in the mail settings).

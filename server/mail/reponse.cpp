@@ -10,11 +10,8 @@ constexpr qint16 kDernierNumero = 10000;
 } // namespace
 
 Reponse::Reponse(ServerState &state, Affichage &affichage, SmtpSender &smtp, QObject *parent)
-    : QObject(parent)
-    , m_state(state)
-    , m_affichage(affichage)
-    , m_smtp(smtp)
-    , m_outbox(state.rep_appli + QStringLiteral("outbox"))
+    : QObject(parent), m_state(state), m_affichage(affichage), m_smtp(smtp),
+      m_outbox(state.rep_appli + QStringLiteral("outbox"))
 {
     connect(&m_smtp, &SmtpSender::ConnectionMade, this, &Reponse::notification);
     connect(&m_smtp, &SmtpSender::MessageSent, this, &Reponse::notification);
@@ -31,8 +28,7 @@ qint16 Reponse::compteur_suivant(qint16 compteur)
 QString Reponse::objet_numerote(const QString &objet, qint16 numero)
 {
     // The number keeps the place of its sign: a blank for a positive one.
-    const QString chiffres = numero < 0 ? QString::number(numero)
-                                        : u' ' + QString::number(numero);
+    const QString chiffres = numero < 0 ? QString::number(numero) : u' ' + QString::number(numero);
     return objet + QStringLiteral(" (reponse n ") + chiffres + QStringLiteral(" )");
 }
 
@@ -81,7 +77,7 @@ void Reponse::notification()
 
 void Reponse::SMTP1_Error(qint16 Number, const QString &Description)
 {
-    m_affichage.ajouter(Champ::Text2, QStringLiteral("  Error ") + QString::number(Number)
-                                          + QStringLiteral(": ") + Description
-                                          + QStringLiteral("\r\n"));
+    m_affichage.ajouter(Champ::Text2, QStringLiteral("  Error ") + QString::number(Number) +
+                                          QStringLiteral(": ") + Description +
+                                          QStringLiteral("\r\n"));
 }

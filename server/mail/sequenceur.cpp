@@ -32,12 +32,8 @@ QString prefixe_statut(qint32 statusType)
 
 Sequenceur::Sequenceur(ServerState &state, Affichage &affichage, Pop3Session &session,
                        Traitement &traitement, Reponse &reponse, QObject *parent)
-    : QObject(parent)
-    , m_state(state)
-    , m_affichage(affichage)
-    , m_session(session)
-    , m_traitement(traitement)
-    , m_reponse(reponse)
+    : QObject(parent), m_state(state), m_affichage(affichage), m_session(session),
+      m_traitement(traitement), m_reponse(reponse)
 {
     connect(&m_session, &Pop3Session::Connected, this, &Sequenceur::oSession_Connected);
     connect(&m_session, &Pop3Session::Closed, this, &Sequenceur::oSession_Closed);
@@ -140,10 +136,7 @@ void Sequenceur::efface_champs()
     m_state.reponse_a_envoyer = false;
 }
 
-void Sequenceur::ferme_session()
-{
-    m_session.Close();
-}
+void Sequenceur::ferme_session() { m_session.Close(); }
 
 void Sequenceur::oSession_Connected()
 {
@@ -160,8 +153,8 @@ void Sequenceur::oSession_Closed()
 
 void Sequenceur::oSession_ErrorPOP3(qint16 Number, const QString &Description)
 {
-    m_affichage.information(QStringLiteral("Error ") + QString::number(Number)
-                            + QStringLiteral(": ") + Description);
+    m_affichage.information(QStringLiteral("Error ") + QString::number(Number) +
+                            QStringLiteral(": ") + Description);
     if (m_session.State() != Pop3Session::kStateTransaction)
         raz_affichage();
 }

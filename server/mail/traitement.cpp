@@ -28,13 +28,9 @@ QByteArray contenu_archive(const QString &archive)
 
 Traitement::Traitement(ServerState &state, Affichage &affichage, Pop3Session &session,
                        Lanceur lanceur, Horloge horloge, QObject *parent)
-    : QObject(parent)
-    , m_state(state)
-    , m_affichage(affichage)
-    , m_session(session)
-    , m_lanceur(std::move(lanceur))
-    , m_horloge(std::move(horloge))
-    , m_juges(chemin_juges(state.rep_appli))
+    : QObject(parent), m_state(state), m_affichage(affichage), m_session(session),
+      m_lanceur(std::move(lanceur)), m_horloge(std::move(horloge)),
+      m_juges(chemin_juges(state.rep_appli))
 {
 }
 
@@ -82,11 +78,11 @@ std::optional<LigneBoite> Traitement::premier_message_relevable()
         if (m_trop_grands.contains(cle))
             continue;
         m_trop_grands.insert(cle);
-        const QString text = QStringLiteral("le message ") + QString::number(ligne.numero)
-            + QStringLiteral(" (") + QString::number(ligne.taille)
-            + QStringLiteral(" octets) dépasse la taille maximale de ")
-            + QString::number(m_state.taille_max_mail_mo)
-            + QStringLiteral(" Mo : il n'est pas relevé et reste dans la boite");
+        const QString text = QStringLiteral("le message ") + QString::number(ligne.numero) +
+                             QStringLiteral(" (") + QString::number(ligne.taille) +
+                             QStringLiteral(" octets) dépasse la taille maximale de ") +
+                             QString::number(m_state.taille_max_mail_mo) +
+                             QStringLiteral(" Mo : il n'est pas relevé et reste dans la boite");
         m_affichage.erreur(text);
         journal::ecrire_journal(m_state, text, m_horloge());
     }
@@ -109,22 +105,22 @@ void Traitement::termine_jugement()
 
 void Traitement::supprime_deja_juge(qint32 numero)
 {
-    m_affichage.information(QStringLiteral("message ") + QString::number(numero)
-                            + QStringLiteral(" déjà traité : supprimé sans être rejoué"));
+    m_affichage.information(QStringLiteral("message ") + QString::number(numero) +
+                            QStringLiteral(" déjà traité : supprimé sans être rejoué"));
     m_session.DeleteMessage(numero);
     retire_de_la_liste(numero);
 }
 
 QString Traitement::nom_archive(const QDateTime &moment)
 {
-    return QStringLiteral("message__") + moment.toString(QStringLiteral("yyyyMMdd_HHmmss"))
-        + QStringLiteral(".eml");
+    return QStringLiteral("message__") + moment.toString(QStringLiteral("yyyyMMdd_HHmmss")) +
+           QStringLiteral(".eml");
 }
 
 bool Traitement::commande_autorisee(const QString &commande, const QString &rep_actions)
 {
-    if (commande.isEmpty() || commande.contains(u'/') || commande.contains(u'\\')
-        || commande.contains(u':') || commande.contains(QStringLiteral("..")))
+    if (commande.isEmpty() || commande.contains(u'/') || commande.contains(u'\\') ||
+        commande.contains(u':') || commande.contains(QStringLiteral("..")))
         return false;
     if (!commande.endsWith(QStringLiteral(".bat"), Qt::CaseInsensitive))
         return false;
@@ -134,37 +130,37 @@ bool Traitement::commande_autorisee(const QString &commande, const QString &rep_
 
 QString Traitement::texte_acceptation(const QString &commande)
 {
-    return QStringLiteral(" La commande : ") + kCrLf + commande + kCrLf
-        + QStringLiteral("a bien été lancée par l'automate");
+    return QStringLiteral(" La commande : ") + kCrLf + commande + kCrLf +
+           QStringLiteral("a bien été lancée par l'automate");
 }
 
 QString Traitement::texte_refus(const QString &commande)
 {
-    return QStringLiteral(" L'action demandée") + kCrLf + commande + kCrLf
-        + QStringLiteral("n'a pas été comprise par l'automate") + kCrLf
-        + QStringLiteral("vérifiez vos fichiers de clefs ou faites une synchronisation");
+    return QStringLiteral(" L'action demandée") + kCrLf + commande + kCrLf +
+           QStringLiteral("n'a pas été comprise par l'automate") + kCrLf +
+           QStringLiteral("vérifiez vos fichiers de clefs ou faites une synchronisation");
 }
 
 QString Traitement::texte_interrompu(const QString &commande)
 {
-    return QStringLiteral(" La commande : ") + kCrLf + commande + kCrLf
-        + QStringLiteral("n'a peut-être pas été lancée par l'automate")
-        + QStringLiteral(" (arrêt du serveur pendant son traitement)");
+    return QStringLiteral(" La commande : ") + kCrLf + commande + kCrLf +
+           QStringLiteral("n'a peut-être pas été lancée par l'automate") +
+           QStringLiteral(" (arrêt du serveur pendant son traitement)");
 }
 
 QString Traitement::texte_echec(const QString &commande, qint32 resultat)
 {
-    return QStringLiteral(" La commande : ") + kCrLf + commande + kCrLf
-        + QStringLiteral("n'a pas pu être lancée par l'automate") + QStringLiteral(" (Erreur ")
-        + QString::number(resultat) + u')';
+    return QStringLiteral(" La commande : ") + kCrLf + commande + kCrLf +
+           QStringLiteral("n'a pas pu être lancée par l'automate") + QStringLiteral(" (Erreur ") +
+           QString::number(resultat) + u')';
 }
 
 void Traitement::ligne_log()
 {
     const ChampsFenetre &champs = m_affichage.champs();
-    m_affichage.ajouter(Champ::Text3, journal::horodatage(m_horloge()) + QStringLiteral("mail  ")
-                                          + champs.Label10 + u' ' + champs.Label11 + u' '
-                                          + champs.Label12 + kCrLf);
+    m_affichage.ajouter(Champ::Text3, journal::horodatage(m_horloge()) + QStringLiteral("mail  ") +
+                                          champs.Label10 + u' ' + champs.Label11 + u' ' +
+                                          champs.Label12 + kCrLf);
 }
 
 bool Traitement::juge(const QString &identite, const Pop3Message &message, qint32 numero)
@@ -175,8 +171,8 @@ bool Traitement::juge(const QString &identite, const Pop3Message &message, qint3
     QString erreur;
     if (!m_juges.enregistrer(identite, QString::fromLatin1(message.MessageId), m_horloge(),
                              &erreur)) {
-        m_affichage.erreur(erreur + QStringLiteral(", le message ") + QString::number(numero)
-                           + QStringLiteral(" reste dans la boite"));
+        m_affichage.erreur(erreur + QStringLiteral(", le message ") + QString::number(numero) +
+                           QStringLiteral(" reste dans la boite"));
         journal::ecrire_journal(m_state, erreur, m_horloge());
         return false;
     }
@@ -186,8 +182,8 @@ bool Traitement::juge(const QString &identite, const Pop3Message &message, qint3
     if (verification != key_store::Verification::Acceptee)
         m_state.param_ok = false;
     if (verification == key_store::Verification::NonEnregistree) {
-        const QString text = QStringLiteral("le fichier clefs n'a pas pu être réécrit : ")
-            + m_state.fichier_clefs;
+        const QString text =
+            QStringLiteral("le fichier clefs n'a pas pu être réécrit : ") + m_state.fichier_clefs;
         m_affichage.erreur(text);
         journal::ecrire_journal(m_state, text, m_horloge());
     }
@@ -198,8 +194,9 @@ bool Traitement::juge(const QString &identite, const Pop3Message &message, qint3
     if (m_state.param_ok) {
         const qint32 resultat = m_lanceur(m_state.param_commande, m_state.rep_actions);
         const bool lance = resultat > kLancementReussi;
-        m_affichage.fixer(Champ::Label12, lance ? QStringLiteral("OK")
-                                                : QStringLiteral("Erreur ") + QString::number(resultat));
+        m_affichage.fixer(Champ::Label12,
+                          lance ? QStringLiteral("OK")
+                                : QStringLiteral("Erreur ") + QString::number(resultat));
         ligne_log();
         m_state.reponse_texte = lance ? texte_acceptation(m_state.param_commande)
                                       : texte_echec(m_state.param_commande, resultat);
@@ -241,16 +238,17 @@ void Traitement::traite_message()
     m_session.setTailleMaxMail(qint64(m_state.taille_max_mail_mo) * 1024 * 1024);
     const std::optional<Pop3Message> message = m_session.FetchMessage(numero, archive);
     if (!message) {
-        journal::ecrire_journal(m_state, QStringLiteral("le message ") + QString::number(numero)
-                                             + QStringLiteral(" n'a pas été relevé, il reste")
-                                             + QStringLiteral(" dans la boite"),
+        journal::ecrire_journal(m_state,
+                                QStringLiteral("le message ") + QString::number(numero) +
+                                    QStringLiteral(" n'a pas été relevé, il reste") +
+                                    QStringLiteral(" dans la boite"),
                                 m_horloge());
         return; // the session has reported why
     }
     if (!message->illisible.isEmpty()) {
-        const QString text = QStringLiteral("message ") + QString::number(numero)
-            + QStringLiteral(" illisible (") + message->illisible
-            + QStringLiteral("), archivé dans ") + archive;
+        const QString text = QStringLiteral("message ") + QString::number(numero) +
+                             QStringLiteral(" illisible (") + message->illisible +
+                             QStringLiteral("), archivé dans ") + archive;
         m_affichage.erreur(text);
         journal::ecrire_journal(m_state, text, m_horloge());
     }
@@ -299,13 +297,14 @@ void Traitement::traite_message()
         return;
     }
 
-    const QString entree = interrompu
-        ? QStringLiteral("message ") + QString::number(numero)
-            + QStringLiteral(" repris après un arrêt du serveur : répondu sans être relancé")
-        : m_state.reponse_texte;
+    const QString entree =
+        interrompu
+            ? QStringLiteral("message ") + QString::number(numero) +
+                  QStringLiteral(" repris après un arrêt du serveur : répondu sans être relancé")
+            : m_state.reponse_texte;
     if (!journal::ecrire_journal(m_state, entree, m_horloge()))
-        m_affichage.erreur(QStringLiteral("le journal n'a pas pu être écrit : ")
-                           + m_state.fichier_journal);
+        m_affichage.erreur(QStringLiteral("le journal n'a pas pu être écrit : ") +
+                           m_state.fichier_journal);
 
     m_identite_en_cours = identite;
     m_state.reponse_objet = QStringLiteral("Re:") + m_affichage.champs().Label9;

@@ -91,13 +91,15 @@ ServerAddress ServerAddress::parse(const QString &setting, Protocol protocol, qu
     if (address.m_host.isEmpty())
         return failure(setting, QStringLiteral("pas de nom de serveur"));
     if (!hostPattern.match(address.m_host).hasMatch())
-        return failure(setting, QStringLiteral("« %1 » n'est pas un nom de serveur").arg(address.m_host));
+        return failure(setting,
+                       QStringLiteral("« %1 » n'est pas un nom de serveur").arg(address.m_host));
 
     if (!portText.isEmpty()) {
         bool ok = false;
         const uint port = portText.toUInt(&ok);
         if (!ok || port == 0 || port > 65535 || !portText.at(0).isDigit())
-            return failure(setting, QStringLiteral("« %1 » n'est pas un numéro de port").arg(portText));
+            return failure(setting,
+                           QStringLiteral("« %1 » n'est pas un numéro de port").arg(portText));
         address.m_port = static_cast<quint16>(port);
     }
     if (address.m_port == 0)

@@ -14,11 +14,9 @@ FenetreServeur::FenetreServeur(Serveur &serveur, QObject *parent)
 }
 
 FenetreServeur::FenetreServeur(Serveur &serveur, const QString &executable, QObject *parent)
-    : QObject(parent)
-    , m_serveur(serveur)
-    , m_form(std::make_unique<Form1>())
-    , m_conf(new conf_mail(m_form.get()))
-    , m_outils(new OutilsOperateur(serveur.state(), *m_form, executable, this))
+    : QObject(parent), m_serveur(serveur), m_form(std::make_unique<Form1>()),
+      m_conf(new conf_mail(m_form.get())),
+      m_outils(new OutilsOperateur(serveur.state(), *m_form, executable, this))
 {
     m_form->lier(m_serveur.affichage());
     m_conf->setFields(m_serveur.configuration());

@@ -33,8 +33,7 @@ QPlainTextEdit *textBox(QWidget *parent, const char *name, int l, int t, int w, 
 
 } // namespace
 
-Form1::Form1(QWidget *parent)
-    : QWidget(parent)
+Form1::Form1(QWidget *parent) : QWidget(parent)
 {
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QStringLiteral("Tramelon"));
@@ -51,9 +50,11 @@ Form1::Form1(QWidget *parent)
         b->setFont(buttonFont);
         return b;
     };
-    configuration_mail = button("configuration_mail", QStringLiteral("Configuration MAIL"), 2640, 120);
+    configuration_mail =
+        button("configuration_mail", QStringLiteral("Configuration MAIL"), 2640, 120);
     repertoire = button("repertoire", QStringLiteral("Choix répertoire actions"), 120, 840);
-    cre_client = button("cre_client", QStringLiteral("Création répertoire preparation mails"), 2640, 840);
+    cre_client =
+        button("cre_client", QStringLiteral("Création répertoire preparation mails"), 2640, 840);
     cre_clefs = button("cre_clefs", QStringLiteral("Création d'un fichier clefs"), 120, 1560);
     end = button("end", QStringLiteral("Fin"), 2640, 1560);
 
@@ -74,7 +75,8 @@ Form1::Form1(QWidget *parent)
     txtstatus->setFont(courier);
     Text5 = textBox(this, "Text5", 3360, 5880, 3375, 1935, QStringLiteral("Text1"));
     lvwmessages = make<QTreeWidget>(this, "lvwmessages", 120, 8040, 7815, 1215);
-    lvwmessages->setHeaderLabels({QStringLiteral("ID"), QStringLiteral("Size"), QStringLiteral("UIDL")});
+    lvwmessages->setHeaderLabels(
+        {QStringLiteral("ID"), QStringLiteral("Size"), QStringLiteral("UIDL")});
     lvwmessages->setRootIsDecorated(false);
 
     // The status log always shows its last lines.
@@ -95,10 +97,10 @@ Form1::Form1(QWidget *parent)
 void Form1::lier(const Affichage &affichage)
 {
     const ChampsFenetre &champs = affichage.champs();
-    for (Champ champ : {Champ::Label1, Champ::Label4, Champ::Label5, Champ::Label6, Champ::Label7,
-                        Champ::Label8, Champ::Label9, Champ::Label10, Champ::Label11, Champ::Label12,
-                        Champ::Label14, Champ::Text2, Champ::Text3, Champ::txtstatus, Champ::Text5,
-                        Champ::lvwmessages})
+    for (Champ champ :
+         {Champ::Label1, Champ::Label4, Champ::Label5, Champ::Label6, Champ::Label7, Champ::Label8,
+          Champ::Label9, Champ::Label10, Champ::Label11, Champ::Label12, Champ::Label14,
+          Champ::Text2, Champ::Text3, Champ::txtstatus, Champ::Text5, Champ::lvwmessages})
         montrer(champs, champ);
     connect(&affichage, &Affichage::modifie, this,
             [this, &affichage](Champ champ) { montrer(affichage.champs(), champ); });

@@ -29,16 +29,16 @@ public:
     QPushButton *end;
 
     // Working fields, never seen.
-    QLabel *Label4;  // session state
+    QLabel *Label4;        // session state
     QPlainTextEdit *Text2; // SMTP log
     QLabel *Label5;
-    QLabel *Label6;  // message count
-    QLabel *Label7;  // mailbox size
-    QLabel *Label8;  // sender of the mail under processing
-    QLabel *Label9;  // its subject
-    QLabel *Label10; // command
-    QLabel *Label11; // code
-    QLabel *Label12; // launch result
+    QLabel *Label6;            // message count
+    QLabel *Label7;            // mailbox size
+    QLabel *Label8;            // sender of the mail under processing
+    QLabel *Label9;            // its subject
+    QLabel *Label10;           // command
+    QLabel *Label11;           // code
+    QLabel *Label12;           // launch result
     QPlainTextEdit *Text3;     // dated message log
     QPlainTextEdit *txtstatus; // POP3 status log
     QPlainTextEdit *Text5;     // body of the mail under processing

@@ -1,12 +1,12 @@
 #include "server/windows/form_repertoire.h"
 
 #include "platform/app_folder.h"
-#include "platform/widgets/dir_list.h"
-#include "platform/widgets/drive_list.h"
 #include "platform/message_box.h"
+#include "platform/widgets/dir_list.h"
+#include "platform/widgets/directory_chooser.h"
+#include "platform/widgets/drive_list.h"
 #include "platform/widgets/twips.h"
 #include "server/keys/actions_directory.h"
-#include "platform/widgets/directory_chooser.h"
 
 #include <QCloseEvent>
 #include <QLabel>
@@ -24,8 +24,7 @@ form_repertoire::form_repertoire(ServerState &state, QWidget *parent)
     const QFont font = police_formulaire();
 
     const choix_repertoire::Entete entete = choix_repertoire::creer_entete(
-        this,
-        QStringLiteral("Choississez le repertoire qui accueille les fichiers de commande"),
+        this, QStringLiteral("Choississez le repertoire qui accueille les fichiers de commande"),
         font);
     Label1 = entete.Label1;
     Drive1 = entete.Drive1;

@@ -1,9 +1,9 @@
 #include "server/windows/operator_tools.h"
 
+#include "server/keys/provisioning.h"
 #include "server/windows/form1.h"
 #include "server/windows/form_repertoire.h"
 #include "server/windows/form_repertoire_2.h"
-#include "server/keys/provisioning.h"
 
 #include <QPushButton>
 
@@ -53,12 +53,6 @@ void OutilsOperateur::cre_client_click()
     m_form.cre_client->setEnabled(false);
 }
 
-form_repertoire *OutilsOperateur::fenetreRepertoire() const
-{
-    return m_repertoire;
-}
+form_repertoire *OutilsOperateur::fenetreRepertoire() const { return m_repertoire; }
 
-form_repertoire_2 *OutilsOperateur::fenetreClient() const
-{
-    return m_client;
-}
+form_repertoire_2 *OutilsOperateur::fenetreClient() const { return m_client; }

@@ -30,27 +30,37 @@ private Q_SLOTS:
         QTest::addColumn<QString>("commande");
         QTest::addColumn<QString>("code");
 
-        QTest::newRow("blanks around values") << "Commande:   run.bat  ;\nCode:  K1 ;" << true
-                                              << "run.bat" << "K1";
-        QTest::newRow("tabs and line ends stay") << "Commande:\trun.bat\r\n;Code:K1;" << true
-                                                 << "\trun.bat\r\n" << "K1";
+        QTest::newRow("blanks around values")
+            << "Commande:   run.bat  ;\nCode:  K1 ;" << true << "run.bat"
+            << "K1";
+        QTest::newRow("tabs and line ends stay")
+            << "Commande:\trun.bat\r\n;Code:K1;" << true << "\trun.bat\r\n"
+            << "K1";
         QTest::newRow("lower-case markers") << "commande:run.bat;code:K1;" << false << ""
                                             << "";
-        QTest::newRow("capital markers") << "COMMANDE:run.bat;CODE:K1;" << false << "" << "";
+        QTest::newRow("capital markers") << "COMMANDE:run.bat;CODE:K1;" << false << ""
+                                         << "";
         QTest::newRow("no ; after code") << "Commande:run.bat;\r\nCode:K1" << false << "run.bat"
                                          << "";
-        QTest::newRow("no code field") << "Commande:run.bat;" << false << "run.bat" << "";
-        QTest::newRow("no command field") << "Code:K1;" << false << "" << "";
-        QTest::newRow("command without its ;") << "Commande:run.bat\r\nCode:K1;" << true
-                                               << "run.bat\r\nCode:K1" << "K1";
+        QTest::newRow("no code field") << "Commande:run.bat;" << false << "run.bat"
+                                       << "";
+        QTest::newRow("no command field") << "Code:K1;" << false << ""
+                                          << "";
+        QTest::newRow("command without its ;")
+            << "Commande:run.bat\r\nCode:K1;" << true << "run.bat\r\nCode:K1"
+            << "K1";
         QTest::newRow("; right after the colon")
-            << "Commande:;x\r\nCode:K1;" << true << ";x\r\nCode:K1" << "K1";
+            << "Commande:;x\r\nCode:K1;" << true << ";x\r\nCode:K1"
+            << "K1";
         QTest::newRow("code first") << "Code:K1;\r\nCommande:run.bat;" << true << "run.bat"
                                     << "K1";
         QTest::newRow("only the first fields count")
-            << "Commande:a.bat;Code:K1;Commande:b.bat;Code:K2;" << true << "a.bat" << "K1";
-        QTest::newRow("marker at the very end") << "text Commande:" << false << "" << "";
-        QTest::newRow("empty body") << "" << false << "" << "";
+            << "Commande:a.bat;Code:K1;Commande:b.bat;Code:K2;" << true << "a.bat"
+            << "K1";
+        QTest::newRow("marker at the very end") << "text Commande:" << false << ""
+                                                << "";
+        QTest::newRow("empty body") << "" << false << ""
+                                    << "";
         QTest::newRow("empty code value") << "Commande:a.bat;Code:;x;" << true << "a.bat"
                                           << ";x";
     }

@@ -20,10 +20,7 @@ class TestSharedFiles : public QObject
     {
         QVERIFY(test_files::ecrire(file, bytes));
     }
-    static QByteArray get(const QString &file)
-    {
-        return test_files::lire(file);
-    }
+    static QByteArray get(const QString &file) { return test_files::lire(file); }
 
 private Q_SLOTS:
     void readerTakesCrLfAndBareLf()
@@ -82,8 +79,8 @@ private Q_SLOTS:
         put(path("keep.dat"), "A\r\nB\r\n");
         QFile::setPermissions(path("."), QFileDevice::ReadOwner | QFileDevice::ExeOwner);
         const bool written = fichier_clefs::ecrire(path("keep.dat"), {"", "C"});
-        QFile::setPermissions(path("."), QFileDevice::ReadOwner | QFileDevice::WriteOwner
-                                             | QFileDevice::ExeOwner);
+        QFile::setPermissions(path("."), QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                             QFileDevice::ExeOwner);
         if (written)
             QSKIP("running with rights that ignore folder modes");
         QCOMPARE(get(path("keep.dat")), QByteArray("A\r\nB\r\n"));

@@ -27,16 +27,14 @@ class TestStartup : public QObject
     {
         QVERIFY(test_files::ecrire(folder() + name, bytes));
     }
-    QByteArray read(const QString &name) const
-    {
-        return test_files::lire(folder() + name);
-    }
+    QByteArray read(const QString &name) const { return test_files::lire(folder() + name); }
     std::unique_ptr<Serveur> make(Environnement environnement = Environnement::systeme())
     {
         auto s = std::make_unique<FakePop3Session>();
         session = s.get();
-        return std::make_unique<Serveur>(folder(), std::move(s), std::make_unique<FakeSmtpSender>(),
-                                         [this](int code) { fins.append(code); }, environnement);
+        return std::make_unique<Serveur>(
+            folder(), std::move(s), std::make_unique<FakeSmtpSender>(),
+            [this](int code) { fins.append(code); }, environnement);
     }
     QByteArray journalOf(const QDate &date) const
     {
@@ -110,7 +108,8 @@ private Q_SLOTS:
         QCOMPARE(serveur->state().etape_sequenceur, qint16(99));
         QCOMPARE(serveur->state().login_pop, QString("bob"));
         QVERIFY(read("pop3.ini").contains("login=bob\r\n"));
-        QVERIFY(journalOf(QDate::currentDate()).endsWith("  :   ***    modifications configuration mail\r\n"));
+        QVERIFY(journalOf(QDate::currentDate())
+                    .endsWith("  :   ***    modifications configuration mail\r\n"));
 
         serveur->ouvrir_configuration();
         QVERIFY(!serveur->T_sequenceur().isActive());
@@ -122,7 +121,8 @@ private Q_SLOTS:
     {
         put("clefs.dat", "AAAAAAAAAAAA\r\n");
         QDateTime now(QDate(2026, 1, 31), QTime(23, 59, 30));
-        auto serveur = make({[](const QString &, const QString &) { return 42; }, [&] { return now; }});
+        auto serveur =
+            make({[](const QString &, const QString &) { return 42; }, [&] { return now; }});
         QVERIFY(serveur->demarrer());
         QCOMPARE(serveur->state().mois_journal, QString("2026-01"));
         now = now.addSecs(60);
@@ -140,7 +140,9 @@ private Q_SLOTS:
         auto serveur = make();
         QVERIFY(serveur->demarrer());
         serveur->cre_clefs();
-        QCOMPARE(messages, QStringList{"Le fichier clef.dat a été généré avec succès , il contient 100 clefs"});
+        QCOMPARE(
+            messages,
+            QStringList{"Le fichier clef.dat a été généré avec succès , il contient 100 clefs"});
         QCOMPARE(read("clefs.dat").size(), 1400);
         QVERIFY(!serveur->state().tab_clefs.contains("AAAAAAAAAAAA"));
     }

@@ -63,7 +63,8 @@ private Q_SLOTS:
         QVERIFY(text.contains("Commande:run.bat;"));
 
         // Pasted into a mail program and sent to the server's mailbox.
-        QVERIFY(!servers.deliver(user, ServerFolder::commandMail(sender, "Actions", text)).isEmpty());
+        QVERIFY(
+            !servers.deliver(user, ServerFolder::commandMail(sender, "Actions", text)).isEmpty());
 
         auto session = std::make_unique<VmimePop3Session>();
         session->setTimeout(5000);
@@ -82,7 +83,8 @@ private Q_SLOTS:
         // Leaving Kestrine by "Quitter" strikes the key on the user's side too.
         QTest::mouseClick(prep.findChild<QPushButton *>("quitter"), Qt::LeftButton);
         QCOMPARE(fins, 1);
-        QCOMPARE(server.read("client/Kestrine/clefs.dat"), QByteArray("KKKKKKKKKKK2\r\nKKKKKKKKKKK3\r\n"));
+        QCOMPARE(server.read("client/Kestrine/clefs.dat"),
+                 QByteArray("KKKKKKKKKKK2\r\nKKKKKKKKKKK3\r\n"));
         platform::installer_gestionnaire_messages({});
     }
 };

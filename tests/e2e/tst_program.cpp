@@ -45,7 +45,8 @@ private Q_SLOTS:
             arguments.clear();
         }
         const QString body = "Bonjour,\r\nCommande:run.bat;\r\nCode:PPPPPPPPPPP2;\r\n";
-        QVERIFY(!servers.deliver(user, ServerFolder::commandMail(sender, "Actions", body)).isEmpty());
+        QVERIFY(
+            !servers.deliver(user, ServerFolder::commandMail(sender, "Actions", body)).isEmpty());
 
         QProcess tramelon;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
@@ -71,8 +72,8 @@ private Q_SLOTS:
         if (headless) {
             // What the window would have shown went to standard error, dated.
             const QString log = QString::fromLocal8Bit(tramelon.readAllStandardError());
-            QVERIFY2(log.contains(QRegularExpression(
-                         "\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d messages: .*mail  run.bat PPPPPPPPPPP2 OK")),
+            QVERIFY2(log.contains(QRegularExpression("\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d "
+                                                     "messages: .*mail  run.bat PPPPPPPPPPP2 OK")),
                      qPrintable(log));
             QVERIFY2(log.contains(" pop3: "), qPrintable(log));
             QVERIFY2(log.contains(" smtp: "), qPrintable(log));

@@ -1,14 +1,14 @@
 // The whole server against real Dovecot and SMTP servers, driven tick by tick.
+#include "common/command_mail.h"
 #include "platform/message_box.h"
 #include "server/core/serveur.h"
 #include "server/mail/sequenceur.h"
 #include "server/mail/traitement.h"
+#include "server/vmime/mail_failure.h"
 #include "server/vmime/vmime_pop3_session.h"
 #include "server/vmime/vmime_smtp_sender.h"
 #include "server_folder.h"
-#include "server/vmime/mail_failure.h"
 #include "tests/support/scripted_pop3_peer.h"
-#include "common/command_mail.h"
 
 #include <QDate>
 #include <QDir>
@@ -94,7 +94,8 @@ class TestServerE2e : public QObject
     void cycle() { ticks(60); }
     void deliver(const QString &subject, const QString &body, const QByteArray &extra = {})
     {
-        QVERIFY(!servers.deliver(kUser, ServerFolder::commandMail(sender, subject, body, extra)).isEmpty());
+        QVERIFY(!servers.deliver(kUser, ServerFolder::commandMail(sender, subject, body, extra))
+                     .isEmpty());
     }
     QList<MailServers::ReceivedMail> replies() const { return servers.receivedMails(sender); }
     static QByteArray header(const QByteArray &raw, const QByteArray &name)
@@ -137,12 +138,13 @@ private Q_SLOTS:
         QCOMPARE(serveur->affichage().champs().Label12, QString("OK"));
         const QStringList archives = QDir(folder->path() + "arch_messages").entryList(QDir::Files);
         QCOMPARE(archives.size(), 1);
-        QVERIFY(archives.at(0).startsWith("message__" + QDate::currentDate().toString("yyyyMMdd") + "_"));
+        QVERIFY(archives.at(0).startsWith("message__" + QDate::currentDate().toString("yyyyMMdd") +
+                                          "_"));
         QCOMPARE(folder->read("arch_messages/" + archives.at(0)), raw);
         const QByteArray journal =
             folder->read("journal_" + QDate::currentDate().toString("yyyy-MM") + ".txt");
-        QVERIFY(journal.endsWith(" La commande : \r\nrun.bat\r\n"
-                                 + QString("a bien été lancée par l'automate\r\n").toLocal8Bit()));
+        QVERIFY(journal.endsWith(" La commande : \r\nrun.bat\r\n" +
+                                 QString("a bien été lancée par l'automate\r\n").toLocal8Bit()));
 
         ticks(3); // step 6: the session closes and the deletion takes effect
         QCOMPARE(servers.messageCount(kUser), 1);
@@ -170,14 +172,15 @@ private Q_SLOTS:
         deliver("hello", "no command here");
         deliver(" Actions ", compose_message_commande("run.bat", kKey2));
         cycle();
-        QCOMPARE(servers.messageCount(kUser), 2); // one message per cycle
+        QCOMPARE(servers.messageCount(kUser), 2);                      // one message per cycle
         QVERIFY(folder->read("clefs.dat").contains(kKey1.toLatin1())); // lower case: not a command
         cycle();
         cycle();
         QTRY_COMPARE(replies().size(), 3);
         QTRY_VERIFY(QFile::exists(folder->marker()));
         QCOMPARE(folder->read("clefs.dat"), (kKey1 + "\r\n").toLatin1());
-        QCOMPARE(header(replies().at(2).raw, "Subject"), QByteArray("Re: Actions  (reponse n  3 )"));
+        QCOMPARE(header(replies().at(2).raw, "Subject"),
+                 QByteArray("Re: Actions  (reponse n  3 )"));
         QCOMPARE(servers.messageCount(kUser), 0);
     }
 
@@ -224,9 +227,11 @@ private Q_SLOTS:
 
     void serverDownLeavesThePollingGoing()
     {
-        folder->write("pop3.ini", folder->read("pop3.ini").replace(
-            "serveur_pop=127.0.0.1:" + QByteArray::number(servers.pop3Port()),
-            "serveur_pop=127.0.0.1:" + QByteArray::number(MailServers::unusedPort())));
+        folder->write(
+            "pop3.ini",
+            folder->read("pop3.ini")
+                .replace("serveur_pop=127.0.0.1:" + QByteArray::number(servers.pop3Port()),
+                         "serveur_pop=127.0.0.1:" + QByteArray::number(MailServers::unusedPort())));
         start();
         cycle();
         cycle();
@@ -239,7 +244,8 @@ private Q_SLOTS:
     // restart of the program, then goes out once.
     void replyOutlivesSmtpOutageAndRestart()
     {
-        const QByteArray smtpUp = "serveur_smtp=127.0.0.1:" + QByteArray::number(servers.smtpPort());
+        const QByteArray smtpUp =
+            "serveur_smtp=127.0.0.1:" + QByteArray::number(servers.smtpPort());
         const QByteArray smtpDown =
             "serveur_smtp=127.0.0.1:" + QByteArray::number(MailServers::unusedPort());
         folder->write("pop3.ini", folder->read("pop3.ini").replace(smtpUp, smtpDown));
@@ -282,9 +288,11 @@ private Q_SLOTS:
     {
         DroppingPop3 pop3;
         QVERIFY(pop3.isListening());
-        folder->write("pop3.ini", folder->read("pop3.ini").replace(
-            "serveur_pop=127.0.0.1:" + QByteArray::number(servers.pop3Port()),
-            "serveur_pop=127.0.0.1:" + QByteArray::number(pop3.serverPort())));
+        folder->write(
+            "pop3.ini",
+            folder->read("pop3.ini")
+                .replace("serveur_pop=127.0.0.1:" + QByteArray::number(servers.pop3Port()),
+                         "serveur_pop=127.0.0.1:" + QByteArray::number(pop3.serverPort())));
         start();
         cycle();
         QVERIFY(serveur->affichage().champs().Text3.contains("Error "));

@@ -19,10 +19,7 @@ class TestFullDisk : public QObject
 
     SmallDisk disk;
 
-    static QByteArray read(const QString &path)
-    {
-        return test_files::lire(path);
-    }
+    static QByteArray read(const QString &path) { return test_files::lire(path); }
     static void put(const QString &path, const QByteArray &bytes)
     {
         QVERIFY(test_files::ecrire(path, bytes));

@@ -81,9 +81,11 @@ private Q_SLOTS:
     {
         const QByteArray longServer(70, 's');
         const QByteArray longPath = "/" + QByteArray(140, 'p');
-        putIni("[mail]\r\nserveur_pop=" + longServer + "\r\nrepondre=ops@example.org\r\n"
+        putIni("[mail]\r\nserveur_pop=" + longServer +
+               "\r\nrepondre=ops@example.org\r\n"
                "authentification=ON\r\n[TIMER]\r\ncompteur1=500\r\nrelance=121.5\r\n"
-               "[PATH]\r\nrepertoire_commande=" + longPath + "\r\n");
+               "[PATH]\r\nrepertoire_commande=" +
+               longPath + "\r\n");
         MailSettingsFields f;
         QVERIFY(config::charge_config_mail(state, f));
         QCOMPARE(state.nom_serveur_pop.size(), 63);

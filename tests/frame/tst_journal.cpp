@@ -13,10 +13,7 @@ class TestJournal : public QObject
 
     QTemporaryDir dir;
 
-    static QByteArray read(const QString &path)
-    {
-        return test_files::lire(path);
-    }
+    static QByteArray read(const QString &path) { return test_files::lire(path); }
 
 private Q_SLOTS:
     void lineForm()
@@ -51,8 +48,8 @@ private Q_SLOTS:
         QVERIFY(lines.at(3).endsWith("  :   ***    modifications configuration mail\r"));
         QVERIFY(content.endsWith("\r\n"));
         // It tells what ran and when: nobody else reads it.
-        const auto owner = QFileDevice::ReadOwner | QFileDevice::WriteOwner
-            | QFileDevice::ReadUser | QFileDevice::WriteUser;
+        const auto owner = QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                           QFileDevice::ReadUser | QFileDevice::WriteUser;
         QCOMPARE(QFile::permissions(state.fichier_journal) & ~owner, QFileDevice::Permissions());
 
         // A tick in the same month changes nothing; the first one of April moves on.

@@ -17,10 +17,7 @@ class TestKeyStore : public QObject
     QTemporaryDir dir;
     ServerState state;
 
-    static QByteArray read(const QString &path)
-    {
-        return test_files::lire(path);
-    }
+    static QByteArray read(const QString &path) { return test_files::lire(path); }
     void putKeys(const QByteArray &bytes)
     {
         QVERIFY(test_files::ecrire(state.rep_appli + "clefs.dat", bytes));
@@ -44,7 +41,8 @@ private Q_SLOTS:
         QCOMPARE(lines.size(), 101);
         const QRegularExpression form("^[A-Z1-9]{12}\r$");
         for (int i = 0; i < 100; ++i) {
-            QVERIFY2(form.match(QString::fromLatin1(lines.at(i))).hasMatch(), lines.at(i).constData());
+            QVERIFY2(form.match(QString::fromLatin1(lines.at(i))).hasMatch(),
+                     lines.at(i).constData());
             QCOMPARE(state.tab_clefs.at(i + 1) + '\r', QString::fromLatin1(lines.at(i)));
         }
     }
@@ -70,10 +68,11 @@ private Q_SLOTS:
         putKeys("AAAAAAAAAAAA\r\nBBBBBBBBBBBB\r\n\r\nDDDDDDDDDDDD\r\n");
         QVERIFY(key_store::charger_clefs(state));
         using V = key_store::Verification;
-        QCOMPARE(key_store::verif_clef(state, ""), V::Refusee);       // empty slots never match
-        QCOMPARE(key_store::verif_clef(state, "bbbbbbbbbbbb"), V::Refusee); // case counts
+        QCOMPARE(key_store::verif_clef(state, ""), V::Refusee); // empty slots never match
+        QCOMPARE(key_store::verif_clef(state, "bbbbbbbbbbbb"), V::Refusee);  // case counts
         QCOMPARE(key_store::verif_clef(state, " BBBBBBBBBBBB"), V::Refusee); // no trimming here
-        QCOMPARE(read(state.fichier_clefs), QByteArray("AAAAAAAAAAAA\r\nBBBBBBBBBBBB\r\n\r\nDDDDDDDDDDDD\r\n"));
+        QCOMPARE(read(state.fichier_clefs),
+                 QByteArray("AAAAAAAAAAAA\r\nBBBBBBBBBBBB\r\n\r\nDDDDDDDDDDDD\r\n"));
         QCOMPARE(key_store::verif_clef(state, "BBBBBBBBBBBB"), V::Acceptee);
         // Gone from the file before anything else happens, empty line dropped too.
         QCOMPARE(read(state.fichier_clefs), QByteArray("AAAAAAAAAAAA\r\nDDDDDDDDDDDD\r\n"));
@@ -84,7 +83,8 @@ private Q_SLOTS:
     {
         QByteArray content;
         for (int i = 1; i <= 102; ++i)
-            content += QByteArray("K").append(QByteArray::number(i).rightJustified(11, '0')) + "\r\n";
+            content +=
+                QByteArray("K").append(QByteArray::number(i).rightJustified(11, '0')) + "\r\n";
         putKeys(content);
         QVERIFY(key_store::charger_clefs(state));
         QCOMPARE(key_store::verif_clef(state, "K00000000101"), key_store::Verification::Refusee);
@@ -106,10 +106,7 @@ private Q_SLOTS:
         QCOMPARE(key_store::verif_clef(next, "AAAAAAAAAAAA"), key_store::Verification::Refusee);
     }
 
-    void missingKeyFileDoesNotLoad()
-    {
-        QVERIFY(!key_store::charger_clefs(state));
-    }
+    void missingKeyFileDoesNotLoad() { QVERIFY(!key_store::charger_clefs(state)); }
 
     void keyFileThatCannotBeRewrittenIsSaidSo()
     {
@@ -118,7 +115,8 @@ private Q_SLOTS:
         // A folder in the key file's place: no rewrite can land, whatever the rights.
         QVERIFY(QFile::remove(state.fichier_clefs));
         QVERIFY(QDir().mkdir(state.fichier_clefs));
-        QCOMPARE(key_store::verif_clef(state, "AAAAAAAAAAAA"), key_store::Verification::NonEnregistree);
+        QCOMPARE(key_store::verif_clef(state, "AAAAAAAAAAAA"),
+                 key_store::Verification::NonEnregistree);
         // Struck in memory all the same: it cannot be used twice in this run.
         QCOMPARE(key_store::verif_clef(state, "AAAAAAAAAAAA"), key_store::Verification::Refusee);
         // A failed generation keeps the keys in use.

@@ -49,10 +49,7 @@ class TestSequenceur : public QObject
     {
         QVERIFY(test_files::ecrire(folder() + name, bytes));
     }
-    QByteArray read(const QString &name) const
-    {
-        return test_files::lire(folder() + name);
-    }
+    QByteArray read(const QString &name) const { return test_files::lire(folder() + name); }
     void ticks(int n)
     {
         for (int i = 0; i < n; ++i)
@@ -79,8 +76,8 @@ private Q_SLOTS:
         auto m = std::make_unique<FakeSmtpSender>();
         session = s.get();
         smtp = m.get();
-        serveur = std::make_unique<Serveur>(folder(), std::move(s), std::move(m), [](int) {},
-                                            environnement);
+        serveur = std::make_unique<Serveur>(
+            folder(), std::move(s), std::move(m), [](int) {}, environnement);
         QVERIFY(serveur->demarrer());
         serveur->T_sequenceur().stop(); // the test drives the ticks itself
     }
@@ -261,11 +258,14 @@ private Q_SLOTS:
         QCOMPARE(champs().Label12, QString("Erreur 2"));
         QVERIFY(champs().Text3.contains("mail  run.bat AAAAAAAAAAAA Erreur 2\r\n"));
         QCOMPARE(smtp->composed.size(), 1);
-        QCOMPARE(sent(0).Body,
-                 QString(" La commande : \r\nrun.bat\r\nn'a pas pu être lancée par l'automate (Erreur 2)"));
+        QCOMPARE(
+            sent(0).Body,
+            QString(
+                " La commande : \r\nrun.bat\r\nn'a pas pu être lancée par l'automate (Erreur 2)"));
         QFile journalFile(state().fichier_journal);
         QVERIFY(journalFile.open(QIODevice::ReadOnly));
-        QVERIFY(journalFile.readAll().endsWith("n'a pas pu être lancée par l'automate (Erreur 2)\r\n"));
+        QVERIFY(
+            journalFile.readAll().endsWith("n'a pas pu être lancée par l'automate (Erreur 2)\r\n"));
         QVERIFY(!state().tab_clefs.contains("AAAAAAAAAAAA")); // burnt all the same
     }
 
@@ -278,8 +278,8 @@ private Q_SLOTS:
                },
                horloge_systeme()});
         // The server stopped while it judged this mail: recorded, never finished.
-        put("messages_juges.dat", QDateTime::currentDateTimeUtc().toString(Qt::ISODate).toLatin1()
-                                      + "\tuidl%20uid1\t\ten-cours\n");
+        put("messages_juges.dat", QDateTime::currentDateTimeUtc().toString(Qt::ISODate).toLatin1() +
+                                      "\tuidl%20uid1\t\ten-cours\n");
         session->mailbox = {mail("Actions", "Commande:run.bat;Code:AAAAAAAAAAAA;")};
         ticks(8);
         QCOMPARE(smtp->composed.size(), 1);

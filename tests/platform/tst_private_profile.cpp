@@ -18,14 +18,8 @@ class TestPrivateProfile : public QObject
     QTemporaryDir dir;
     QString ini() const { return dir.filePath("pop3.ini"); }
 
-    void put(const QByteArray &bytes)
-    {
-        QVERIFY(test_files::ecrire(ini(), bytes));
-    }
-    QByteArray content() const
-    {
-        return test_files::lire(ini());
-    }
+    void put(const QByteArray &bytes) { QVERIFY(test_files::ecrire(ini(), bytes)); }
+    QByteArray content() const { return test_files::lire(ini()); }
 
 private Q_SLOTS:
     void init() { QFile::remove(ini()); }
@@ -61,9 +55,10 @@ private Q_SLOTS:
         QVERIFY(WritePrivateProfileString("mail", "serveur_pop", "pop", ini()));
         QVERIFY(WritePrivateProfileString("TIMER", "relance", "60", ini()));
         QVERIFY(WritePrivateProfileString("PATH", "repertoire_commande", "/a/b/", ini()));
-        QCOMPARE(content(), QByteArray("[mail]\r\nserveur_smtp= smtp.example \r\nserveur_pop=pop\r\n"
-                                       "[TIMER]\r\nrelance=60\r\n"
-                                       "[PATH]\r\nrepertoire_commande=/a/b/\r\n"));
+        QCOMPARE(content(),
+                 QByteArray("[mail]\r\nserveur_smtp= smtp.example \r\nserveur_pop=pop\r\n"
+                            "[TIMER]\r\nrelance=60\r\n"
+                            "[PATH]\r\nrepertoire_commande=/a/b/\r\n"));
         QCOMPARE(QFile::permissions(ini()) & (QFileDevice::ReadOther | QFileDevice::ReadGroup),
                  QFileDevice::Permissions());
     }
@@ -71,8 +66,8 @@ private Q_SLOTS:
     void writeKeepsOtherLinesAndAddsMissingKeyAtEndOfSection()
     {
         put("; kept\r\n[mail]\r\nlogin=old\r\nother=1\r\n\r\n[TIMER]\r\nrelance=300\r\n");
-        QFile::setPermissions(ini(), QFileDevice::ReadOwner | QFileDevice::WriteOwner
-                                         | QFileDevice::ReadOther);
+        QFile::setPermissions(ini(), QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                         QFileDevice::ReadOther);
         QVERIFY(WritePrivateProfileString("MAIL", "LOGIN", "new", ini()));
         QVERIFY(WritePrivateProfileString("mail", "pass", "p", ini()));
         QCOMPARE(content(), QByteArray("; kept\r\n[mail]\r\nLOGIN=new\r\nother=1\r\npass=p\r\n\r\n"

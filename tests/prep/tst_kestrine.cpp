@@ -69,10 +69,7 @@ class TestKestrine : public QObject
     {
         QVERIFY(test_files::ecrire(path, bytes));
     }
-    static QByteArray content(const QString &path)
-    {
-        return test_files::lire(path);
-    }
+    static QByteArray content(const QString &path) { return test_files::lire(path); }
 
     std::unique_ptr<Form1> ouvrir(const QString &folder)
     {

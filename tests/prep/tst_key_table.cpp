@@ -47,12 +47,12 @@ private Q_SLOTS:
         QTest::newRow("plain") << QByteArray("A\r\nB\r\nC\r\n") << QStringList{"A", "B", "C"} << 1
                                << 2 << QByteArray("A\r\nC\r\n");
         // The blank line is not listed, yet position 1 still means the key "C".
-        QTest::newRow("one blank") << QByteArray("A\r\n \r\nC\r\nD\r\n")
-                                   << QStringList{"A", "C", "D"} << 1 << 3
-                                   << QByteArray("A\r\n \r\nD\r\n");
-        QTest::newRow("empty line listed") << QByteArray("A\r\n\r\nC\r\n")
-                                           << QStringList{"A", "", "C"} << 2 << 3
-                                           << QByteArray("A\r\n");
+        QTest::newRow("one blank")
+            << QByteArray("A\r\n \r\nC\r\nD\r\n") << QStringList{"A", "C", "D"} << 1 << 3
+            << QByteArray("A\r\n \r\nD\r\n");
+        QTest::newRow("empty line listed")
+            << QByteArray("A\r\n\r\nC\r\n") << QStringList{"A", "", "C"} << 2 << 3
+            << QByteArray("A\r\n");
         QTest::newRow("no position") << QByteArray("A\r\nB\r\n") << QStringList{"A", "B"} << -1
                                      << -1 << QByteArray("A\r\nB\r\n");
         QTest::newRow("past the end") << QByteArray("A\r\nB\r\n") << QStringList{"A", "B"} << 2

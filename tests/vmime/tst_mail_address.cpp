@@ -85,17 +85,23 @@ void TestMailAddress::invalid_data()
     QTest::newRow("blanks only") << "   " << Protocol::Smtp << "pas de nom de serveur";
     QTest::newRow("port only") << ":110" << Protocol::Pop3 << "pas de nom de serveur";
     QTest::newRow("empty port") << "host:" << Protocol::Pop3 << "port vide";
-    QTest::newRow("port not a number") << "host:pop" << Protocol::Pop3 << "n'est pas un numéro de port";
+    QTest::newRow("port not a number")
+        << "host:pop" << Protocol::Pop3 << "n'est pas un numéro de port";
     QTest::newRow("port zero") << "host:0" << Protocol::Pop3 << "n'est pas un numéro de port";
-    QTest::newRow("port too big") << "host:65536" << Protocol::Pop3 << "n'est pas un numéro de port";
+    QTest::newRow("port too big") << "host:65536" << Protocol::Pop3
+                                  << "n'est pas un numéro de port";
     QTest::newRow("signed port") << "host:+25" << Protocol::Smtp << "n'est pas un numéro de port";
-    QTest::newRow("smtp scheme for pop3") << "smtp://host" << Protocol::Pop3 << "inconnu pour un serveur";
-    QTest::newRow("pop3s scheme for smtp") << "pop3s://host" << Protocol::Smtp << "inconnu pour un serveur";
+    QTest::newRow("smtp scheme for pop3")
+        << "smtp://host" << Protocol::Pop3 << "inconnu pour un serveur";
+    QTest::newRow("pop3s scheme for smtp")
+        << "pop3s://host" << Protocol::Smtp << "inconnu pour un serveur";
     QTest::newRow("imap") << "imap://host" << Protocol::Pop3 << "inconnu pour un serveur";
     QTest::newRow("url without host") << "pop3s://" << Protocol::Pop3 << "pas de nom de serveur";
     QTest::newRow("path") << "pop3://host/inbox" << Protocol::Pop3 << "n'est pas un nom de serveur";
-    QTest::newRow("user in url") << "pop3://me@host" << Protocol::Pop3 << "n'est pas un nom de serveur";
-    QTest::newRow("blank inside") << "pop example.net" << Protocol::Pop3 << "n'est pas un nom de serveur";
+    QTest::newRow("user in url") << "pop3://me@host" << Protocol::Pop3
+                                 << "n'est pas un nom de serveur";
+    QTest::newRow("blank inside") << "pop example.net" << Protocol::Pop3
+                                  << "n'est pas un nom de serveur";
     QTest::newRow("unclosed ipv6") << "[::1:25" << Protocol::Smtp << "non refermé";
 }
 

@@ -28,10 +28,7 @@ class TestMainWindow : public QObject
     std::unique_ptr<FenetreServeur> fenetres;
 
     QString folder() const { return dir->path() + u'/'; }
-    QByteArray read(const QString &name) const
-    {
-        return test_files::lire(folder() + name);
-    }
+    QByteArray read(const QString &name) const { return test_files::lire(folder() + name); }
     Form1 &form() { return fenetres->form(); }
 
 private Q_SLOTS:
@@ -46,8 +43,9 @@ private Q_SLOTS:
         keys.close();
         auto s = std::make_unique<FakePop3Session>();
         session = s.get();
-        serveur = std::make_unique<Serveur>(folder(), std::move(s), std::make_unique<FakeSmtpSender>(),
-                                            [this](int code) { fins.append(code); });
+        serveur =
+            std::make_unique<Serveur>(folder(), std::move(s), std::make_unique<FakeSmtpSender>(),
+                                      [this](int code) { fins.append(code); });
         QVERIFY(serveur->demarrer());
         fenetres = std::make_unique<FenetreServeur>(*serveur);
     }
@@ -71,18 +69,21 @@ private Q_SLOTS:
         QCOMPARE(f.end->text(), QString("Fin"));
         QCOMPARE(f.Label5->text(), QString("0"));
         // The working fields exist, outside the fixed client area.
-        for (const char *name : {"Label4", "Text2", "Label7", "Label8", "Label9", "Label10",
-                                 "Label11", "Label12", "Text3", "txtstatus", "Text5", "lvwmessages"}) {
+        for (const char *name :
+             {"Label4", "Text2", "Label7", "Label8", "Label9", "Label10", "Label11", "Label12",
+              "Text3", "txtstatus", "Text5", "lvwmessages"}) {
             auto *w = f.findChild<QWidget *>(name);
             QVERIFY2(w, name);
             QVERIFY2(!f.rect().contains(w->geometry().topLeft()), name);
         }
         QCOMPARE(f.lvwmessages->headerItem()->text(2), QString("UIDL"));
         // Captions are shrunk rather than cut where the system's font is wider.
-        for (QWidget *window : {static_cast<QWidget *>(&f), static_cast<QWidget *>(&fenetres->dialogue())})
+        for (QWidget *window :
+             {static_cast<QWidget *>(&f), static_cast<QWidget *>(&fenetres->dialogue())})
             for (QPushButton *b : window->findChildren<QPushButton *>())
                 for (const QString &line : b->text().split(u'\n'))
-                    QVERIFY2(b->fontMetrics().horizontalAdvance(line) < b->width(), qPrintable(line));
+                    QVERIFY2(b->fontMetrics().horizontalAdvance(line) < b->width(),
+                             qPrintable(line));
         QCOMPARE(fenetres->dialogue().login->text(), QString("marigolds"));
         QCOMPARE(fenetres->dialogue().duree->text(), QString("300"));
     }
@@ -157,7 +158,8 @@ private Q_SLOTS:
         QCOMPARE(chooser->findChild<QLabel *>("Label1")->text(),
                  QString("Choississez le repertoire qui accueille les fichiers de commande"));
         QCOMPARE(client->findChild<QLabel *>("Label1")->text(),
-                 QString("Choississez le repertoire qui accueillera  le logiciel de préparation des messages"));
+                 QString("Choississez le repertoire qui accueillera  le logiciel de préparation "
+                         "des messages"));
         QVERIFY(client->findChild<QWidget *>("Drive1") && client->findChild<QWidget *>("Dir1"));
         QVERIFY(f.configuration_mail->isEnabled()); // the main window stays usable
     }
