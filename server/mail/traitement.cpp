@@ -302,6 +302,8 @@ void Traitement::traite_message()
             ? QStringLiteral("message ") + QString::number(numero) +
                   QStringLiteral(" repris après un arrêt du serveur : répondu sans être relancé")
             : m_state.reponse_texte;
+    if (interrompu)
+        m_affichage.information(entree);
     if (!journal::ecrire_journal(m_state, entree, m_horloge()))
         m_affichage.erreur(QStringLiteral("le journal n'a pas pu être écrit : ") +
                            m_state.fichier_journal);
