@@ -38,8 +38,4 @@ public:
     // Why the mail could not be read within the reader's limits (nesting,
     // headers), empty when it was read. Such a mail is refused, never retried.
     QString illisible;
-
-    // Writes the message byte for byte to the file, readable by its owner
-    // only, creating nothing else.
-    bool SaveAs(const QString &path) const;
 };

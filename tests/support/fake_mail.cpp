@@ -1,5 +1,7 @@
 #include "fake_mail.h"
 
+#include "tests/support/test_files.h"
+
 qint32 FakePop3Session::Open(const QString &, qint32, const QString &, const QString &)
 {
     ++opened;
@@ -48,7 +50,7 @@ std::optional<Pop3Message> FakePop3Session::FetchMessage(qint32 number, const QS
 {
     if (!m_open || number < 1 || number > mailbox.size())
         return std::nullopt;
-    if (!mailbox.at(number - 1).SaveAs(archivePath)) {
+    if (!test_files::ecrire(archivePath, mailbox.at(number - 1).raw)) {
         Q_EMIT ErrorPOP3(18, QStringLiteral("Le message %1 n'a pas pu être archivé dans %2")
                                  .arg(number)
                                  .arg(archivePath));
