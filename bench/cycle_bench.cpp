@@ -4,7 +4,9 @@
 //      against a healthy server and against one that accepts and never answers;
 //  (c) for a 20 MB text body and a 20 MB attachment: peak memory above idle
 //      and the longest block of the user-interface thread during the cycle.
-// Usage: cycle_bench SERVERS_DIR (a folder started by scripts/mail-servers).
+// Usage: cycle_bench SERVERS_DIR [MAIL_FILE] (a folder started by
+// scripts/mail-servers; for (a), the command mail to deliver, @CODE@ standing
+// for its code, else a plain one).
 #include "common/command_mail.h"
 #include "platform/message_box.h"
 #include "server/core/serveur.h"
@@ -129,7 +131,7 @@ int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
     if (argc < 2) {
-        std::fprintf(stderr, "usage: cycle_bench SERVERS_DIR\n");
+        std::fprintf(stderr, "usage: cycle_bench SERVERS_DIR [MAIL_FILE]\n");
         return 2;
     }
     platform::installer_gestionnaire_messages([](const QString &) {});
@@ -139,6 +141,15 @@ int main(int argc, char *argv[])
         return 2;
     }
     servers.clearMailbox(kUser);
+    QByteArray commandMail;
+    if (argc > 2) {
+        QFile file(QString::fromLocal8Bit(argv[2]));
+        if (!file.open(QIODevice::ReadOnly)) {
+            std::fprintf(stderr, "%s: %s\n", argv[2], qPrintable(file.errorString()));
+            return 2;
+        }
+        commandMail = file.readAll();
+    }
 
     // (a) mail work of one message, steps 2 to 8.
     QStringList keys;
@@ -151,9 +162,11 @@ int main(int argc, char *argv[])
     QList<qint64> work;
     for (int i = 0; i < 20; ++i) {
         servers.deliver(kUser,
-                        ServerFolder::commandMail(
-                            kSender, QStringLiteral("Actions"),
-                            compose_message_commande(QStringLiteral("run.bat"), keys.at(i))));
+                        commandMail.isEmpty()
+                            ? ServerFolder::commandMail(
+                                  kSender, QStringLiteral("Actions"),
+                                  compose_message_commande(QStringLiteral("run.bat"), keys.at(i)))
+                            : QByteArray(commandMail).replace("@CODE@", keys.at(i).toUtf8()));
         qint64 busy = 0;
         for (int t = 0; t < 60; ++t) {
             QElapsedTimer tick;

@@ -2,7 +2,8 @@
 // list, fetch, delete and quit, then the reply sent and accepted. The same
 // work as the in-process Python reference of run-reply-bench, without the
 // archive, the key file, the journal and the launch that cycle_bench counts.
-// Usage: reply_bench SERVERS_DIR (a folder started by scripts/mail-servers).
+// Usage: reply_bench SERVERS_DIR MAIL_FILE (a folder started by
+// scripts/mail-servers; the command mail to deliver, @CODE@ standing for its code).
 #include "platform/message_box.h"
 #include "server/vmime/vmime_pop3_session.h"
 #include "server/vmime/vmime_smtp_sender.h"
@@ -10,6 +11,7 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QTemporaryDir>
 
 #include <algorithm>
@@ -18,10 +20,16 @@
 int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
-    if (argc < 2) {
-        std::fprintf(stderr, "usage: reply_bench SERVERS_DIR\n");
+    if (argc < 3) {
+        std::fprintf(stderr, "usage: reply_bench SERVERS_DIR MAIL_FILE\n");
         return 2;
     }
+    QFile mailFile(QString::fromLocal8Bit(argv[2]));
+    if (!mailFile.open(QIODevice::ReadOnly)) {
+        std::fprintf(stderr, "%s: %s\n", argv[2], qPrintable(mailFile.errorString()));
+        return 2;
+    }
+    const QByteArray mail = mailFile.readAll().replace("@CODE@", "BENCH");
     platform::installer_gestionnaire_messages([](const QString &) {});
     const MailServers servers(QString::fromLocal8Bit(argv[1]));
     if (!servers.isValid()) {
@@ -44,8 +52,7 @@ int main(int argc, char *argv[])
     QTemporaryDir archives; // the fetch writes the mail to its archive, as the server does
     QList<qint64> samples;
     for (int i = 0; i < 20; ++i) {
-        servers.deliver(
-            user, "From: bench@example.org\r\nSubject: Actions\r\n\r\nCommande: run.bat;\r\n");
+        servers.deliver(user, mail);
         QElapsedTimer clock;
         clock.start();
         pop3.Open(QStringLiteral("127.0.0.1"), servers.pop3Port(), user, servers.pop3Password());

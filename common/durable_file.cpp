@@ -24,21 +24,6 @@ bool syncHandle(int handle)
 #endif
 }
 
-// A rename is durable only once the folder that holds the name is synced too.
-void syncFolder(const QString &path)
-{
-#ifdef Q_OS_UNIX
-    const QByteArray folder = QFile::encodeName(QFileInfo(path).absolutePath());
-    const int fd = ::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd >= 0) {
-        ::fsync(fd);
-        ::close(fd);
-    }
-#else
-    Q_UNUSED(path);
-#endif
-}
-
 void cutBack(QFile &file, qint64 length)
 {
     if (file.resize(length))
@@ -58,6 +43,20 @@ bool fail(QString *error, const QString &path, const QString &why)
 }
 
 } // namespace
+
+void synchroniser_dossier(const QString &path)
+{
+#ifdef Q_OS_UNIX
+    const QByteArray folder = QFile::encodeName(QFileInfo(path).absolutePath());
+    const int fd = ::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd >= 0) {
+        ::fsync(fd);
+        ::close(fd);
+    }
+#else
+    Q_UNUSED(path);
+#endif
+}
 
 bool remplacer(const QString &path, const QByteArray &content, QString *error,
                std::optional<QFileDevice::Permissions> permissions)
@@ -83,7 +82,7 @@ bool remplacer(const QString &path, const QByteArray &content, QString *error,
         out.setPermissions(*permissions);
     if (!out.commit())
         return fail(error, path, out.errorString());
-    syncFolder(path);
+    synchroniser_dossier(path);
     return true;
 }
 

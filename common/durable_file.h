@@ -26,4 +26,8 @@ bool remplacer(const QString &path, const QByteArray &content, QString *error = 
 // the file is cut back to its former length: nothing half-written remains.
 bool ajouter(const QString &path, const QByteArray &bytes, QString *error = nullptr);
 
+// A rename is durable only once the folder that holds the name is synced too:
+// syncs the folder of path.
+void synchroniser_dossier(const QString &path);
+
 } // namespace durable

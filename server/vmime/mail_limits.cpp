@@ -8,6 +8,26 @@ namespace mail_limits {
 
 namespace {
 
+// One line of at most max bytes. The memory grows with the line read, not
+// with max: most lines are short, and a buffer of max bytes per line would
+// cost more than the parse itself.
+QByteArray readLine(QIODevice &mail, qint64 max)
+{
+    QByteArray line;
+    char piece[4096];
+    while (line.size() < max) {
+        // readLine() stores a terminating NUL after at most wanted bytes.
+        const qint64 wanted = qMin<qint64>(qint64(sizeof piece) - 1, max - line.size());
+        const qint64 count = mail.readLine(piece, wanted + 1);
+        if (count <= 0)
+            break;
+        line.append(piece, count);
+        if (piece[count - 1] == '\n')
+            break;
+    }
+    return line;
+}
+
 QByteArray withoutLineEnd(QByteArray line)
 {
     while (line.endsWith('\n') || line.endsWith('\r'))
@@ -56,7 +76,7 @@ std::optional<QString> readHeader(QIODevice &mail, QByteArray &boundary)
     QByteArray contentType;
     bool inContentType = false;
     while (!mail.atEnd()) {
-        const QByteArray line = mail.readLine(kTailleEntetes + 2);
+        const QByteArray line = readLine(mail, kTailleEntetes + 1);
         size += line.size();
         if (size > kTailleEntetes)
             return QStringLiteral("en-têtes de plus de %1 octets").arg(kTailleEntetes);
@@ -86,7 +106,7 @@ std::optional<QByteArray> entete(QIODevice &mail)
     QByteArray head;
     int fields = 0;
     while (!mail.atEnd()) {
-        const QByteArray line = mail.readLine(kTailleEntetes + 2);
+        const QByteArray line = readLine(mail, kTailleEntetes + 1);
         head += line;
         if (head.size() > kTailleEntetes)
             return std::nullopt;
@@ -112,7 +132,7 @@ std::optional<QString> depassement(QIODevice &mail)
     while (!mail.atEnd() && !open.isEmpty()) {
         // Body lines may be of any length: read them in bounded pieces; a
         // boundary is always at the start of a piece that starts a line.
-        const QByteArray line = mail.readLine(64 * 1024);
+        const QByteArray line = readLine(mail, 64 * 1024);
         if (!line.startsWith("--"))
             continue;
         const QByteArray bare = withoutLineEnd(line);

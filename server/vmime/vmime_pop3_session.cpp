@@ -1,5 +1,7 @@
 #include "server/vmime/vmime_pop3_session.h"
 
+#include "common/durable_file.h"
+
 #include "server/vmime/mail_call_runner.h"
 #include "server/vmime/mail_failure.h"
 #include "server/vmime/mail_file_reader.h"
@@ -148,6 +150,7 @@ bool connectionBroken(const MailFailure &failure)
 VmimePop3Session::VmimePop3Session(QObject *parent)
     : Pop3Session(parent), d(std::make_unique<Private>())
 {
+    install_vmime_platform();
 }
 
 VmimePop3Session::~VmimePop3Session()
@@ -371,6 +374,8 @@ std::optional<Pop3Message> VmimePop3Session::FetchMessage(qint32 number, const Q
             QFile::remove(archivePath);
             d->guard->fail(notArchived(file.errorString()));
         }
+        // Its name too must survive a power cut before the mail may be deleted.
+        durable::synchroniser_dossier(archivePath);
         mail = read_mail_file(archivePath);
         if (!mail)
             d->guard->fail(notArchived(QStringLiteral("relecture impossible")));

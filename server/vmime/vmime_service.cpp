@@ -5,6 +5,7 @@
 
 #include <QFile>
 
+#include <vmime/platforms/posix/posixHandler.hpp>
 #include <vmime/security/cert/X509Certificate.hpp>
 #include <vmime/security/cert/defaultCertificateVerifier.hpp>
 #include <vmime/vmime.hpp>
@@ -56,7 +57,29 @@ const CertificateList &systemCertificates()
     return certificates;
 }
 
+// vmime asks the system for this host's name at every SMTP greeting (EHLO),
+// through the resolver; the name does not change while the server runs.
+class HostNameOnce : public vmime::platforms::posix::posixHandler
+{
+public:
+    const vmime::string getHostName() const override
+    {
+        std::call_once(m_once, [this] { m_name = posixHandler::getHostName(); });
+        return m_name;
+    }
+
+private:
+    mutable std::once_flag m_once;
+    mutable vmime::string m_name;
+};
+
 } // namespace
+
+void install_vmime_platform()
+{
+    static std::once_flag once;
+    std::call_once(once, [] { vmime::platform::setHandler<HostNameOnce>(); });
+}
 
 vmime::string vmime_protocol(const ServerAddress &address)
 {
@@ -95,6 +118,9 @@ void configure_vmime_service(const vmime::shared_ptr<vmime::net::service> &servi
     if (options.tracer)
         service->setTracerFactory(options.tracer);
 
+    // Certificates matter to TLS only; the trust store is a long list to copy.
+    if (address.security() == ServerAddress::Security::Plain)
+        return;
     CertificateList roots = systemCertificates();
     for (const QString &file : options.trustedCaFiles) {
         const CertificateList extra = readPemBundle(file);

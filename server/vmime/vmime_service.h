@@ -19,6 +19,10 @@ struct VmimeServiceOptions {
     std::shared_ptr<SocketGuard> guard;
 };
 
+// Sets vmime's platform services once per process, before the first
+// connection: call it on the main thread, while no mail dialogue runs.
+void install_vmime_platform();
+
 // The URL protocol vmime knows for that address: "pop3"/"pop3s", "smtp"/"smtps".
 vmime::string vmime_protocol(const ServerAddress &address);
 vmime::utility::url vmime_url(const ServerAddress &address);

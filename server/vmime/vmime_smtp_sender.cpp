@@ -56,6 +56,7 @@ vmime::mailbox mailbox(const QString &addrSpec)
 VmimeSmtpSender::VmimeSmtpSender(QObject *parent)
     : SmtpSender(parent), d(std::make_unique<Private>())
 {
+    install_vmime_platform();
 }
 
 VmimeSmtpSender::~VmimeSmtpSender() = default;
