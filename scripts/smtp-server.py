@@ -1,6 +1,9 @@
 #!/usr/bin/python3
 """SMTP servers for the mail tests: one open port and one that requires AUTH.
 
+The open one offers SMTPUTF8, the other does not: both kinds of server are
+met in the field.
+
 Both store each mail exactly as it came in DATA (dot-unstuffed, nothing
 re-encoded, line ends as sent) into the same Maildir, after two lines that
 hold the envelope: "X-MailFrom: <sender>" and "X-RcptTo: <r1>, <r2>", each
@@ -50,7 +53,7 @@ def main():
                        enable_SMTPUTF8=True, decode_data=False)
     secured = Controller(handler, hostname="127.0.0.1", port=int(auth_port),
                          authenticator=authenticator, auth_required=True,
-                         auth_require_tls=False)
+                         auth_require_tls=False, enable_SMTPUTF8=False)
     plain.start()
     secured.start()
 

@@ -26,6 +26,7 @@ enum class MailError : qint16 {
     TooLarge = 17,                  // the message is larger than the mail size limit: not fetched
     ArchiveFailed = 18,             // the fetched message could not be written whole to its file
     AuthenticationUnavailable = 19, // the settings ask for AUTH, the server offers none
+    Utf8Unavailable = 20,           // an address is not ASCII, the server does not offer SMTPUTF8
     Internal = 99,
 };
 

@@ -12,11 +12,15 @@
 #include <QDateTime>
 #include <QElapsedTimer>
 
+#include <vmime/net/smtp/SMTPConnection.hpp>
+#include <vmime/net/smtp/SMTPTransport.hpp>
 #include <vmime/security/sasl/defaultSASLAuthenticator.hpp>
 #include <vmime/vmime.hpp>
 
+#include <algorithm>
 #include <atomic>
 #include <memory>
+#include <optional>
 
 struct VmimeSmtpSender::Private {
     MailCallRunner runner;
@@ -49,6 +53,26 @@ vmime::mailbox mailbox(const QString &addrSpec)
     return vmime::mailbox(
         vmime::emailAddress(vmime::word(utf8(addrSpec.left(at)), vmime::charsets::UTF_8),
                             vmime::word(utf8(addrSpec.mid(at + 1)), vmime::charsets::UTF_8)));
+}
+
+// An address outside ASCII travels as such only to a server that takes UTF-8
+// in the envelope (RFC 6531); there is no ASCII form of such a local part.
+std::optional<MailFailure> utf8Refusal(const vmime::shared_ptr<vmime::net::transport> &transport,
+                                       const ComposedMail &mail)
+{
+    for (const QString &address : {mail.mailfrom, mail.rcptto}) {
+        if (std::all_of(address.cbegin(), address.cend(),
+                        [](QChar c) { return c.unicode() < 0x80; }))
+            continue;
+        const auto smtp = vmime::dynamicCast<vmime::net::smtp::SMTPTransport>(transport);
+        if (smtp && smtp->getConnection() && smtp->getConnection()->hasExtension("SMTPUTF8"))
+            return std::nullopt;
+        return MailFailure{MailError::Utf8Unavailable,
+                           QStringLiteral("L'adresse « %1 » demande SMTPUTF8, que le serveur SMTP "
+                                          "ne propose pas : réponse non envoyée")
+                               .arg(address)};
+    }
+    return std::nullopt;
 }
 
 } // namespace
@@ -190,6 +214,15 @@ bool VmimeSmtpSender::sendcomposed(const ComposedMail &mail)
                 notify(&SmtpSender::ConnectionMade,
                        QStringLiteral("Connecté au serveur SMTP ") + server);
             });
+            if (const auto refusal = utf8Refusal(transport, mail)) {
+                d->runner.post(
+                    [this, failure = *refusal] { fail(failure.code(), failure.description); });
+                transport->disconnect();
+                d->runner.post([this] {
+                    notify(&SmtpSender::ConnectionClosed, QStringLiteral("Connexion fermée"));
+                });
+                return;
+            }
 
             // vmime ends the data with CR LF "." CR LF itself: a final CR LF
             // of ours would reach the server as one more, empty, line.

@@ -72,6 +72,7 @@ private Q_SLOTS:
     void authenticates();
     void failures_data();
     void failures();
+    void internationalisedAddressNeedsSmtpUtf8();
 
 private:
     MailServers m_servers;
@@ -153,6 +154,9 @@ void TestSmtpSender::wireFormat_data()
     QTest::newRow("quoted local part") << "Re:x"
                                        << R"("v1@a.io;v2@b.io;v3@c.io;x"@example.org)"
                                        << R"("v1@a.io;v2@b.io;v3@c.io;x"@example.org)";
+    // The server offers SMTPUTF8: the local part goes as it is, the domain as ASCII.
+    QTest::newRow("internationalised address") << "Re:x" << QString::fromUtf8("jürgen@exämple.de")
+                                               << QString::fromUtf8("jürgen@xn--exmple-cua.de");
 }
 
 void TestSmtpSender::wireFormat()
@@ -196,7 +200,10 @@ void TestSmtpSender::wireFormat()
     }
     for (const QByteArray &line : wire.split('\n'))
         QVERIFY(line.size() <= 999); // 998 and the CR
-    for (char c : wire.left(wire.indexOf("\r\n\r\n")))
+    // Only an address that has no ASCII form may bring 8-bit text into the header.
+    QByteArray head = wire.left(wire.indexOf("\r\n\r\n"));
+    head.replace(envelope.toUtf8(), "");
+    for (char c : std::as_const(head))
         QVERIFY2(static_cast<unsigned char>(c) < 0x80, "8-bit header");
 
     QVERIFY(QRegularExpression(QStringLiteral("^<[^@<> ]+@reply\\.example\\.net>$"))
@@ -324,6 +331,27 @@ void TestSmtpSender::failures()
     QCOMPARE(errors.count(), 1);
     QCOMPARE(errors.first().at(0).value<qint16>(), static_cast<qint16>(error));
     QCOMPARE(sender.statustext(), errors.first().at(1).toString());
+}
+
+// The AUTH test server offers no SMTPUTF8: the reply is refused before MAIL FROM.
+void TestSmtpSender::internationalisedAddressNeedsSmtpUtf8()
+{
+    const QString recipient = QString::fromUtf8("jürgen@example.de");
+    m_servers.clearReceived(recipient);
+    VmimeSmtpSender sender;
+    QSignalSpy sent(&sender, &SmtpSender::MessageSent);
+    QSignalSpy errors(&sender, &SmtpSender::SMTPError);
+    sender.properties.server = QStringLiteral("127.0.0.1:%1").arg(m_servers.smtpAuthPort());
+    sender.properties.username = QStringLiteral("smtpuser");
+    sender.properties.password = QStringLiteral("smtppass");
+    QVERIFY(!sender.sendcomposed(ComposedMail{QStringLiteral("tramelon@example.net"), recipient,
+                                              "Subject: x\r\n\r\nx\r\n"}));
+
+    QCOMPARE(sent.count(), 0);
+    QCOMPARE(errors.count(), 1);
+    QCOMPARE(errors.first().at(0).value<qint16>(), qint16(MailError::Utf8Unavailable));
+    QVERIFY(errors.first().at(1).toString().contains(recipient));
+    QCOMPARE(m_servers.receivedMails(recipient).size(), 0);
 }
 
 QTEST_MAIN(TestSmtpSender)
