@@ -20,6 +20,19 @@
 
 namespace {
 
+// The line that starts at pos, without its line end; pos moves to the next one.
+QByteArray takeLine(const QByteArray &raw, qsizetype &pos)
+{
+    qsizetype end = raw.indexOf('\n', pos);
+    if (end < 0)
+        end = raw.size();
+    QByteArray line = raw.mid(pos, end - pos);
+    if (line.endsWith('\r'))
+        line.chop(1);
+    pos = end + 1;
+    return line;
+}
+
 // The value of the first header field of that name, unfolded, without the
 // blank that conventionally follows the colon. vmime trims values, which
 // would lose the blanks a subject was received with.
@@ -27,12 +40,7 @@ std::optional<QByteArray> rawHeaderValue(const QByteArray &raw, const QByteArray
 {
     qsizetype pos = 0;
     while (pos < raw.size()) {
-        qsizetype end = raw.indexOf('\n', pos);
-        if (end < 0)
-            end = raw.size();
-        QByteArray line = raw.mid(pos, end - pos);
-        if (line.endsWith('\r'))
-            line.chop(1);
+        const QByteArray line = takeLine(raw, pos);
         if (line.isEmpty())
             return std::nullopt; // end of the header block
         const qsizetype colon = line.indexOf(':');
@@ -40,23 +48,13 @@ std::optional<QByteArray> rawHeaderValue(const QByteArray &raw, const QByteArray
         if (!continuation && colon > 0 &&
             line.left(colon).trimmed().compare(name, Qt::CaseInsensitive) == 0) {
             QByteArray value = line.mid(colon + 1);
-            pos = end + 1;
             // Folded lines: the line break goes, the blank that starts the next line stays.
-            while (pos < raw.size() && (raw.at(pos) == ' ' || raw.at(pos) == '\t')) {
-                qsizetype next = raw.indexOf('\n', pos);
-                if (next < 0)
-                    next = raw.size();
-                QByteArray more = raw.mid(pos, next - pos);
-                if (more.endsWith('\r'))
-                    more.chop(1);
-                value += more;
-                pos = next + 1;
-            }
+            while (pos < raw.size() && (raw.at(pos) == ' ' || raw.at(pos) == '\t'))
+                value += takeLine(raw, pos);
             if (value.startsWith(' '))
                 value.remove(0, 1);
             return value;
         }
-        pos = end + 1;
     }
     return std::nullopt;
 }
