@@ -7,6 +7,7 @@
 // Usage: cycle_bench SERVERS_DIR [MAIL_FILE] (a folder started by
 // scripts/mail-servers; for (a), the command mail to deliver, @CODE@ standing
 // for its code, else a plain one).
+#include "bench/bench_mail_file.h"
 #include "common/command_mail.h"
 #include "platform/message_box.h"
 #include "server/core/serveur.h"
@@ -143,12 +144,10 @@ int main(int argc, char *argv[])
     servers.clearMailbox(kUser);
     QByteArray commandMail;
     if (argc > 2) {
-        QFile file(QString::fromLocal8Bit(argv[2]));
-        if (!file.open(QIODevice::ReadOnly)) {
-            std::fprintf(stderr, "%s: %s\n", argv[2], qPrintable(file.errorString()));
+        const std::optional<QByteArray> given = read_bench_mail(argv[2]);
+        if (!given)
             return 2;
-        }
-        commandMail = file.readAll();
+        commandMail = *given;
     }
 
     // (a) mail work of one message, steps 2 to 8.

@@ -4,6 +4,7 @@
 // archive, the key file, the journal and the launch that cycle_bench counts.
 // Usage: reply_bench SERVERS_DIR MAIL_FILE (a folder started by
 // scripts/mail-servers; the command mail to deliver, @CODE@ standing for its code).
+#include "bench/bench_mail_file.h"
 #include "platform/message_box.h"
 #include "server/vmime/vmime_pop3_session.h"
 #include "server/vmime/vmime_smtp_sender.h"
@@ -11,7 +12,6 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
-#include <QFile>
 #include <QTemporaryDir>
 
 #include <algorithm>
@@ -24,12 +24,10 @@ int main(int argc, char *argv[])
         std::fprintf(stderr, "usage: reply_bench SERVERS_DIR MAIL_FILE\n");
         return 2;
     }
-    QFile mailFile(QString::fromLocal8Bit(argv[2]));
-    if (!mailFile.open(QIODevice::ReadOnly)) {
-        std::fprintf(stderr, "%s: %s\n", argv[2], qPrintable(mailFile.errorString()));
+    std::optional<QByteArray> mail = read_bench_mail(argv[2]);
+    if (!mail)
         return 2;
-    }
-    const QByteArray mail = mailFile.readAll().replace("@CODE@", "BENCH");
+    mail->replace("@CODE@", "BENCH");
     platform::installer_gestionnaire_messages([](const QString &) {});
     const MailServers servers(QString::fromLocal8Bit(argv[1]));
     if (!servers.isValid()) {
@@ -52,7 +50,7 @@ int main(int argc, char *argv[])
     QTemporaryDir archives; // the fetch writes the mail to its archive, as the server does
     QList<qint64> samples;
     for (int i = 0; i < 20; ++i) {
-        servers.deliver(user, mail);
+        servers.deliver(user, *mail);
         QElapsedTimer clock;
         clock.start();
         pop3.Open(QStringLiteral("127.0.0.1"), servers.pop3Port(), user, servers.pop3Password());
