@@ -5,6 +5,7 @@
 #include "server/frame/affichage.h"
 #include "server/frame/journal.h"
 #include "server/keys/key_store.h"
+#include "server/mail/garde_lecture.h"
 #include "server/mail/pop3_session.h"
 #include "server/mail/reply_policy.h"
 
@@ -228,7 +229,7 @@ void Traitement::traite_message()
             supprime_deja_juge(numero);
             return;
         }
-        interrompu = m_juges.contient(connue);
+        interrompu = m_juges.en_cours(connue);
     }
     // The session writes the archive whole before it gives the mail, so that
     // every judged mail leaves a file. A mail that cannot be archived, or is
@@ -236,6 +237,15 @@ void Traitement::traite_message()
     QDir().mkpath(m_state.rep_archives);
     const QString archive = m_state.rep_archives + nom_archive(m_horloge());
     m_session.setTailleMaxMail(qint64(m_state.taille_max_mail_mo) * 1024 * 1024);
+    m_session.setGardeLecture([this, ligne](const QString &fichier) {
+        QString erreur;
+        const auto suite = garde_lecture(m_juges, ligne, fichier, m_horloge(), &erreur);
+        if (!erreur.isEmpty()) {
+            m_affichage.erreur(erreur);
+            journal::ecrire_journal(m_state, erreur, m_horloge());
+        }
+        return suite;
+    });
     const std::optional<Pop3Message> message = m_session.FetchMessage(numero, archive);
     if (!message) {
         journal::ecrire_journal(m_state,
@@ -260,7 +270,7 @@ void Traitement::traite_message()
         supprime_deja_juge(numero);
         return;
     }
-    interrompu = interrompu || m_juges.contient(identite);
+    interrompu = interrompu || m_juges.en_cours(identite);
 
     m_affichage.fixer(Champ::Label8, message->Sender.Address);
     m_affichage.fixer(Champ::Label9, message->Subject);
