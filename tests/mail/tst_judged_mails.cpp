@@ -99,6 +99,47 @@ private Q_SLOTS:
         QVERIFY(full.contient("uidl last"));
     }
 
+    void readingAcrossARestart_data()
+    {
+        QTest::addColumn<QString>("steps"); // before the restart: l read, e recorded, t over
+        QTest::addColumn<int>("lecture");   // commencer_lecture after the restart
+        QTest::addColumn<bool>("enCours");
+        QTest::newRow("stopped while it was read")
+            << "l" << int(JudgedMails::Lecture::Interrompue) << false;
+        QTest::newRow("stopped while it was judged")
+            << "le" << int(JudgedMails::Lecture::Lire) << true;
+        QTest::newRow("judged before the reading was recorded")
+            << "e" << int(JudgedMails::Lecture::Lire) << true;
+        QTest::newRow("its judgement over") << "let" << int(JudgedMails::Lecture::Lire) << false;
+    }
+    // A mail whose reading never ended is never read again; one read and
+    // recorded is "being judged", as before.
+    void readingAcrossARestart()
+    {
+        QFETCH(QString, steps);
+        QFETCH(int, lecture);
+        QFETCH(bool, enCours);
+        {
+            JudgedMails record(path());
+            QVERIFY(record.charger());
+            for (const QChar step : steps) {
+                if (step == u'l')
+                    QCOMPARE(record.commencer_lecture("uidl A", t0), JudgedMails::Lecture::Lire);
+                else if (step == u'e')
+                    QVERIFY(record.enregistrer("uidl A", "a@x", t0));
+                else
+                    QVERIFY(record.terminer("uidl A"));
+            }
+            QCOMPARE(record.taille(), 1);
+        }
+        JudgedMails restarted(path());
+        QVERIFY(restarted.charger());
+        QCOMPARE(int(restarted.commencer_lecture("uidl A", t0)), lecture);
+        QCOMPARE(restarted.en_cours("uidl A"), enCours);
+        QCOMPARE(restarted.termine("uidl A"), steps.endsWith(u't'));
+        QCOMPARE(restarted.taille(), 1);
+    }
+
     void entryThatCannotBeWrittenDoesNotCount()
     {
         // A folder in the record's place: no write can land, whatever the rights.
@@ -107,6 +148,8 @@ private Q_SLOTS:
         QString error;
         QVERIFY(!record.enregistrer("uidl A", "", t0, &error));
         QVERIFY(error.contains(path()));
+        QVERIFY(!record.contient("uidl A"));
+        QCOMPARE(record.commencer_lecture("uidl A", t0), JudgedMails::Lecture::NonEnregistree);
         QVERIFY(!record.contient("uidl A"));
         QVERIFY(QDir().rmdir(path()));
     }
