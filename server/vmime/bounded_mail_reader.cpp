@@ -169,8 +169,13 @@ Resultat lire(const QString &programme, const QString &chemin, const Bornes &bor
         if (analyse.state() == QProcess::NotRunning)
             break;
     }
+    // Past its processor time the kernel kills it (SIGXCPU, then SIGKILL); past
+    // its memory vmime's allocation fails and it aborts.
     if (analyse.exitStatus() != QProcess::NormalExit)
-        return {mis_de_cote(chemin, depasse), {}};
+        return {mis_de_cote(chemin,
+                            depasse +
+                                QStringLiteral(", arrêt par le signal %1").arg(analyse.exitCode())),
+                {}};
     if (analyse.exitCode() != 0)
         return {std::nullopt, QStringLiteral("relecture impossible")};
     if (std::optional<Pop3Message> mail = decoder(analyse.readAllStandardOutput()))

@@ -7,11 +7,17 @@
 
 #include <QDeadlineTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTest>
 
 #include <csignal>
+
+namespace {
+// The mail reader tramelon runs, installed beside it.
+QString reader() { return QFileInfo(QStringLiteral(TRAMELON_BIN)).path() + "/tramelon-analyse"; }
+} // namespace
 
 class TestProgram : public QObject
 {
@@ -38,10 +44,14 @@ private Q_SLOTS:
         QString program = TRAMELON_BIN;
         QStringList arguments{"--headless", "--folder", folder.path()};
         if (!headless) {
-            // The program takes its files from its own folder.
+            // The program takes its files from its own folder, and its mail
+            // reader from beside itself.
             program = folder.path() + "tramelon";
-            QVERIFY(QFile::copy(TRAMELON_BIN, program));
-            QFile::setPermissions(program, QFile::permissions(TRAMELON_BIN));
+            for (const QString &file : {QStringLiteral(TRAMELON_BIN), reader()}) {
+                const QString copy = folder.path() + QFileInfo(file).fileName();
+                QVERIFY(QFile::copy(file, copy));
+                QFile::setPermissions(copy, QFile::permissions(file));
+            }
             arguments.clear();
         }
         const QString body = "Bonjour,\r\nCommande:run.bat;\r\nCode:PPPPPPPPPPP2;\r\n";
