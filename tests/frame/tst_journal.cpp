@@ -95,7 +95,6 @@ private Q_SLOTS:
         QVERIFY(journal::ecrire_journal(state, texte));
         const QByteArray content = read(state.fichier_journal);
         QCOMPARE(content.count('\n'), 1);
-        QCOMPARE(content.count('\r'), 1);
         QVERIFY(content.endsWith(ansi::encode(ligne) + "\r\n"));
     }
 
