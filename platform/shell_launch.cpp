@@ -14,7 +14,6 @@
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
 #endif
 
 namespace platform {
