@@ -13,10 +13,10 @@ QString mois(const QDate &date); // "yyyy-mm"
 QString chemin_journal(const QString &rep_appli, const QString &mois);
 
 // Sets mois_courant, mois_journal and fichier_journal for the current month.
-void initialise(ServerState &state, const QDateTime &now = QDateTime::currentDateTime());
+void initialise(ServerState &state, const QDateTime &now);
 
 // Follows the turn of a month: the next entries go to the new month's file.
-void verifie_mois(ServerState &state, const QDateTime &now = QDateTime::currentDateTime());
+void verifie_mois(ServerState &state, const QDateTime &now);
 
 // One journal line: long date, " * ", long time, "  :   *** ", the text.
 QString ligne_journal(const QString &text, const QDateTime &now);
@@ -24,10 +24,10 @@ QString ligne_journal(const QString &text, const QDateTime &now);
 // Appends the entry to the journal file, which is open only while writing and
 // readable by its owner only. False when the file could not be written (error,
 // when given, says why); the file then holds nothing of the entry.
-bool ecrire_journal(const ServerState &state, const QString &text,
-                    const QDateTime &now = QDateTime::currentDateTime(), QString *error = nullptr);
+bool ecrire_journal(const ServerState &state, const QString &text, const QDateTime &now,
+                    QString *error = nullptr);
 
 // "dd/mm/yy hh:mm:ss " with a 24-hour clock: the start of the message log's lines.
-QString horodatage(const QDateTime &now = QDateTime::currentDateTime());
+QString horodatage(const QDateTime &now);
 
 } // namespace journal

@@ -67,7 +67,7 @@ private Q_SLOTS:
     {
         ServerState state;
         state.fichier_journal = dir.filePath("missing-folder/journal_2026-03.txt");
-        QVERIFY(!journal::ecrire_journal(state, "x"));
+        QVERIFY(!journal::ecrire_journal(state, "x", QDateTime::currentDateTime()));
     }
 };
 
