@@ -56,11 +56,9 @@ bool Traitement::charge_juges()
         return true;
     QString erreur;
     m_juges_charges = m_juges.charger(&erreur);
-    if (!m_juges_charges) {
-        // Without the record a mail could run twice: the box waits.
-        m_affichage.erreur(erreur + QStringLiteral(", les messages restent dans la boite"));
-        m_signalement.journal(erreur);
-    }
+    // Without the record a mail could run twice: the box waits.
+    if (!m_juges_charges)
+        m_signalement.erreur(erreur + QStringLiteral(", les messages restent dans la boite"));
     return m_juges_charges;
 }
 
@@ -205,9 +203,8 @@ bool Traitement::juge(MessageEnCours &m)
     // time. A mail that cannot be recorded stays in the box, untouched.
     QString erreur;
     if (!m_juges.enregistrer(m.identite, QString::fromLatin1(m.message_id), m_horloge(), &erreur)) {
-        m_affichage.erreur(erreur + QStringLiteral(", ") + message_numero(m.numero) +
-                           QStringLiteral(" reste dans la boite"));
-        m_signalement.journal(erreur);
+        m_signalement.erreur(erreur + QStringLiteral(", ") + message_numero(m.numero) +
+                             QStringLiteral(" reste dans la boite"));
         return false;
     }
 
@@ -282,6 +279,7 @@ std::optional<MessageEnCours> Traitement::traite_message()
     // The session writes the archive whole before it gives the mail, so that
     // every judged mail leaves a file. A mail that cannot be archived, or is
     // over the size limit, is left in the mailbox, untouched, for a later cycle.
+    // A folder that cannot be made is reported by the fetch, which cannot archive.
     QDir().mkpath(m_state.rep_archives);
     const QString archive = m_state.rep_archives + nom_archive(m_horloge());
     const std::optional<Pop3Message> message = releve(ligne, archive);
