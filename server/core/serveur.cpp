@@ -34,8 +34,8 @@ Serveur::Serveur(const QString &rep_appli, std::unique_ptr<Pop3Session> session,
     m_traitement = std::make_unique<Traitement>(m_state, m_affichage, *m_session,
                                                 m_environnement.lanceur, m_environnement.horloge);
     m_reponse = std::make_unique<Reponse>(m_state, m_affichage, *m_smtp, m_environnement.horloge);
-    m_sequenceur =
-        std::make_unique<Sequenceur>(m_state, m_affichage, *m_session, *m_traitement, *m_reponse);
+    m_sequenceur = std::make_unique<Sequenceur>(m_state, m_affichage, *m_session, *m_traitement,
+                                                *m_reponse, m_environnement.horloge);
 
     m_T_sequenceur.setObjectName(QStringLiteral("T_sequenceur"));
     m_T_sequenceur.setInterval(kTickDefaut);

@@ -32,9 +32,10 @@ QString prefixe_statut(qint32 statusType)
 }
 
 Sequenceur::Sequenceur(ServerState &state, Affichage &affichage, Pop3Session &session,
-                       Traitement &traitement, Reponse &reponse, QObject *parent)
+                       Traitement &traitement, Reponse &reponse, Horloge horloge, QObject *parent)
     : QObject(parent), m_state(state), m_affichage(affichage), m_session(session),
-      m_traitement(traitement), m_reponse(reponse)
+      m_traitement(traitement), m_reponse(reponse),
+      m_signalement(state, affichage, std::move(horloge))
 {
     connect(&m_session, &Pop3Session::Connected, this, &Sequenceur::oSession_Connected);
     connect(&m_session, &Pop3Session::Closed, this, &Sequenceur::oSession_Closed);
@@ -56,9 +57,9 @@ void Sequenceur::tick()
         etape(m_state.etape_sequenceur);
     } catch (const std::exception &e) {
         // Nothing that goes wrong with one mail may stop the polling.
-        m_affichage.erreur(QString::fromLocal8Bit(e.what()));
+        m_signalement.erreur(QString::fromLocal8Bit(e.what()));
     } catch (...) {
-        m_affichage.erreur(QStringLiteral("erreur inattendue pendant le cycle"));
+        m_signalement.erreur(QStringLiteral("erreur inattendue pendant le cycle"));
     }
 }
 

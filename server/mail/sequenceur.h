@@ -1,6 +1,8 @@
 #pragma once
 
+#include "server/frame/horloge.h"
 #include "server/frame/server_state.h"
+#include "server/frame/signalement.h"
 
 #include <QObject>
 
@@ -36,7 +38,8 @@ public:
     };
 
     Sequenceur(ServerState &state, Affichage &affichage, Pop3Session &session,
-               Traitement &traitement, Reponse &reponse, QObject *parent = nullptr);
+               Traitement &traitement, Reponse &reponse, Horloge horloge,
+               QObject *parent = nullptr);
 
     // The T_sequenceur tick handler.
     void tick();
@@ -61,6 +64,7 @@ private:
     Pop3Session &m_session;
     Traitement &m_traitement;
     Reponse &m_reponse;
+    Signalement m_signalement;
     bool m_occupe = false;
 };
 

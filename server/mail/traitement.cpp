@@ -139,12 +139,14 @@ void Traitement::supprime_deja_juge(qint32 numero)
     retire_de_la_liste(numero);
 }
 
-void Traitement::ligne_log()
+void Traitement::ligne_log(const MessageEnCours &m, const QString &lancement)
 {
-    const ChampsFenetre &champs = m_affichage.champs();
+    // Command and code show only for a mail whose two fields were complete.
+    const QString commande = m.commande_valide ? m.commande : QString();
+    const QString code = m.commande_valide ? m.code : QString();
     m_affichage.ajouter(Champ::Text3, journal::horodatage(m_horloge()) + QStringLiteral("mail  ") +
-                                          champs.Label10 + u' ' + champs.Label11 + u' ' +
-                                          champs.Label12 + QStringLiteral("\r\n"));
+                                          commande + u' ' + code + u' ' + lancement +
+                                          QStringLiteral("\r\n"));
 }
 
 std::optional<Pop3Message> Traitement::releve(const LigneBoite &ligne, const QString &archive)
@@ -226,10 +228,10 @@ bool Traitement::juge(MessageEnCours &m)
 
     const qint32 resultat = m_lanceur(m.commande, m_state.rep_actions);
     const bool lance = resultat > kLancementReussi;
-    m_affichage.fixer(Champ::Label12, lance
-                                          ? QStringLiteral("OK")
-                                          : QStringLiteral("Erreur ") + QString::number(resultat));
-    ligne_log();
+    const QString lancement =
+        lance ? QStringLiteral("OK") : QStringLiteral("Erreur ") + QString::number(resultat);
+    m_affichage.fixer(Champ::Label12, lancement);
+    ligne_log(m, lancement);
     m.texte_reponse = lance ? texte_acceptation(m.commande) : texte_echec(m.commande, resultat);
     return true;
 }
@@ -303,7 +305,7 @@ std::optional<MessageEnCours> Traitement::traite_message()
     const bool interrompu = m_juges.contient(m.identite);
 
     lit_message(*message, m);
-    ligne_log();
+    ligne_log(m, QString());
     if (interrompu) {
         QFile::remove(archive);
         reprend_interrompu(m);

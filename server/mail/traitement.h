@@ -70,7 +70,8 @@ private:
     // A mail recorded but never finished: answered, never launched again.
     void reprend_interrompu(MessageEnCours &m);
     void decide_reponse(const Pop3Message &message, MessageEnCours &m) const;
-    void ligne_log();
+    // The dated line of Text3: command, code and the launch's outcome, if any.
+    void ligne_log(const MessageEnCours &m, const QString &lancement);
     void supprime_deja_juge(qint32 numero);
     void retire_de_la_liste(qint32 numero);
 
