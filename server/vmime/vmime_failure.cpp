@@ -1,5 +1,7 @@
 #include "server/vmime/vmime_failure.h"
 
+#include "server/vmime/tls_verifier.h"
+
 #include <vmime/security/cert/certificateException.hpp>
 #include <vmime/security/cert/certificateExpiredException.hpp>
 #include <vmime/security/cert/certificateNotTrustedException.hpp>
@@ -36,6 +38,10 @@ MailFailure describe_vmime_failure(const std::exception &error, qint64 elapsedMs
     namespace cert = vmime::security::cert;
     const QString detail = chainText(error).trimmed();
 
+    if (const auto *refused = dynamic_cast<const CertificateRefused *>(&error))
+        return MailFailure{MailError::CertificateRejected,
+                           QStringLiteral("Certificat du serveur %1 refusé : %2")
+                               .arg(refused->host(), refused->reason())};
     if (dynamic_cast<const cert::serverIdentityException *>(&error))
         return make(MailError::CertificateRejected,
                     QStringLiteral("Certificat refusé : il n'est pas au nom du serveur"), detail);
