@@ -6,6 +6,7 @@
 #include <vmime/security/cert/certificateChain.hpp>
 
 #include <memory>
+#include <mutex>
 #include <vector>
 
 #include <arpa/inet.h>
@@ -21,6 +22,20 @@ struct TrustListDeleter {
     }
 };
 using TrustList = std::unique_ptr<gnutls_x509_trust_list_st, TrustListDeleter>;
+
+// The system's trust store alone, read once: parsing its 140-odd certificates
+// costs tens of milliseconds. Verifying only reads a trust list, so the
+// threads of both components share it, as TLS sessions share credentials.
+gnutls_x509_trust_list_t systemTrust()
+{
+    static std::once_flag once;
+    static gnutls_x509_trust_list_t list = nullptr;
+    std::call_once(once, [] {
+        if (gnutls_x509_trust_list_init(&list, 0) >= 0)
+            gnutls_x509_trust_list_add_system_trust(list, 0, 0);
+    });
+    return list;
+}
 
 // The certificates the server sent, in its order, owned here.
 class PeerCertificates
@@ -76,8 +91,8 @@ QString gnutlsText(int error) { return QString::fromUtf8(gnutls_strerror(error))
 
 } // namespace
 
-TlsVerifier::TlsVerifier(TrustAnchors anchors, std::function<void()> onRefusal)
-    : m_anchors(std::move(anchors)), m_onRefusal(std::move(onRefusal))
+TlsVerifier::TlsVerifier(QStringList caFiles, std::function<void()> onRefusal)
+    : m_caFiles(std::move(caFiles)), m_onRefusal(std::move(onRefusal))
 {
 }
 
@@ -103,18 +118,23 @@ void TlsVerifier::verify(vmime::shared_ptr<vmime::security::cert::certificateCha
             refuse(host, QStringLiteral("certificat %1 illisible (pas un X.509)").arg(i));
     }
 
-    gnutls_x509_trust_list_t raw = nullptr;
-    if (const int error = gnutls_x509_trust_list_init(&raw, 0); error < 0)
-        refuse(host, gnutlsText(error));
-    const TrustList trust(raw);
-    // No anchor at all only means nothing will verify: the refusal says so.
-    if (m_anchors.system)
-        gnutls_x509_trust_list_add_system_trust(trust.get(), 0, 0);
-    for (const QString &file : m_anchors.files) {
-        const QByteArray path = QFile::encodeName(file);
-        gnutls_x509_trust_list_add_trust_file(trust.get(), path.constData(), nullptr,
-                                              GNUTLS_X509_FMT_PEM, 0, 0);
+    // Files of our own make a list of its own; an empty store or unreadable
+    // files only mean that nothing verifies, which the refusal then says.
+    gnutls_x509_trust_list_t trust = systemTrust();
+    TrustList own;
+    if (!m_caFiles.isEmpty()) {
+        gnutls_x509_trust_list_t raw = nullptr;
+        if (const int error = gnutls_x509_trust_list_init(&raw, 0); error < 0)
+            refuse(host, gnutlsText(error));
+        own.reset(raw);
+        gnutls_x509_trust_list_add_system_trust(raw, 0, 0);
+        for (const QString &file : m_caFiles)
+            gnutls_x509_trust_list_add_trust_file(raw, QFile::encodeName(file).constData(), nullptr,
+                                                  GNUTLS_X509_FMT_PEM, 0, 0);
+        trust = raw;
     }
+    if (!trust)
+        refuse(host, QStringLiteral("aucune liste de certificats de confiance"));
 
     // The name is that of the server setting: an address when it was given
     // as one, to be found among the certificate's IP addresses.
@@ -132,8 +152,8 @@ void TlsVerifier::verify(vmime::shared_ptr<vmime::security::cert::certificateCha
                reinterpret_cast<unsigned char *>(const_cast<char *>(GNUTLS_KP_TLS_WWW_SERVER)), 0};
 
     unsigned int status = 0;
-    if (const int error = gnutls_x509_trust_list_verify_crt2(trust.get(), peer.data(), peer.size(),
-                                                             data, 2, 0, &status, nullptr);
+    if (const int error = gnutls_x509_trust_list_verify_crt2(trust, peer.data(), peer.size(), data,
+                                                             2, 0, &status, nullptr);
         error < 0)
         refuse(host, gnutlsText(error));
     if (status != 0)

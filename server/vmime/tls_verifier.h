@@ -8,23 +8,17 @@
 #include <vmime/security/cert/certificateException.hpp>
 #include <vmime/security/cert/certificateVerifier.hpp>
 
-// Where the certificates that anchor a server's chain come from: the
-// system's trust store unless told otherwise, plus PEM files of our own
-// (a private CA; the tests' CA made at run time).
-struct TrustAnchors {
-    bool system = true;
-    QStringList files;
-};
-
 // Checks the chain a mail server presents, as GnuTLS does for any TLS
 // client: every signature up to a trusted root, CA flags, path length,
 // validity dates, key usage and the server's name (a DNS name, or the IP
 // address it was reached at). A chain is never judged by its names alone.
+// The anchors are the system's trust store plus the PEM files given (a
+// private CA; the tests' own, made at run time).
 class TlsVerifier : public vmime::security::cert::certificateVerifier
 {
 public:
     // onRefusal runs before a refusal is thrown (to close the connection).
-    explicit TlsVerifier(TrustAnchors anchors, std::function<void()> onRefusal = {});
+    explicit TlsVerifier(QStringList caFiles, std::function<void()> onRefusal = {});
 
     // Throws CertificateRefused, before a byte of the dialogue goes out.
     void verify(vmime::shared_ptr<vmime::security::cert::certificateChain> chain,
@@ -33,7 +27,7 @@ public:
 private:
     [[noreturn]] void refuse(const QString &host, const QString &reason);
 
-    TrustAnchors m_anchors;
+    QStringList m_caFiles;
     std::function<void()> m_onRefusal;
 };
 

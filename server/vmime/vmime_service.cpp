@@ -73,7 +73,7 @@ void configure_vmime_service(const vmime::shared_ptr<vmime::net::service> &servi
     if (options.tracer)
         service->setTracerFactory(options.tracer);
 
-    // Certificates matter to TLS only; the trust store is a long list to read.
+    // Certificates matter to TLS only.
     if (address.security() == ServerAddress::Security::Plain) {
         service->setSocketFactory(sockets);
         return;
@@ -82,5 +82,5 @@ void configure_vmime_service(const vmime::shared_ptr<vmime::net::service> &servi
     const auto closable = vmime::make_shared<ClosableSocketFactory>(sockets);
     service->setSocketFactory(closable);
     service->setCertificateVerifier(vmime::make_shared<TlsVerifier>(
-        TrustAnchors{true, options.trustedCaFiles}, [closable] { closable->closeAll(); }));
+        options.trustedCaFiles, [closable] { closable->closeAll(); }));
 }
