@@ -37,7 +37,7 @@ MailFailure describe_vmime_failure(const std::exception &error, qint64 elapsedMs
 
     if (const auto *refused = dynamic_cast<const CertificateRefused *>(&error))
         return MailFailure{MailError::CertificateRejected,
-                           QStringLiteral("Certificat du serveur %1 refusé : %2")
+                           QStringLiteral("certificat du serveur %1 refusé : %2")
                                .arg(refused->host(), refused->reason())};
     if (dynamic_cast<const cert::certificateException *>(&error))
         return make(

@@ -102,7 +102,7 @@ void TestTlsChain::chains()
     QCOMPARE(errors.size(), 1);
     QCOMPARE(errors.first().at(0).value<qint16>(), qint16(MailError::CertificateRejected));
     const QString line = errors.first().at(1).toString();
-    QVERIFY2(line.startsWith(QStringLiteral("Certificat du serveur 127.0.0.1 refusé : ")) &&
+    QVERIFY2(line.startsWith(QStringLiteral("certificat du serveur 127.0.0.1 refusé : ")) &&
                  line.contains(reason, Qt::CaseInsensitive),
              qPrintable(line));
     // Nothing went out after the handshake: no login, no envelope, no mail,
