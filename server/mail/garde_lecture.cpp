@@ -1,18 +1,8 @@
 #include "server/mail/garde_lecture.h"
 
-#include <QFile>
-
-Pop3Session::AvantLecture garde_lecture(JudgedMails &juges, const LigneBoite &ligne,
-                                        const QString &archive, const QDateTime &now,
-                                        QString *erreur)
+Pop3Session::AvantLecture garde_lecture(JudgedMails &juges, const QString &identite, qint32 numero,
+                                        const QDateTime &now, QString *erreur)
 {
-    QByteArray octets;
-    if (ligne.uidl.isEmpty()) {
-        QFile file(archive);
-        if (file.open(QIODevice::ReadOnly))
-            octets = file.readAll();
-    }
-    const QString identite = JudgedMails::identite(ligne.uidl, octets, ligne.taille);
     switch (juges.commencer_lecture(identite, now, erreur)) {
     case JudgedMails::Lecture::Lire:
         return Pop3Session::AvantLecture::Lire;
@@ -22,7 +12,7 @@ Pop3Session::AvantLecture garde_lecture(JudgedMails &juges, const LigneBoite &li
         break;
     }
     if (erreur)
-        *erreur += QStringLiteral(", le message ") + QString::number(ligne.numero) +
+        *erreur += QStringLiteral(", le message ") + QString::number(numero) +
                    QStringLiteral(" reste dans la boite");
     return Pop3Session::AvantLecture::Laisser;
 }

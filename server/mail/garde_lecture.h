@@ -1,6 +1,5 @@
 #pragma once
 
-#include "server/frame/affichage.h"
 #include "server/mail/judged_mails.h"
 #include "server/mail/pop3_session.h"
 
@@ -9,9 +8,7 @@
 
 // Before a fetched mail is read: it is recorded as being read, so that a mail
 // during whose reading the server stopped (killed, out of memory, a power cut)
-// is set aside unread after the restart instead of stopping it again. Without
-// a UIDL the mail is known by its archived bytes. erreur says why the record
-// could not be written (the mail then stays in the box).
-Pop3Session::AvantLecture garde_lecture(JudgedMails &juges, const LigneBoite &ligne,
-                                        const QString &archive, const QDateTime &now,
-                                        QString *erreur);
+// is set aside unread after the restart instead of stopping it again. erreur
+// says why the record could not be written (the mail then stays in the box).
+Pop3Session::AvantLecture garde_lecture(JudgedMails &juges, const QString &identite, qint32 numero,
+                                        const QDateTime &now, QString *erreur);
