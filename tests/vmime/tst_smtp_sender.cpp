@@ -1,8 +1,10 @@
 // The vmime SMTP sender against real aiosmtpd servers (fixture mail_servers).
+#include "server/mail/sender_address.h"
 #include "server/vmime/mail_failure.h"
 #include "server/vmime/mail_parser.h"
 #include "server/vmime/vmime_smtp_sender.h"
 #include "tests/support/mail_servers.h"
+#include "tests/support/recording_smtp_peer.h"
 #include "tests/support/silent_server.h"
 
 #include <QDateTime>
@@ -73,6 +75,8 @@ private Q_SLOTS:
     void failures_data();
     void failures();
     void internationalisedAddressNeedsSmtpUtf8();
+    void envelopeIsTheSendersMailbox_data();
+    void envelopeIsTheSendersMailbox();
 
 private:
     MailServers m_servers;
@@ -352,6 +356,59 @@ void TestSmtpSender::internationalisedAddressNeedsSmtpUtf8()
     QCOMPARE(errors.first().at(0).value<qint16>(), qint16(MailError::Utf8Unavailable));
     QVERIFY(errors.first().at(1).toString().contains(recipient));
     QCOMPARE(m_servers.receivedMails(recipient).size(), 0);
+}
+
+void TestSmtpSender::envelopeIsTheSendersMailbox_data()
+{
+    QTest::addColumn<QByteArray>("from");     // the command mail's From, as received
+    QTest::addColumn<bool>("smtpUtf8");       // the relay offers SMTPUTF8
+    QTest::addColumn<QByteArray>("rcptLine"); // what the relay must read, byte for byte
+
+    const QByteArray listLike = R"("v1@a.io;v2@b.io"@example.org)";
+    for (bool utf8 : {false, true}) {
+        const char *relay = utf8 ? ", SMTPUTF8 relay" : "";
+        QTest::addRow("dot-atom%s", relay) << QByteArray("alice@example.org") << utf8
+                                           << QByteArray("RCPT TO:<alice@example.org>\r\n");
+        QTest::addRow("quoted list-like local part%s", relay)
+            << listLike << utf8 << "RCPT TO:<" + listLike + ">\r\n";
+        QTest::addRow("same, display name and brackets%s", relay)
+            << "Liste <" + listLike + ">" << utf8 << "RCPT TO:<" + listLike + ">\r\n";
+        QTest::addRow("quoted blank%s", relay) << QByteArray(R"("john smith"@example.org)") << utf8
+                                               << QByteArray(R"(RCPT TO:<"john smith"@example.org>)"
+                                                             "\r\n");
+        QTest::addRow("quoted pair%s", relay) << QByteArray(R"("a\"b\\c"@example.org)") << utf8
+                                              << QByteArray(R"(RCPT TO:<"a\"b\\c"@example.org>)"
+                                                            "\r\n");
+        // Quotes around an atom name the same mailbox; it goes in its plain form.
+        QTest::addRow("needless quotes%s", relay) << QByteArray(R"("bob"@example.org)") << utf8
+                                                  << QByteArray("RCPT TO:<bob@example.org>\r\n");
+    }
+    QTest::newRow("8-bit quoted local part")
+        << QByteArray(R"("jür gen"@exämple.de)") << true
+        << QByteArray(R"(RCPT TO:<"jür gen"@xn--exmple-cua.de>)"
+                      "\r\n");
+}
+
+// A relay reads the envelope as sent: the recipient must name the sender's
+// own mailbox, quoted once where its syntax needs it.
+void TestSmtpSender::envelopeIsTheSendersMailbox()
+{
+    QFETCH(QByteArray, from);
+    QFETCH(bool, smtpUtf8);
+    QFETCH(QByteArray, rcptLine);
+
+    const SenderAddress sender = sender_address(from);
+    QVERIFY2(sender.isValid(), qPrintable(sender.raison));
+    RecordingSmtpPeer relay(smtpUtf8);
+    VmimeSmtpSender smtp;
+    QSignalSpy errors(&smtp, &SmtpSender::SMTPError);
+    smtp.properties.server = QStringLiteral("127.0.0.1:%1").arg(relay.port());
+    QVERIFY(smtp.sendcomposed(ComposedMail{QStringLiteral("tramelon@example.net"), sender.address,
+                                           "Subject: x\r\n\r\nx\r\n"}));
+    QVERIFY2(errors.isEmpty(), qPrintable(errors.value(0).value(1).toString()));
+
+    QCOMPARE(relay.command("RCPT"), rcptLine);
+    QVERIFY(relay.command("MAIL FROM:<tramelon@example.net>").size() > 0);
 }
 
 QTEST_MAIN(TestSmtpSender)
