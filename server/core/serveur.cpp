@@ -79,7 +79,8 @@ void Serveur::arret()
     m_arrete = true;
     m_T_sequenceur.stop();
     m_Timer1.stop();
-    if (!key_store::ecrire_clefs(m_state)) {
+    bool relu = false;
+    if (!key_store::ecrire_clefs(m_state, &relu)) {
         // The key file on disk is whole (the older one, never shorter); the
         // codes struck since it was last written were each written at once.
         const QString text =
@@ -87,6 +88,8 @@ void Serveur::arret()
         m_affichage.erreur(text);
         journal::ecrire_journal(m_state, text, m_environnement.horloge());
     }
+    if (relu)
+        journal::ecrire_journal(m_state, key_store::texte_relu_arret(), m_environnement.horloge());
     m_fin(0);
 }
 

@@ -178,7 +178,11 @@ bool Traitement::juge(const QString &identite, const Pop3Message &message, qint3
     }
 
     // The code is burnt before anything is launched, whatever happens next.
-    const auto verification = key_store::verif_clef(m_state, enleve_blancs(m_state.param_code));
+    bool relu = false;
+    const auto verification =
+        key_store::verif_clef(m_state, enleve_blancs(m_state.param_code), &relu);
+    if (relu)
+        journal::ecrire_journal(m_state, key_store::texte_relu(verification), m_horloge());
     if (verification != key_store::Verification::Acceptee)
         m_state.param_ok = false;
     if (verification == key_store::Verification::NonEnregistree) {
