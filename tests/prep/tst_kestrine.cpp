@@ -6,6 +6,7 @@
 #include "platform/widgets/drive_list.h"
 #include "platform/widgets/file_list.h"
 #include "prep/form1.h"
+#include "tests/support/small_disk.h"
 #include "tests/support/test_files.h"
 
 #include <QApplication>
@@ -58,6 +59,7 @@ class TestKestrine : public QObject
     Q_OBJECT
 
     std::unique_ptr<QTemporaryDir> dir;
+    SmallDisk disk;
     QStringList messages;
     int fins = 0;
     QStringList dialogue; // title, folder and filter the file dialog was given
@@ -106,6 +108,7 @@ class TestKestrine : public QObject
     static QString presse_papier() { return QGuiApplication::clipboard()->text(); }
 
 private Q_SLOTS:
+    void initTestCase() { QVERIFY(disk.monter()); }
     void init()
     {
         dir = std::make_unique<QTemporaryDir>();
@@ -117,7 +120,11 @@ private Q_SLOTS:
         platform::installer_gestionnaire_messages([this](const QString &t) { messages.append(t); });
         QGuiApplication::clipboard()->clear();
     }
-    void cleanup() { platform::installer_gestionnaire_messages({}); }
+    void cleanup()
+    {
+        disk.vider();
+        platform::installer_gestionnaire_messages({});
+    }
 
     void startUpWithHundredKeysAndThreeCommands()
     {
@@ -216,6 +223,65 @@ private Q_SLOTS:
         if (written)
             expected.replace(cle(3).toLatin1() + "\r\n", "");
         QCOMPARE(content(rep() + "clefs.dat"), expected);
+    }
+
+    void failedKeyWriteKeepsTheWindowOpen_data()
+    {
+        QTest::addColumn<QString>("cause");
+        QTest::addColumn<QString>("sortie"); // the button, empty for the close box
+        for (const char *cause : {"folder in its place", "full folder"}) {
+            QTest::addRow("%s, Quitter", cause) << cause << "quitter";
+            QTest::addRow("%s, close box", cause) << cause << "";
+        }
+    }
+
+    void failedKeyWriteKeepsTheWindowOpen()
+    {
+        QFETCH(QString, cause);
+        QFETCH(QString, sortie);
+        const bool plein = cause == "full folder";
+        const QString folder = plein ? disk.path() : rep();
+        const QString path = folder + "clefs.dat";
+        QFile::remove(path);
+        put(path, fichierClefs(1, 5));
+        put(folder + "filebat.dat", kTroisCommandes);
+        auto form = ouvrir(folder);
+        form->show();
+        clefs(*form)->setCurrentIndex(1);
+        clic(*form, "c_valid");
+        clic(*form, "copy_press");
+        messages.clear();
+        if (plein) {
+            QVERIFY(disk.remplir());
+        } else {
+            QVERIFY(QFile::remove(path));
+            QVERIFY(QDir().mkdir(path));
+        }
+        const auto quitter = [&] {
+            if (sortie.isEmpty())
+                form->close();
+            else
+                clic(*form, sortie.toLatin1().constData());
+        };
+
+        quitter();
+        QCOMPARE(fins, 0);
+        QVERIFY(form->isVisible());
+        QCOMPARE(messages.size(), 1);
+        QVERIFY2(messages.first().startsWith("les clefs utilisées n'ont pas pu être effacées du "
+                                             "fichier clefs\n écriture impossible de "),
+                 qPrintable(messages.first()));
+        if (plein)
+            QCOMPARE(content(path), fichierClefs(1, 5));
+
+        // Once the folder takes the file again, leaving writes it.
+        if (plein)
+            disk.vider();
+        else
+            QVERIFY(QDir().rmdir(path));
+        quitter();
+        QCOMPARE(fins, 1);
+        QCOMPARE(content(path), fichierClefs(1, 1) + fichierClefs(3, 5));
     }
 
     void editedTextIsWhatIsCopied()
