@@ -2,15 +2,30 @@
 
 #include <QTcpSocket>
 
-RecordingSmtpPeer::RecordingSmtpPeer(bool smtpUtf8, QObject *parent)
-    : QObject(parent), m_smtpUtf8(smtpUtf8)
+#include <memory>
+
+RecordingSmtpPeer::RecordingSmtpPeer(bool smtpUtf8, QObject *parent) : QObject(parent)
 {
-    connect(&m_server, &QTcpServer::newConnection, this, [this] {
+    connect(&m_server, &QTcpServer::newConnection, this, [this, smtpUtf8] {
         while (QTcpSocket *socket = m_server.nextPendingConnection()) {
             m_sockets.append(socket);
-            connect(socket, &QTcpSocket::readyRead, this, [this, socket] {
-                while (socket->canReadLine())
-                    onLine(socket, socket->readLine());
+            auto inData = std::make_shared<bool>(false);
+            connect(socket, &QTcpSocket::readyRead, this, [=, this] {
+                while (socket->canReadLine()) {
+                    const QByteArray line = socket->readLine();
+                    if (*inData) {
+                        *inData = line != ".\r\n";
+                        socket->write(*inData ? "" : "250 accepted\r\n");
+                        continue;
+                    }
+                    m_commands.append(line);
+                    const QByteArray verb = line.left(4).toUpper();
+                    *inData = verb == "DATA";
+                    if (verb == "EHLO")
+                        socket->write(smtpUtf8 ? "250-peer\r\n250 SMTPUTF8\r\n" : "250 peer\r\n");
+                    else
+                        socket->write(*inData ? "354 go on\r\n" : "250 ok\r\n");
+                }
             });
             socket->write("220 recording peer\r\n");
         }
@@ -27,28 +42,4 @@ QByteArray RecordingSmtpPeer::command(const QByteArray &verb) const
             return line;
     }
     return {};
-}
-
-void RecordingSmtpPeer::onLine(QTcpSocket *socket, const QByteArray &line)
-{
-    if (m_inData) {
-        if (line == ".\r\n") {
-            m_inData = false;
-            socket->write("250 accepted\r\n");
-        }
-        return;
-    }
-    m_commands.append(line);
-    const QByteArray verb = line.left(4).toUpper();
-    if (verb == "EHLO")
-        socket->write(m_smtpUtf8 ? "250-recording peer\r\n250-8BITMIME\r\n250 SMTPUTF8\r\n"
-                                 : "250-recording peer\r\n250 8BITMIME\r\n");
-    else if (verb == "DATA") {
-        m_inData = true;
-        socket->write("354 go on\r\n");
-    } else if (verb == "QUIT") {
-        socket->write("221 bye\r\n");
-        socket->disconnectFromHost();
-    } else
-        socket->write("250 ok\r\n");
 }
