@@ -176,6 +176,7 @@ struct VmimeSmtpSender::Dialogue {
     // without it like a refused password.
     std::shared_ptr<std::atomic<bool>> authOffered = std::make_shared<std::atomic<bool>>(false);
 
+    vmime::shared_ptr<vmime::net::session> session;
     vmime::shared_ptr<vmime::net::transport> transport;
     QElapsedTimer clock;
     bool connected = false;
@@ -225,7 +226,7 @@ void VmimeSmtpSender::Dialogue::open()
                 if (type == 1 && line.mid(4).startsWith(QLatin1String("AUTH"), Qt::CaseInsensitive))
                     *offered = true;
             });
-    auto session = vmime::net::session::create();
+    session = vmime::net::session::create();
     transport = session->getTransport(
         vmime_url(address), vmime::make_shared<vmime::security::sasl::defaultSASLAuthenticator>());
     configure_vmime_service(transport, address, options);
