@@ -6,6 +6,7 @@
 #include "server/vmime/mail_failure.h"
 #include "server/vmime/server_address.h"
 #include "server/vmime/vmime_failure.h"
+#include "server/vmime/vmime_oauth2.h"
 #include "server/vmime/vmime_service.h"
 #include "server/vmime/vmime_tracer.h"
 
@@ -175,6 +176,7 @@ bool VmimeSmtpSender::sendcomposed(const ComposedMail &mail)
     options.trustedCaFiles = d->trustedCaFiles;
     const QString username = properties.username;
     const QString password = properties.password;
+    const bool parJeton = properties.authentification == Authentification::JetonOAuth2;
     const QString server = address.display();
 
     // Whether the server's EHLO answer offers AUTH: vmime reports a server
@@ -200,9 +202,12 @@ bool VmimeSmtpSender::sendcomposed(const ComposedMail &mail)
             auto session = vmime::net::session::create();
             transport = session->getTransport(
                 vmime_url(address),
-                vmime::make_shared<vmime::security::sasl::defaultSASLAuthenticator>());
+                parJeton ? vmime::make_shared<vmime_oauth2::JetonAuthenticator>()
+                         : vmime::make_shared<vmime::security::sasl::defaultSASLAuthenticator>());
             configure_vmime_service(transport, address, options);
-            if (!username.isEmpty()) {
+            if (parJeton && !username.isEmpty()) {
+                vmime_oauth2::configurer(transport, utf8(username), utf8(password));
+            } else if (!username.isEmpty()) {
                 transport->setProperty("options.need-authentication", true);
                 transport->setProperty("auth.username", utf8(username));
                 transport->setProperty("auth.password", utf8(password));
