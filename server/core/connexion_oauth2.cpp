@@ -51,11 +51,6 @@ QByteArray ConnexionOAuth2::defi_pkce(const QByteArray &verifier)
 void ConnexionOAuth2::demarrer()
 {
     m_reglages = oauth2::lire_reglages(m_rep_appli + QStringLiteral("pop3.ini"));
-    if (!m_reglages.actif) {
-        finir(false, QStringLiteral("pop3.ini ne demande pas la connexion OAuth2 "
-                                    "([mail] connexion=oauth2)"));
-        return;
-    }
     if (const QString erreur = oauth2::verifie(m_reglages); !erreur.isEmpty()) {
         finir(false, erreur);
         return;
