@@ -8,11 +8,15 @@
 #include <QEventLoop>
 #include <QHostAddress>
 #include <QJsonValue>
+#include <QProcess>
 #include <QRandomGenerator>
+#include <QStandardPaths>
 #include <QTcpServer>
 #include <QTcpSocket>
 
 #include <cstdio>
+
+#include <unistd.h>
 
 namespace {
 
@@ -29,6 +33,20 @@ QByteArray aleatoire_base64url(int octets)
 QString texte(const QJsonObject &objet, const char *cle)
 {
     return objet.value(QLatin1String(cle)).toString();
+}
+
+// A terminal shows the address as a QR code too, for a telephone to read,
+// when the qrencode program is there to draw it.
+void afficher_qr_code(const QString &adresse)
+{
+    const QString qrencode = QStandardPaths::findExecutable(QStringLiteral("qrencode"));
+    if (qrencode.isEmpty() || !::isatty(STDOUT_FILENO))
+        return;
+    QProcess dessin;
+    dessin.start(qrencode, {QStringLiteral("-t"), QStringLiteral("UTF8"), QStringLiteral("-m"),
+                            QStringLiteral("2"), adresse});
+    if (dessin.waitForFinished(5000) && dessin.exitCode() == 0)
+        std::fputs(dessin.readAllStandardOutput().constData(), stdout);
 }
 
 } // namespace
@@ -278,6 +296,7 @@ int connexion_oauth2_terminal(const QString &rep_appli)
                                      qPrintable(adresse), qPrintable(code));
                          if (!complete.isEmpty())
                              std::printf("(ou directement : %s)\n", qPrintable(complete));
+                         afficher_qr_code(complete.isEmpty() ? adresse : complete);
                          std::printf("En attente de l'autorisation...\n");
                          std::fflush(stdout);
                      });
