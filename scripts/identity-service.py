@@ -21,7 +21,8 @@ do not disturb one another:
   POST /admin/revoke   client_id: every token of the client is dead
   GET  /admin/stats?client_id=...   what the client did, as JSON
 
-Usage: identity-service.py PORT
+Usage: identity-service.py PORT [NAME]
+(NAME, the instance's log file, only tells scripts/mail-servers which process is its own.)
 """
 import base64
 import hashlib
