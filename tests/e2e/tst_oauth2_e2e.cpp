@@ -201,7 +201,7 @@ private Q_SLOTS:
     void cyclesRenewTheTokenAndCarryOutCommands()
     {
         QFETCH(bool, oauth);
-        const QString user = oauth ? "o2" : "u10";
+        const QString user = oauth ? "o2" : "u11";
         const QStringList keys{"CCCCCCCCCCC1", "CCCCCCCCCCC2", "CCCCCCCCCCC3"};
         ServerFolder folder(servers, user, keys);
         const QString sender = QStringLiteral("oauth-cycles-%1@example.org").arg(oauth);
