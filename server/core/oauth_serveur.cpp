@@ -4,7 +4,7 @@
 #include "server/core/pop3_oauth2.h"
 #include "server/core/serveur.h"
 #include "server/core/smtp_oauth2.h"
-#include "server/frame/journal.h"
+#include "server/frame/signalement.h"
 
 ComposantsMail avec_oauth2(SourceJeton &source, std::unique_ptr<Pop3Session> session,
                            std::unique_ptr<SmtpSender> smtp)
@@ -17,7 +17,6 @@ void arret_sur_revocation(Serveur &serveur, SourceJeton &source)
 {
     source.sur_revocation = [&serveur](const QString &texte) {
         serveur.T_sequenceur().stop();
-        serveur.affichage().erreur(texte);
-        journal::ecrire_journal(serveur.state(), texte);
+        Signalement(serveur.state(), serveur.affichage(), horloge_systeme()).erreur(texte);
     };
 }

@@ -39,13 +39,26 @@ bool SmtpOAuth2::prepare()
 
 void SmtpOAuth2::sendmessage()
 {
-    if (prepare())
-        m_sender->sendmessage();
+    replycode = 0;
+    permanentfailure = false;
+    if (!prepare())
+        return;
+    m_sender->sendmessage();
+    replycode = m_sender->replycode;
+    permanentfailure = m_sender->permanentfailure;
 }
 
 bool SmtpOAuth2::sendcomposed(const ComposedMail &mail)
 {
-    return prepare() && m_sender->sendcomposed(mail);
+    // No token this cycle is worth another try, as a connection that failed.
+    replycode = 0;
+    permanentfailure = false;
+    if (!prepare())
+        return false;
+    const bool accepted = m_sender->sendcomposed(mail);
+    replycode = m_sender->replycode;
+    permanentfailure = m_sender->permanentfailure;
+    return accepted;
 }
 
 bool SmtpOAuth2::busy() const { return m_source.busy() || m_sender->busy(); }
