@@ -1,5 +1,6 @@
 #pragma once
 
+#include "server/mail/authentification.h"
 #include "server/mail/pop3_message.h"
 
 #include <QList>
@@ -74,6 +75,9 @@ public:
     // Messages larger than this (octets) are not fetched; 0 for no limit.
     void setTailleMaxMail(qint64 octets) { m_tailleMaxMail = octets; }
     qint64 TailleMaxMail() const { return m_tailleMaxMail; }
+    // Taken at the next Open: with JetonOAuth2 the password is an access token.
+    void setAuthentification(Authentification a) { m_authentification = a; }
+    Authentification authentification() const { return m_authentification; }
 
 Q_SIGNALS:
     void Connected();
@@ -85,4 +89,5 @@ Q_SIGNALS:
 private:
     qint64 m_tailleMaxMail = 50LL * 1024 * 1024;
     GardeLecture m_gardeLecture;
+    Authentification m_authentification = Authentification::MotDePasse;
 };

@@ -9,6 +9,7 @@
 #include "server/vmime/server_address.h"
 #include "server/vmime/vmime_failure.h"
 #include "server/vmime/vmime_guarded_socket.h"
+#include "server/vmime/vmime_oauth2.h"
 #include "server/vmime/vmime_pop3_retrieve.h"
 #include "server/vmime/vmime_service.h"
 #include "server/vmime/vmime_tracer.h"
@@ -247,17 +248,25 @@ qint32 VmimePop3Session::Open(const QString &server, qint32 port, const QString 
 
     const std::string userName = user.toStdString();
     const std::string secret = password.toStdString();
+    const bool parJeton = authentification() == Authentification::JetonOAuth2;
     d->guard->setAnswerLimit(mail_limits::kTailleReponse);
     const auto failure = d->dialogue([&] {
         d->drop(false);
         d->session = vmime::net::session::create();
-        d->store = d->session->getStore(vmime_url(address));
-        configure_vmime_service(d->store, address, options);
-        // USER/PASS only: the tracer masks PASS, and every POP3 server knows it.
-        d->store->setProperty("options.sasl", false);
-        d->store->setProperty("options.apop", false);
-        d->store->setProperty("auth.username", userName);
-        d->store->setProperty("auth.password", secret);
+        if (parJeton) {
+            d->store = d->session->getStore(vmime_url(address),
+                                            vmime::make_shared<vmime_oauth2::JetonAuthenticator>());
+            configure_vmime_service(d->store, address, options);
+            vmime_oauth2::configurer(d->store, userName, secret);
+        } else {
+            d->store = d->session->getStore(vmime_url(address));
+            configure_vmime_service(d->store, address, options);
+            // USER/PASS only: the tracer masks PASS, and every POP3 server knows it.
+            d->store->setProperty("options.sasl", false);
+            d->store->setProperty("options.apop", false);
+            d->store->setProperty("auth.username", userName);
+            d->store->setProperty("auth.password", secret);
+        }
         try {
             d->store->connect();
             d->inbox = d->store->getDefaultFolder();

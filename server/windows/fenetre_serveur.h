@@ -7,6 +7,7 @@
 class Form1;
 class OutilsOperateur;
 class Serveur;
+class ConnexionOAuth2;
 class conf_mail;
 
 // Tramelon's windows over a started server: the main window shows the server's
@@ -31,9 +32,11 @@ private:
     void enregistre_click();
     void abandon_configuration();
     void cre_clefs_click();
+    void connexion_oauth2_click();
 
     Serveur &m_serveur;
     std::unique_ptr<Form1> m_form;
-    conf_mail *m_conf;         // owned by the main window
-    OutilsOperateur *m_outils; // owned by this
+    conf_mail *m_conf;                      // owned by the main window
+    OutilsOperateur *m_outils;              // owned by this
+    ConnexionOAuth2 *m_connexion = nullptr; // the sign-in running, owned by this
 };
