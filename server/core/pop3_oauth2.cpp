@@ -38,7 +38,10 @@ qint32 Pop3OAuth2::Open(const QString &server, qint32 port, const QString &user,
 
 std::optional<Pop3Message> Pop3OAuth2::FetchMessage(qint32 number, const QString &archivePath)
 {
+    // What the caller set on this session must rule the one inside: the size
+    // limit, and the record made before a mail is read.
     m_session->setTailleMaxMail(TailleMaxMail());
+    m_session->setGardeLecture([this](const QString &archive) { return garde_lecture(archive); });
     return m_session->FetchMessage(number, archivePath);
 }
 
