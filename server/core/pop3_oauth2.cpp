@@ -16,12 +16,12 @@ Pop3OAuth2::~Pop3OAuth2() = default;
 qint32 Pop3OAuth2::Open(const QString &server, qint32 port, const QString &user,
                         const QString &password)
 {
-    if (busy()) {
+    if (Busy()) {
         Q_EMIT ErrorPOP3(12, QStringLiteral("appel en cours"));
         return 12;
     }
     if (!m_source.reglages().actif) {
-        m_session->setAuthentification(Authentification::MotDePasse);
+        m_session->SetAuthMethod(Authentification::MotDePasse);
         return m_session->Open(server, port, user, password);
     }
     m_source.nouveau_cycle();
@@ -32,7 +32,7 @@ qint32 Pop3OAuth2::Open(const QString &server, qint32 port, const QString &user,
         Q_EMIT ErrorPOP3(SourceJeton::kErreurJeton, r.erreur);
         return SourceJeton::kErreurJeton;
     }
-    m_session->setAuthentification(Authentification::JetonOAuth2);
+    m_session->SetAuthMethod(Authentification::JetonOAuth2);
     return m_session->Open(server, port, user, r.jeton);
 }
 
@@ -40,12 +40,12 @@ std::optional<Pop3Message> Pop3OAuth2::FetchMessage(qint32 number, const QString
 {
     // What the caller set on this session must rule the one inside: the size
     // limit, and the record made before a mail is read.
-    m_session->setTailleMaxMail(TailleMaxMail());
-    m_session->setGardeLecture([this](const QString &archive) { return garde_lecture(archive); });
+    m_session->SetMaxMailSize(MaxMailSize());
+    m_session->SetReadGuard([this](const QString &archive) { return CheckBeforeRead(archive); });
     return m_session->FetchMessage(number, archivePath);
 }
 
-bool Pop3OAuth2::busy() const { return m_source.busy() || m_session->busy(); }
+bool Pop3OAuth2::Busy() const { return m_source.busy() || m_session->Busy(); }
 
 void Pop3OAuth2::Cancel()
 {

@@ -30,7 +30,7 @@ public:
     qint32 DeleteMessage(qint32 number) override { return m_session->DeleteMessage(number); }
     void Close() override { m_session->Close(); }
     qint32 State() const override { return m_session->State(); }
-    bool busy() const override;
+    bool Busy() const override;
     void Cancel() override;
 
     Pop3Session &session() { return *m_session; }

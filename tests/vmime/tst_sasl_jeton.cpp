@@ -73,7 +73,7 @@ private Q_SLOTS:
         SaslPeer peer(offered);
         VmimePop3Session session;
         session.setTimeout(5000);
-        session.setAuthentification(Authentification::JetonOAuth2);
+        session.SetAuthMethod(Authentification::JetonOAuth2);
         QSignalSpy errors(&session, &Pop3Session::ErrorPOP3);
         const qint32 result = session.Open("127.0.0.1:" + QString::number(peer.serverPort()), 110,
                                            "box@example.org", "tok-123");
