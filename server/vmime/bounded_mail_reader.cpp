@@ -41,8 +41,11 @@ void borner(const Bornes &bornes, pid_t parent)
     const rlim_t cpu = static_cast<rlim_t>(bornes.secondes_cpu);
     const rlimit temps{cpu, cpu + 1}; // SIGXCPU, then SIGKILL a second later
     ::setrlimit(RLIMIT_CPU, &temps);
-    const rlimit memoire{static_cast<rlim_t>(bornes.memoire), static_cast<rlim_t>(bornes.memoire)};
-    ::setrlimit(RLIMIT_AS, &memoire);
+    if (kMemoireBornee) {
+        const rlimit memoire{static_cast<rlim_t>(bornes.memoire),
+                             static_cast<rlim_t>(bornes.memoire)};
+        ::setrlimit(RLIMIT_AS, &memoire);
+    }
     const rlimit core{0, 0};
     ::setrlimit(RLIMIT_CORE, &core);
     // Sockets, files and pipes of the server close at exec, whoever opened them.

@@ -18,6 +18,15 @@
 // result) and error (discarded), and dies with the thread that started it.
 namespace lecture_bornee {
 
+// AddressSanitizer reserves terabytes of address space for its shadow memory
+// at start-up: a build with it cannot bound the reader's address space, only
+// its processor time and its wall-clock time.
+#ifdef __SANITIZE_ADDRESS__
+inline constexpr bool kMemoireBornee = false;
+#else
+inline constexpr bool kMemoireBornee = true;
+#endif
+
 struct Bornes {
     int secondes_cpu = 10;
     int delai_ms = 20000;
