@@ -1,5 +1,7 @@
 #pragma once
 
+#include "server/frame/config_expediteurs.h"
+
 #include <QByteArray>
 #include <QList>
 #include <QString>
@@ -47,4 +49,6 @@ struct ServerState {
     // The command mail's Message-ID and References, so that the reply shows in its thread.
     QByteArray reponse_message_id;
     QList<QByteArray> reponse_references;
+    // Who may command the server and be answered (section "expediteurs").
+    ReglesExpediteurs expediteurs;
 };

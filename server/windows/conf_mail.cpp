@@ -67,6 +67,10 @@ conf_mail::conf_mail(QWidget *parent)
     enregistre->setObjectName(QStringLiteral("enregistre"));
     enregistre->setFont(font);
     placer(enregistre, 2280, 3600, 3615, 855);
+    expediteurs = new QPushButton(QStringLiteral("Expéditeurs autorisés"), this);
+    expediteurs->setObjectName(QStringLiteral("expediteurs"));
+    expediteurs->setFont(font);
+    placer(expediteurs, 240, 3600, 1815, 855);
 
     setTabOrder(serveur_mail, auth_smtp);
     setTabOrder(auth_smtp, enregistre);
@@ -75,6 +79,7 @@ conf_mail::conf_mail(QWidget *parent)
     setTabOrder(login, Password);
     setTabOrder(Password, serveur_pop);
     setTabOrder(serveur_pop, duree);
+    setTabOrder(duree, expediteurs);
 
     ajuster_boutons(this);
     connect(enregistre, &QPushButton::clicked, this, &conf_mail::enregistrer);

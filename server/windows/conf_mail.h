@@ -25,6 +25,7 @@ public:
     QLineEdit *repondre_a;
     QLineEdit *duree;
     QPushButton *enregistre;
+    QPushButton *expediteurs; // opens the allowed senders' dialog
 
     MailSettingsFields fields() const;
     void setFields(const MailSettingsFields &fields);
