@@ -5,6 +5,8 @@
 #include "server/frame/affichage.h"
 #include "server/frame/journal.h"
 #include "server/keys/key_store.h"
+#include "server/mail/commande_citee.h"
+#include "server/mail/politique_expediteurs.h"
 #include "server/mail/pop3_session.h"
 #include "server/mail/reply_policy.h"
 
@@ -130,27 +132,27 @@ bool Traitement::commande_autorisee(const QString &commande, const QString &rep_
 
 QString Traitement::texte_acceptation(const QString &commande)
 {
-    return QStringLiteral(" La commande : ") + kCrLf + commande + kCrLf +
+    return QStringLiteral(" La commande : ") + kCrLf + commande_citee(commande) + kCrLf +
            QStringLiteral("a bien été lancée par l'automate");
 }
 
 QString Traitement::texte_refus(const QString &commande)
 {
-    return QStringLiteral(" L'action demandée") + kCrLf + commande + kCrLf +
+    return QStringLiteral(" L'action demandée") + kCrLf + commande_citee(commande) + kCrLf +
            QStringLiteral("n'a pas été comprise par l'automate") + kCrLf +
            QStringLiteral("vérifiez vos fichiers de clefs ou faites une synchronisation");
 }
 
 QString Traitement::texte_interrompu(const QString &commande)
 {
-    return QStringLiteral(" La commande : ") + kCrLf + commande + kCrLf +
+    return QStringLiteral(" La commande : ") + kCrLf + commande_citee(commande) + kCrLf +
            QStringLiteral("n'a peut-être pas été lancée par l'automate") +
            QStringLiteral(" (arrêt du serveur pendant son traitement)");
 }
 
 QString Traitement::texte_echec(const QString &commande, qint32 resultat)
 {
-    return QStringLiteral(" La commande : ") + kCrLf + commande + kCrLf +
+    return QStringLiteral(" La commande : ") + kCrLf + commande_citee(commande) + kCrLf +
            QStringLiteral("n'a pas pu être lancée par l'automate") + QStringLiteral(" (Erreur ") +
            QString::number(resultat) + u')';
 }
@@ -163,19 +165,24 @@ void Traitement::ligne_log()
                                           champs.Label12 + kCrLf);
 }
 
+bool Traitement::enregistre(const QString &identite, const Pop3Message &message, qint32 numero)
+{
+    QString erreur;
+    if (m_juges.enregistrer(identite, QString::fromLatin1(message.MessageId), m_horloge(), &erreur))
+        return true;
+    m_affichage.erreur(erreur + QStringLiteral(", le message ") + QString::number(numero) +
+                       QStringLiteral(" reste dans la boite"));
+    journal::ecrire_journal(m_state, erreur, m_horloge());
+    return false;
+}
+
 bool Traitement::juge(const QString &identite, const Pop3Message &message, qint32 numero)
 {
     // The mail counts as judged before its code is burnt and its command
     // launched: a crash from here on never runs it, nor refuses it, a second
     // time. A mail that cannot be recorded stays in the box, untouched.
-    QString erreur;
-    if (!m_juges.enregistrer(identite, QString::fromLatin1(message.MessageId), m_horloge(),
-                             &erreur)) {
-        m_affichage.erreur(erreur + QStringLiteral(", le message ") + QString::number(numero) +
-                           QStringLiteral(" reste dans la boite"));
-        journal::ecrire_journal(m_state, erreur, m_horloge());
+    if (!enregistre(identite, message, numero))
         return false;
-    }
 
     // The code is burnt before anything is launched, whatever happens next.
     const auto verification = key_store::verif_clef(m_state, enleve_blancs(m_state.param_code));
@@ -283,6 +290,31 @@ void Traitement::traite_message()
         m_affichage.vider(Champ::Label11);
     }
     ligne_log();
+
+    // Under a sender policy, a sender that fails it commands nothing and gets
+    // no answer: its code stays usable, and a reply would go to an address
+    // anyone can write into a mail.
+    const QString refus = refus_expediteur(m_state.expediteurs, *message);
+    if (!refus.isEmpty()) {
+        if (interrompu)
+            QFile::remove(archive); // its first archive stays
+        else if (!enregistre(identite, *message, numero))
+            return;
+        m_state.param_ok = false;
+        m_state.reponse_a_envoyer = false;
+        const QString text = refus + QStringLiteral(" : ") +
+                             (message->Sender.Address.isEmpty() ? QStringLiteral("aucune adresse")
+                                                                : message->Sender.Address) +
+                             QStringLiteral(", rien n'est lancé ni répondu");
+        m_affichage.information(text);
+        if (!journal::ecrire_journal(m_state, text, m_horloge()))
+            m_affichage.erreur(QStringLiteral("le journal n'a pas pu être écrit : ") +
+                               m_state.fichier_journal);
+        m_identite_en_cours = identite;
+        m_session.DeleteMessage(numero);
+        retire_de_la_liste(numero);
+        return;
+    }
 
     if (interrompu) {
         // Whether its command ran before the server stopped is not known: it is

@@ -42,6 +42,7 @@ public:
     // name ending in ".bat", no drive, no separator, no "..", naming a file there.
     static bool commande_autorisee(const QString &commande, const QString &rep_actions);
 
+    // The answers repeat the command as commande_citee() gives it.
     static QString texte_acceptation(const QString &commande);
     static QString texte_refus(const QString &commande);
     static QString texte_echec(const QString &commande, qint32 resultat);
@@ -62,6 +63,8 @@ private:
     Pop3Session &m_session;
     Lanceur m_lanceur;
     Horloge m_horloge;
+    // Records the mail as judged; false when the record could not be written.
+    bool enregistre(const QString &identite, const Pop3Message &message, qint32 numero);
     // Records the mail, burns its code and launches its command; false when
     // the record could not be written (the mail then stays in the box).
     bool juge(const QString &identite, const Pop3Message &message, qint32 numero);
