@@ -10,6 +10,8 @@
 #else
 #include <cerrno>
 #include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #endif
@@ -43,6 +45,29 @@ qint32 fromErrno(int error)
     default:
         return kShellOutOfResources;
     }
+}
+
+// Between fork and exec, in the child of a program with threads: system calls
+// only. Closes every descriptor above standard error but the report pipe, which
+// closes itself at exec. A kernel without close_range gets them closed one by
+// one up to the limit.
+void fermer_descripteurs(int garde)
+{
+    const auto fermer = [](unsigned first, unsigned last) {
+        first = first < 3 ? 3 : first;
+        if (first > last)
+            return;
+        if (syscall(SYS_close_range, first, last, 0U) == 0)
+            return;
+        rlimit limit{};
+        const rlim_t end = getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY
+                               ? limit.rlim_cur
+                               : 65536;
+        for (rlim_t fd = first; fd < end && fd <= last; ++fd)
+            close(int(fd));
+    };
+    fermer(3, garde > 3 ? unsigned(garde) - 1 : 0U);
+    fermer(unsigned(garde) + 1, ~0U);
 }
 
 } // namespace
@@ -83,12 +108,14 @@ qint32 ShellExecute(const QString &file, const QString &directory)
         if (chdir(dir.constData()) != 0) {
             error = errno;
         } else {
-            const int devnull = open("/dev/null", O_RDWR);
+            const int devnull = open("/dev/null", O_RDWR | O_CLOEXEC);
             if (devnull >= 0) {
                 dup2(devnull, 0);
                 dup2(devnull, 1);
                 dup2(devnull, 2);
             }
+            // The batch file gets standard input, output and error, nothing more.
+            fermer_descripteurs(report[1]);
             execl("/bin/sh", "sh", script.constData(), static_cast<char *>(nullptr));
             error = errno;
         }

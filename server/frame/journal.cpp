@@ -30,12 +30,46 @@ void verifie_mois(ServerState &state, const QDateTime &now)
     }
 }
 
+namespace {
+
+bool est_saut_de_ligne(QChar c)
+{
+    return c == u'\r' || c == u'\n' || c == QChar(0x85) || c == QChar::LineSeparator ||
+           c == QChar::ParagraphSeparator;
+}
+
+} // namespace
+
+QString sur_une_ligne(const QString &text)
+{
+    QString result;
+    result.reserve(text.size());
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const QChar c = text.at(i);
+        if (est_saut_de_ligne(c)) {
+            // CR LF is one break, not two.
+            if (c == u'\r' && i + 1 < text.size() && text.at(i + 1) == u'\n')
+                ++i;
+            if (!result.endsWith(u' '))
+                result.append(u' ');
+        } else if (c.category() == QChar::Other_Control) {
+            result.append(u'?');
+        } else {
+            result.append(c);
+        }
+    }
+    return result;
+}
+
+QString masque_code(const QString &code) { return code.left(2) + u'*'; }
+
 QString ligne_journal(const QString &text, const QDateTime &now)
 {
     // The locale's long time names the time zone on Linux; the journal's readers
     // expect the bare 24-hour time.
     return QLocale::system().toString(now.date(), QLocale::LongFormat) + QStringLiteral(" * ") +
-           now.time().toString(QStringLiteral("HH:mm:ss")) + QStringLiteral("  :   *** ") + text;
+           now.time().toString(QStringLiteral("HH:mm:ss")) + QStringLiteral("  :   *** ") +
+           sur_une_ligne(text);
 }
 
 bool ecrire_journal(const ServerState &state, const QString &text, const QDateTime &now,

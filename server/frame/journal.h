@@ -18,12 +18,25 @@ void initialise(ServerState &state, const QDateTime &now = QDateTime::currentDat
 // Follows the turn of a month: the next entries go to the new month's file.
 void verifie_mois(ServerState &state, const QDateTime &now = QDateTime::currentDateTime());
 
-// One journal line: long date, " * ", long time, "  :   *** ", the text.
+// Text that came from a mail (a command, a subject, a sender) may hold line
+// breaks or other control characters; written as is into a line-based record
+// (the journal, the logs on standard error) it would start lines of its own that
+// look like the program's. Here every line break (CR LF, CR, LF, NEL, the Unicode
+// line and paragraph separators) becomes one blank, none after a blank already
+// there, and any other control character becomes "?": the result is one line.
+QString sur_une_ligne(const QString &text);
+
+// A one-time code as the logs show it: its first two characters, then "*".
+QString masque_code(const QString &code);
+
+// One journal line: long date, " * ", long time, "  :   *** ", the text on one line.
 QString ligne_journal(const QString &text, const QDateTime &now);
 
 // Appends the entry to the journal file, which is open only while writing and
-// readable by its owner only. False when the file could not be written (error,
-// when given, says why); the file then holds nothing of the entry.
+// readable by its owner only: one entry, one line, whatever the text holds, so
+// that a line of the file is always an entry of the program's own. False when
+// the file could not be written (error, when given, says why); the file then
+// holds nothing of the entry.
 bool ecrire_journal(const ServerState &state, const QString &text,
                     const QDateTime &now = QDateTime::currentDateTime(), QString *error = nullptr);
 

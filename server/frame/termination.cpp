@@ -72,8 +72,9 @@ void arretFini()
 
 void installer_arret_sur_signal(QObject *context, std::function<void()> arret)
 {
-    // A signal handler may do almost nothing: it only wakes the event loop.
-    if (socketpair(AF_UNIX, SOCK_STREAM, 0, g_pipe) != 0)
+    // A signal handler may do almost nothing: it only wakes the event loop. A
+    // batch file must not hold these: a byte written to either end stops the server.
+    if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, g_pipe) != 0)
         return;
     auto *notifier = new QSocketNotifier(g_pipe[0], QSocketNotifier::Read, context);
     QObject::connect(notifier, &QSocketNotifier::activated, context, [notifier, arret] {

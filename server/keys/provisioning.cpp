@@ -2,14 +2,19 @@
 
 #include "common/blancs.h"
 #include "common/command_list_file.h"
+#include "common/durable_file.h"
 #include "platform/app_folder.h"
-#include "platform/file_copy.h"
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 
 #include <algorithm>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace provisioning {
 
@@ -50,15 +55,60 @@ QString cible_refusee(const QString &chemin_choisi, const QString &nom)
 
 namespace {
 
-// A server folder made for an installed Tramelon (--folder) holds no
-// preparation tool of its own: the one installed beside tramelon serves, so
-// that the client folder still works where the package is not installed.
+// The installed preparation tool first: the server folder may belong to the
+// account the service runs under, and what that account put there must not
+// become the program the client runs. A server folder without an installed
+// tool beside tramelon (a build run from its own folder) gives its own.
 QString source(const Demande &demande, const QString &nom)
 {
     const QString dans_dossier = demande.rep_appli + nom;
-    if (nom != demande.executable || QFileInfo::exists(dans_dossier))
+    if (nom != demande.executable)
         return dans_dossier;
-    return platform::avec_separateur(QCoreApplication::applicationDirPath()) + nom;
+    const QString installe =
+        platform::avec_separateur(QCoreApplication::applicationDirPath()) + nom;
+    return QFileInfo::exists(installe) ? installe : dans_dossier;
+}
+
+struct Contenu {
+    QByteArray octets;
+    QFileDevice::Permissions permissions;
+};
+
+// The file itself, never what a symbolic link names, and only a regular file:
+// a link planted in the server folder would have the operator copy any file
+// they can read into the client folder, and a pipe would hang the copy. The
+// check and the read are on one descriptor, so nothing can be swapped between.
+std::optional<Contenu> lire_fichier_ordinaire(const QString &chemin)
+{
+    const QByteArray nom = QFile::encodeName(chemin);
+    const int fd = ::open(nom.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return std::nullopt;
+    struct stat etat = {};
+    QFile fichier;
+    if (::fstat(fd, &etat) != 0 || !S_ISREG(etat.st_mode) ||
+        !fichier.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
+        return std::nullopt;
+    }
+    Contenu contenu{fichier.readAll(), {}};
+    if (contenu.octets.size() != etat.st_size)
+        return std::nullopt; // a short read must not become a short copy
+    // Only the owner's bits carry over, repeated for everyone for a program: a
+    // tool that its owner could write stays writable by its new owner alone.
+    QFileDevice::Permissions permissions = QFileDevice::ReadOwner | QFileDevice::WriteOwner;
+    if (etat.st_mode & S_IXUSR)
+        permissions |= QFileDevice::ExeOwner | QFileDevice::ReadGroup | QFileDevice::ExeGroup |
+                       QFileDevice::ReadOther | QFileDevice::ExeOther;
+    contenu.permissions = permissions;
+    return contenu;
+}
+
+bool copier(const QString &source, const QString &destination)
+{
+    const std::optional<Contenu> contenu = lire_fichier_ordinaire(source);
+    return contenu &&
+           durable::remplacer(destination, contenu->octets, nullptr, contenu->permissions);
 }
 
 } // namespace
@@ -69,7 +119,7 @@ Issue preparer(const Demande &demande)
         return Issue::Echec;
 
     for (const QString &nom : {QStringLiteral("clefs.dat"), demande.executable}) {
-        if (!platform::copier_remplacer(source(demande, nom), demande.cible + nom))
+        if (!copier(source(demande, nom), demande.cible + nom))
             return Issue::Echec;
     }
 

@@ -40,7 +40,9 @@ enum class Issue {
 
 // Copies clefs.dat and the executable (replacing copies already there, the run
 // permission kept) and writes filebat.dat, in that order; stops at the first
-// failure, leaving what was already done.
+// failure, leaving what was already done. The executable is the one installed
+// beside the running program when there is one, else the server folder's; a
+// source that is a symbolic link or not a regular file is a failure.
 Issue preparer(const Demande &demande);
 
 } // namespace provisioning

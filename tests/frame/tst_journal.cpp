@@ -1,4 +1,5 @@
 // The monthly journal and its lines.
+#include "common/ansi_text.h"
 #include "server/frame/journal.h"
 #include "tests/support/test_files.h"
 
@@ -40,12 +41,10 @@ private Q_SLOTS:
         QVERIFY(journal::ecrire_journal(state, "   modifications configuration mail", march));
         const QByteArray content = read(state.fichier_journal);
         const QList<QByteArray> lines = content.split('\n');
-        QCOMPARE(lines.size(), 5); // three lines, one line, and nothing after the last CR LF
-        QVERIFY(lines.at(0).endsWith(" La commande : \r"));
-        QCOMPARE(lines.at(1), QByteArray("run.bat\r"));
-        QCOMPARE(QString::fromLocal8Bit(lines.at(2)),
-                 QString("a bien été lancée par l'automate\r"));
-        QVERIFY(lines.at(3).endsWith("  :   ***    modifications configuration mail\r"));
+        QCOMPARE(lines.size(), 3); // one line per entry, and nothing after the last CR LF
+        QVERIFY(QString::fromLocal8Bit(lines.at(0))
+                    .endsWith(" La commande : run.bat a bien été lancée par l'automate\r"));
+        QVERIFY(lines.at(1).endsWith("  :   ***    modifications configuration mail\r"));
         QVERIFY(content.endsWith("\r\n"));
         // It tells what ran and when: nobody else reads it.
         const auto owner = QFileDevice::ReadOwner | QFileDevice::WriteOwner |
@@ -61,6 +60,42 @@ private Q_SLOTS:
         QVERIFY(journal::ecrire_journal(state, "x", april));
         QVERIFY(QFile::exists(state.rep_appli + "journal_2026-04.txt"));
         QCOMPARE(read(state.rep_appli + "journal_2026-03.txt"), content);
+    }
+
+    // Whatever a mail put in a text, an entry stays one line of the file.
+    void entryIsOneLine_data()
+    {
+        QTest::addColumn<QString>("texte");
+        QTest::addColumn<QString>("ligne");
+        QTest::newRow("forged entry after CR LF")
+            << "run\r\nlundi 1 mars 2026 * 10:00:00  :   *** La commande :"
+            << "run lundi 1 mars 2026 * 10:00:00  :   *** La commande :";
+        QTest::newRow("bare CR, bare LF") << "a\rb\nc"
+                                          << "a b c";
+        QTest::newRow("breaks after a blank") << "a \r\n\r\nb"
+                                              << "a b";
+        QTest::newRow("Unicode breaks")
+            << QString("a") + QChar(0x85) + "b" + QChar(0x2028) + "c" + QChar(0x2029) + "d"
+            << "a b c d";
+        QTest::newRow("other controls")
+            << QString("a\tb\x1b[2Jc") + QChar(0x7f) + QChar(0x9b) << "a?b?[2Jc??";
+        QTest::newRow("plain text unchanged") << "été ; * :"
+                                              << "été ; * :";
+    }
+
+    void entryIsOneLine()
+    {
+        QFETCH(QString, texte);
+        QFETCH(QString, ligne);
+        QCOMPARE(journal::sur_une_ligne(texte), ligne);
+
+        ServerState state;
+        state.fichier_journal = dir.filePath("une-ligne.txt");
+        QFile::remove(state.fichier_journal);
+        QVERIFY(journal::ecrire_journal(state, texte));
+        const QByteArray content = read(state.fichier_journal);
+        QCOMPARE(content.count('\n'), 1);
+        QVERIFY(content.endsWith(ansi::encode(ligne) + "\r\n"));
     }
 
     void unwritableJournalIsReported()

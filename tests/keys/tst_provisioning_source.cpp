@@ -1,5 +1,6 @@
-// Where provisioning takes the preparation tool from: the server folder's own
-// copy first, else the one installed beside the running program.
+// Where provisioning takes the preparation tool from: the one installed beside
+// the running program first, else the server folder's own copy; and what it
+// refuses to copy from a server folder someone else may have filled.
 #include "server/keys/provisioning.h"
 #include "tests/support/test_files.h"
 
@@ -8,6 +9,8 @@
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <sys/stat.h>
 
 using test_files::ecrire;
 using test_files::lire;
@@ -23,13 +26,26 @@ private Q_SLOTS:
         QTest::addColumn<bool>("aCote");
         QTest::addColumn<provisioning::Issue>("issue");
         QTest::addColumn<QByteArray>("copie");
+        QTest::addColumn<QString>("piege"); // what replaces a file of the server folder
+        QTest::addColumn<QByteArray>("clefs");
 
-        QTest::newRow("own copy wins")
-            << true << true << provisioning::Issue::Fait << QByteArray("dossier");
-        QTest::newRow("installed one")
-            << false << true << provisioning::Issue::Fait << QByteArray("installe");
+        const QByteArray clefs("ABCDEFGHIJKL\r\n");
+        const QByteArray manquant("<missing>");
+        QTest::newRow("installed one wins") << true << true << provisioning::Issue::Fait
+                                            << QByteArray("installe") << QString() << clefs;
+        QTest::newRow("own copy without an installed one")
+            << true << false << provisioning::Issue::Fait << QByteArray("dossier") << QString()
+            << clefs;
+        QTest::newRow("installed one only") << false << true << provisioning::Issue::Fait
+                                            << QByteArray("installe") << QString() << clefs;
         QTest::newRow("none anywhere")
-            << false << false << provisioning::Issue::Echec << QByteArray("<missing>");
+            << false << false << provisioning::Issue::Echec << manquant << QString() << clefs;
+        QTest::newRow("key file a link to another file")
+            << false << true << provisioning::Issue::Echec << manquant << "clefs-lien" << manquant;
+        QTest::newRow("key file a pipe")
+            << false << true << provisioning::Issue::Echec << manquant << "clefs-fifo" << manquant;
+        QTest::newRow("own tool a link to another file")
+            << false << false << provisioning::Issue::Echec << manquant << "outil-lien" << clefs;
     }
 
     void executableSource()
@@ -38,6 +54,8 @@ private Q_SLOTS:
         QFETCH(bool, aCote);
         QFETCH(provisioning::Issue, issue);
         QFETCH(QByteArray, copie);
+        QFETCH(QString, piege);
+        QFETCH(QByteArray, clefs);
 
         QTemporaryDir tmp;
         QVERIFY(tmp.isValid());
@@ -55,6 +73,15 @@ private Q_SLOTS:
             QVERIFY(ecrire(serveur + nom, "dossier"));
         if (aCote)
             QVERIFY(ecrire(installe, "installe"));
+        QVERIFY(ecrire(tmp.path() + "/secret", "SECRET"));
+        if (piege == "clefs-lien" || piege == "clefs-fifo")
+            QVERIFY(QFile::remove(serveur + "clefs.dat"));
+        if (piege == "clefs-lien")
+            QVERIFY(QFile::link(tmp.path() + "/secret", serveur + "clefs.dat"));
+        if (piege == "clefs-fifo")
+            QCOMPARE(::mkfifo(QFile::encodeName(serveur + "clefs.dat").constData(), 0600), 0);
+        if (piege == "outil-lien")
+            QVERIFY(QFile::link(tmp.path() + "/secret", serveur + nom));
 
         provisioning::Demande demande;
         demande.rep_appli = serveur;
@@ -66,6 +93,7 @@ private Q_SLOTS:
 
         QCOMPARE(obtenue, issue);
         QCOMPARE(lire(client + nom), copie);
+        QCOMPARE(lire(client + "clefs.dat"), clefs);
     }
 };
 

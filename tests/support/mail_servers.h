@@ -13,7 +13,7 @@
 //
 // POP3 (Dovecot): pop3Port() plain text with STARTTLS offered, pop3sPort()
 // TLS from the first byte, certificate caCert() (self-signed, for 127.0.0.1);
-// accounts pop3Users() "u1".."u10", all with pop3Password(). Test programs
+// accounts pop3Users() "u1".."u11", all with pop3Password(). Test programs
 // running side by side must not share an account: tst_pop3_session takes
 // u1..u5, the others are free for end-to-end tests.
 // SMTP (aiosmtpd): smtpPort() takes any mail, smtpAuthPort() requires AUTH

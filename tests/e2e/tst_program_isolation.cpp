@@ -1,0 +1,99 @@
+// The tramelon program as the service runs it: the batch file it starts holds no
+// descriptor of the server's, and a command holding line breaks stays one line
+// in the journal and in the logs, where its code is masked.
+#include "server_folder.h"
+#include "tests/support/mail_servers.h"
+
+#include <QDate>
+#include <QFile>
+#include <QMap>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTest>
+
+#include <csignal>
+
+class TestProgramIsolation : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void mailReachesNothingOfTheServer_data()
+    {
+        QTest::addColumn<QString>("commande");
+        QTest::addColumn<bool>("lance");
+        QTest::newRow("batch file listing its descriptors") << "fds.bat" << true;
+        QTest::newRow("command holding CR LF")
+            << "fds.bat\r\nlundi 1 mars 2026 * 10:00:00  :   *** forged" << false;
+    }
+
+    void mailReachesNothingOfTheServer()
+    {
+        QFETCH(QString, commande);
+        QFETCH(bool, lance);
+        MailServers servers;
+        QVERIFY2(servers.isValid(), qPrintable(servers.error()));
+        const QString user = QStringLiteral("u10");
+        const QString sender = QStringLiteral("isolation-%1@example.org").arg(lance);
+        servers.clearMailbox(user);
+        servers.clearReceived(sender);
+        const QString code = QStringLiteral("QQQQQQQQQQQ2");
+        ServerFolder folder(servers, user, {"QQQQQQQQQQQ1", code});
+        // The shell's own descriptors, seen by a program it starts. Its output
+        // goes to the file for good first: dash redirects a command's output in
+        // the shell itself, saving the descriptor it replaces for the time.
+        folder.write("actions/fds.bat", "exec > fds.txt\nls -l /proc/$$/fd\necho done > marker\n");
+        const QString body = "Bonjour,\r\nCommande:" + commande + ";\r\nCode:" + code + ";\r\n";
+        QVERIFY(
+            !servers.deliver(user, ServerFolder::commandMail(sender, "Actions", body)).isEmpty());
+
+        QProcess tramelon;
+        tramelon.setWorkingDirectory("/");
+        tramelon.start(TRAMELON_BIN, {"--headless", "--folder", folder.path()});
+        QVERIFY(tramelon.waitForStarted());
+        QTRY_COMPARE_WITH_TIMEOUT(servers.receivedMails(sender).size(), 1, 15000);
+        if (lance)
+            QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(folder.marker()), 10000);
+        ::kill(pid_t(tramelon.processId()), SIGTERM);
+        QVERIFY(tramelon.waitForFinished(10000));
+
+        if (lance) {
+            // 0 and 2 on /dev/null, 1 on the file the script chose, and nothing
+            // else but the script the shell reads, if it keeps it open.
+            const QString fds = QString::fromLocal8Bit(folder.read("actions/fds.txt"));
+            static const QRegularExpression entree(" (\\d+) -> (.*)$",
+                                                   QRegularExpression::MultilineOption);
+            QMap<int, QString> ouverts;
+            for (auto it = entree.globalMatch(fds); it.hasNext();) {
+                const QRegularExpressionMatch m = it.next();
+                ouverts.insert(m.captured(1).toInt(), m.captured(2));
+            }
+            QCOMPARE(ouverts.take(0), QString("/dev/null"));
+            QCOMPARE(ouverts.take(1), folder.actions() + "fds.txt");
+            QCOMPARE(ouverts.take(2), QString("/dev/null"));
+            // dash keeps the script it reads on a descriptor of its own.
+            QVERIFY2(ouverts.size() <= 1, qPrintable(fds));
+            const QString script = folder.actions() + "fds.bat";
+            QCOMPARE(ouverts.isEmpty() ? script : ouverts.first(), script);
+        }
+
+        // One mail, one entry, one line.
+        const QByteArray journal =
+            folder.read("journal_" + QDate::currentDate().toString("yyyy-MM") + ".txt");
+        QCOMPARE(journal.count('\n'), 1);
+
+        // Every line on standard error is one of the program's own, dated; the
+        // code shows masked only.
+        const QString log = QString::fromLocal8Bit(tramelon.readAllStandardError());
+        static const QRegularExpression datee("^\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d "
+                                              "(messages|pop3|smtp): ");
+        for (const QString &ligne : log.split(u'\n', Qt::SkipEmptyParts))
+            QVERIFY2(datee.match(ligne).hasMatch(), qPrintable(ligne));
+        QVERIFY2(log.contains(QRegularExpression("messages: .*mail  fds\\.bat.* QQ\\*")),
+                 qPrintable(log));
+        QVERIFY2(!log.contains(code), qPrintable(log));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestProgramIsolation)
+#include "tst_program_isolation.moc"
