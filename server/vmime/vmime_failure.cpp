@@ -1,9 +1,8 @@
 #include "server/vmime/vmime_failure.h"
 
+#include "server/vmime/tls_verifier.h"
+
 #include <vmime/security/cert/certificateException.hpp>
-#include <vmime/security/cert/certificateExpiredException.hpp>
-#include <vmime/security/cert/certificateNotTrustedException.hpp>
-#include <vmime/security/cert/serverIdentityException.hpp>
 #include <vmime/vmime.hpp>
 
 namespace {
@@ -36,12 +35,10 @@ MailFailure describe_vmime_failure(const std::exception &error, qint64 elapsedMs
     namespace cert = vmime::security::cert;
     const QString detail = chainText(error).trimmed();
 
-    if (dynamic_cast<const cert::serverIdentityException *>(&error))
-        return make(MailError::CertificateRejected,
-                    QStringLiteral("Certificat refusé : il n'est pas au nom du serveur"), detail);
-    if (dynamic_cast<const cert::certificateExpiredException *>(&error))
-        return make(MailError::CertificateRejected, QStringLiteral("Certificat refusé : expiré"),
-                    detail);
+    if (const auto *refused = dynamic_cast<const CertificateRefused *>(&error))
+        return MailFailure{MailError::CertificateRejected,
+                           QStringLiteral("certificat du serveur %1 refusé : %2")
+                               .arg(refused->host(), refused->reason())};
     if (dynamic_cast<const cert::certificateException *>(&error))
         return make(
             MailError::CertificateRejected,

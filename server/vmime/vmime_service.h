@@ -12,7 +12,8 @@
 // one timeout for connect and each command, and the certificates trusted.
 struct VmimeServiceOptions {
     int timeoutMs = 30000;
-    // PEM files trusted besides the system store.
+    // PEM files of certificates trusted besides the system's trust store
+    // (a private CA; the tests' own).
     QStringList trustedCaFiles;
     vmime::shared_ptr<vmime::net::tracerFactory> tracer;
     // When given, the sockets are made under it: cancel and answer bound.

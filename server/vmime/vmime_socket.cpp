@@ -273,3 +273,36 @@ VmimeSocketFactory::create(vmime::shared_ptr<vmime::net::timeoutHandler> timeout
 {
     return vmime::make_shared<VmimeSocket>(timeoutHandler);
 }
+
+ClosableSocketFactory::ClosableSocketFactory(vmime::shared_ptr<vmime::net::socketFactory> inner)
+    : m_inner(std::move(inner))
+{
+}
+
+vmime::shared_ptr<vmime::net::socket> ClosableSocketFactory::create()
+{
+    return track(m_inner->create());
+}
+
+vmime::shared_ptr<vmime::net::socket>
+ClosableSocketFactory::create(vmime::shared_ptr<vmime::net::timeoutHandler> timeoutHandler)
+{
+    return track(m_inner->create(timeoutHandler));
+}
+
+vmime::shared_ptr<vmime::net::socket>
+ClosableSocketFactory::track(vmime::shared_ptr<vmime::net::socket> socket)
+{
+    const std::lock_guard lock(m_mutex);
+    std::erase_if(m_sockets, [](const auto &one) { return one.expired(); });
+    m_sockets.push_back(socket);
+    return socket;
+}
+
+void ClosableSocketFactory::closeAll()
+{
+    const std::lock_guard lock(m_mutex);
+    for (const auto &one : m_sockets)
+        if (const auto socket = one.lock())
+            socket->disconnect();
+}

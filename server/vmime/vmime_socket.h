@@ -4,6 +4,9 @@
 #include <vmime/net/timeoutHandler.hpp>
 #include <vmime/net/tracer.hpp>
 
+#include <mutex>
+#include <vector>
+
 // The TCP sockets of both mail components. Unlike vmime's own, they set
 // TCP_NODELAY: a mail dialogue is made of small commands, each waiting for
 // its answer, and with Nagle's algorithm every one of them waited on the
@@ -57,4 +60,26 @@ public:
     vmime::shared_ptr<vmime::net::socket> create() override;
     vmime::shared_ptr<vmime::net::socket>
     create(vmime::shared_ptr<vmime::net::timeoutHandler> timeoutHandler) override;
+};
+
+// Makes its sockets through another factory and can close those still open.
+// A server whose certificate was refused gets not a byte more: vmime would
+// otherwise send it QUIT on the way out, in clear after STARTTLS, and wait
+// for an answer an impostor need never give.
+class ClosableSocketFactory : public vmime::net::socketFactory
+{
+public:
+    explicit ClosableSocketFactory(vmime::shared_ptr<vmime::net::socketFactory> inner);
+
+    vmime::shared_ptr<vmime::net::socket> create() override;
+    vmime::shared_ptr<vmime::net::socket>
+    create(vmime::shared_ptr<vmime::net::timeoutHandler> timeoutHandler) override;
+    void closeAll();
+
+private:
+    vmime::shared_ptr<vmime::net::socket> track(vmime::shared_ptr<vmime::net::socket> socket);
+
+    vmime::shared_ptr<vmime::net::socketFactory> m_inner;
+    std::mutex m_mutex;
+    std::vector<std::weak_ptr<vmime::net::socket>> m_sockets;
 };

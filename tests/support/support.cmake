@@ -10,3 +10,9 @@ add_library(test_mail_support STATIC
 target_link_libraries(test_mail_support PUBLIC Qt6::Core Qt6::Network PRIVATE project_options)
 target_include_directories(test_mail_support PUBLIC ${CMAKE_SOURCE_DIR})
 target_compile_definitions(test_mail_support PUBLIC MAIL_SERVERS_DIR="${MAIL_SERVERS_DIR}")
+
+# test_tls_support: a POP3/SMTP peer that presents a chain made at run time
+# by make-test-certificates.
+add_library(test_tls_support STATIC tls_mail_peer.cpp tls_mail_peer.h)
+target_link_libraries(test_tls_support PUBLIC Qt6::Network PRIVATE project_options)
+target_include_directories(test_tls_support PUBLIC ${CMAKE_SOURCE_DIR})
