@@ -58,6 +58,34 @@ void synchroniser_dossier(const QString &path)
 #endif
 }
 
+Ecriture::Ecriture(const QString &path) : m_path(path), m_file(path) {}
+
+bool Ecriture::ouvrir(QString *error)
+{
+    if (!m_file.open(QIODevice::WriteOnly))
+        return fail(error, m_path, m_file.errorString());
+    // Nobody else may read it while it is written.
+    m_file.setPermissions(kProprietaireSeul);
+    return true;
+}
+
+bool Ecriture::terminer(qint64 taille, QString *error)
+{
+    if (!m_file.flush()) {
+        const QString why = m_file.errorString();
+        m_file.cancelWriting();
+        return fail(error, m_path, why);
+    }
+    if (m_file.size() != taille || !syncHandle(m_file.handle())) {
+        m_file.cancelWriting();
+        return fail(error, m_path, QStringLiteral("le fichier écrit est incomplet"));
+    }
+    if (!m_file.commit())
+        return fail(error, m_path, m_file.errorString());
+    synchroniser_dossier(m_path);
+    return true;
+}
+
 bool remplacer(const QString &path, const QByteArray &content, QString *error,
                std::optional<QFileDevice::Permissions> permissions)
 {

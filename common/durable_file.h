@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QFileDevice>
+#include <QSaveFile>
 #include <QString>
 
 #include <optional>
@@ -19,12 +20,35 @@ inline constexpr QFileDevice::Permissions kProprietaireSeul =
 // the old one. The new file gets the permissions given, else those the operator
 // gave the old file, else it is readable by its owner only. On failure the old
 // file is left whole and error (when given) says why, in French.
-bool remplacer(const QString &path, const QByteArray &content, QString *error = nullptr,
-               std::optional<QFileDevice::Permissions> permissions = std::nullopt);
+[[nodiscard]] bool remplacer(const QString &path, const QByteArray &content,
+                             QString *error = nullptr,
+                             std::optional<QFileDevice::Permissions> permissions = std::nullopt);
 
 // Appends bytes to the file, created readable by its owner only. On failure
 // the file is cut back to its former length: nothing half-written remains.
-bool ajouter(const QString &path, const QByteArray &bytes, QString *error = nullptr);
+[[nodiscard]] bool ajouter(const QString &path, const QByteArray &bytes, QString *error = nullptr);
+
+// A file written in pieces (a mail as it comes from the server) that appears
+// at its path only whole and on disk: written beside it, readable by its owner
+// only, then checked, synced and renamed into place, its folder synced. Left
+// unfinished, it leaves nothing behind and nothing replaced.
+class Ecriture
+{
+public:
+    explicit Ecriture(const QString &path);
+    Ecriture(const Ecriture &) = delete;
+    Ecriture &operator=(const Ecriture &) = delete;
+
+    [[nodiscard]] bool ouvrir(QString *error = nullptr);
+    QIODevice &device() { return m_file; }
+    // Puts the file in place once it holds exactly taille bytes; otherwise
+    // the old file, if any, stays as it was.
+    [[nodiscard]] bool terminer(qint64 taille, QString *error = nullptr);
+
+private:
+    QString m_path;
+    QSaveFile m_file;
+};
 
 // A rename is durable only once the folder that holds the name is synced too:
 // syncs the folder of path.

@@ -21,6 +21,6 @@ std::optional<QStringList> lire(const QString &path, int maxLines);
 std::optional<int> charger(const QString &path, QStringList &slots, int slotCount);
 
 // Writes the non-empty slots 1 to 100 in ascending order, atomically.
-bool ecrire(const QString &path, const QStringList &slots);
+[[nodiscard]] bool ecrire(const QString &path, const QStringList &slots);
 
 } // namespace fichier_clefs

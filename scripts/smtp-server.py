@@ -8,6 +8,8 @@ Both store each mail exactly as it came in DATA (dot-unstuffed, nothing
 re-encoded, line ends as sent) into the same Maildir, after two lines that
 hold the envelope: "X-MailFrom: <sender>" and "X-RcptTo: <r1>, <r2>", each
 ended by CR LF. The tests read the envelope there and the wire bytes after.
+A recipient whose local part is "refus-" and a reply code (refus-550@x) is
+refused at RCPT with that code.
 Usage: smtp-server.py MAILDIR PORT AUTH_PORT USER PASSWORD
 """
 import itertools
@@ -25,6 +27,15 @@ class WireMaildir:
     def __init__(self, path):
         self.path = path
         self.serial = itertools.count()
+
+    async def handle_RCPT(self, server, session, envelope, address, rcpt_options):
+        # A recipient "refus-NNN@..." is refused with that reply code, so that
+        # the tests see how a client takes a lasting or a passing refusal.
+        local = address.split("@")[0]
+        if local.startswith("refus-") and local[6:].isdigit():
+            return "%s refus de test pour %s" % (local[6:], address)
+        envelope.rcpt_tos.append(address)
+        return "250 OK"
 
     async def handle_DATA(self, server, session, envelope):
         head = ("X-MailFrom: %s\r\nX-RcptTo: %s\r\n"

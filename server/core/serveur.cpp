@@ -27,15 +27,16 @@ Serveur::Serveur(const QString &rep_appli, std::unique_ptr<Pop3Session> session,
                  std::unique_ptr<SmtpSender> smtp, FinProgramme fin, Environnement environnement,
                  QObject *parent)
     : QObject(parent), m_environnement(std::move(environnement)),
-      m_affichage(m_environnement.horloge), m_session(std::move(session)), m_smtp(std::move(smtp)),
-      m_fin(std::move(fin))
+      m_affichage(m_environnement.horloge),
+      m_signalement(m_state, m_affichage, m_environnement.horloge), m_session(std::move(session)),
+      m_smtp(std::move(smtp)), m_fin(std::move(fin))
 {
     m_state.rep_appli = rep_appli;
     m_traitement = std::make_unique<Traitement>(m_state, m_affichage, *m_session,
                                                 m_environnement.lanceur, m_environnement.horloge);
-    m_reponse = std::make_unique<Reponse>(m_state, m_affichage, *m_smtp);
-    m_sequenceur =
-        std::make_unique<Sequenceur>(m_state, m_affichage, *m_session, *m_traitement, *m_reponse);
+    m_reponse = std::make_unique<Reponse>(m_state, m_affichage, *m_smtp, m_environnement.horloge);
+    m_sequenceur = std::make_unique<Sequenceur>(m_state, m_affichage, *m_session, *m_traitement,
+                                                *m_reponse, m_environnement.horloge);
 
     m_T_sequenceur.setObjectName(QStringLiteral("T_sequenceur"));
     m_T_sequenceur.setInterval(kTickDefaut);
@@ -84,10 +85,8 @@ void Serveur::arret()
     if (!key_store::ecrire_clefs(m_state)) {
         // The key file on disk is whole (the older one, never shorter); the
         // codes struck since it was last written were each written at once.
-        const QString text =
-            QStringLiteral("le fichier clefs n'a pas pu être réécrit : ") + m_state.fichier_clefs;
-        m_affichage.erreur(text);
-        journal::ecrire_journal(m_state, text, m_environnement.horloge());
+        m_signalement.erreur(QStringLiteral("le fichier clefs n'a pas pu être réécrit : ") +
+                             m_state.fichier_clefs);
     }
     m_fin(0);
 }
@@ -123,9 +122,15 @@ void Serveur::enregistrer_configuration(MailSettingsFields &fields)
         platform::afficher_message(text);
     }
     m_champs = fields;
-    journal::ecrire_journal(m_state, QStringLiteral("   modifications configuration mail"),
-                            m_environnement.horloge());
-    m_T_sequenceur.start();
+    m_signalement.journal(QStringLiteral("   modifications configuration mail"));
+    // Without a reply address every reply would fail: the mailbox waits, as at start-up.
+    if (config::adresse_reponse_configuree(m_state.adresse_reponse)) {
+        m_T_sequenceur.start();
+        return;
+    }
+    m_T_sequenceur.stop();
+    m_signalement.erreur(QStringLiteral("aucune adresse de réponse : la boite n'est pas relevée "
+                                        "tant que « repondre » est vide"));
 }
 
 void Serveur::enregistrer_expediteurs(const ReglesExpediteurs &regles)

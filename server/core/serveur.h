@@ -4,6 +4,7 @@
 #include "server/frame/horloge.h"
 #include "server/frame/mail_settings.h"
 #include "server/frame/server_state.h"
+#include "server/frame/signalement.h"
 #include "server/mail/traitement.h"
 
 #include <QObject>
@@ -56,7 +57,8 @@ public:
 
     // "Configuration MAIL": the polling waits while the settings are edited.
     void ouvrir_configuration();
-    // The dialog's button: saves the fields (rewritten as saved) and polls.
+    // The dialog's button: saves the fields (rewritten as saved) and polls,
+    // once a reply address is set.
     void enregistrer_configuration(MailSettingsFields &fields);
     // The dialog closed otherwise: nothing is saved and the polling is as it was
     // when the dialog opened.
@@ -81,6 +83,7 @@ private:
     ServerState m_state;
     Environnement m_environnement;
     Affichage m_affichage;
+    Signalement m_signalement;
     QTimer m_T_sequenceur;
     QTimer m_Timer1;
     std::unique_ptr<Pop3Session> m_session;

@@ -22,9 +22,10 @@ struct LigneBoite {
     QString uidl;      // UIDL
 };
 
-// The main window's fields: what the server shows and what several steps of a
-// cycle read back (the sender, subject and body of the mail under processing, the
-// logs, the mailbox listing). The window only shows them.
+// The main window's fields: what the server shows (the sender, subject and
+// body of the mail under processing, the logs, the mailbox listing). The mail
+// itself travels between the steps of a cycle as a MessageEnCours; these
+// fields only show it.
 struct ChampsFenetre {
     Lampe Label1 = Lampe::Eteinte;
     QString Label4 = QStringLiteral("Label4"); // session state

@@ -81,7 +81,13 @@ bool charge_config_mail(ServerState &state, MailSettingsFields &fields)
     // Not in the dialog: a limit an administrator sets once, if ever.
     state.taille_max_mail_mo =
         lire_nombre(lire("mail", "taille_max_mo", "50", ini), kPlageTailleMail);
-    return fields.repondre_a != QStringView(kAdresseReponseDefaut);
+    return adresse_reponse_configuree(state.adresse_reponse);
+}
+
+bool adresse_reponse_configuree(const QString &adresse)
+{
+    const QString nettoyee = enleve_blancs(adresse);
+    return !nettoyee.isEmpty() && nettoyee != QStringView(kAdresseReponseDefaut);
 }
 
 int charge_config_timer(ServerState &state, MailSettingsFields &fields)

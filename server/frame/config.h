@@ -37,6 +37,10 @@ int lire_nombre(const QString &text, Plage plage);
 // address is configured, that is when polling may start.
 bool charge_config_mail(ServerState &state, MailSettingsFields &fields);
 
+// Polling waits until replies have an address to go from: not empty (blanks
+// aside), and not the stand-in of a setting never made.
+bool adresse_reponse_configuree(const QString &adresse);
+
 // Sections "TIMER" and "PATH": returns the tick interval in milliseconds; sets
 // duree_cycle, the duree field, rep_actions, rep_archives and fichier_clefs.
 int charge_config_timer(ServerState &state, MailSettingsFields &fields);

@@ -13,10 +13,10 @@ QString mois(const QDate &date); // "yyyy-mm"
 QString chemin_journal(const QString &rep_appli, const QString &mois);
 
 // Sets mois_courant, mois_journal and fichier_journal for the current month.
-void initialise(ServerState &state, const QDateTime &now = QDateTime::currentDateTime());
+void initialise(ServerState &state, const QDateTime &now);
 
 // Follows the turn of a month: the next entries go to the new month's file.
-void verifie_mois(ServerState &state, const QDateTime &now = QDateTime::currentDateTime());
+void verifie_mois(ServerState &state, const QDateTime &now);
 
 // Text that came from a mail (a command, a subject, a sender) may hold line
 // breaks or other control characters; written as is into a line-based record
@@ -37,10 +37,10 @@ QString ligne_journal(const QString &text, const QDateTime &now);
 // that a line of the file is always an entry of the program's own. False when
 // the file could not be written (error, when given, says why); the file then
 // holds nothing of the entry.
-bool ecrire_journal(const ServerState &state, const QString &text,
-                    const QDateTime &now = QDateTime::currentDateTime(), QString *error = nullptr);
+bool ecrire_journal(const ServerState &state, const QString &text, const QDateTime &now,
+                    QString *error = nullptr);
 
 // "dd/mm/yy hh:mm:ss " with a 24-hour clock: the start of the message log's lines.
-QString horodatage(const QDateTime &now = QDateTime::currentDateTime());
+QString horodatage(const QDateTime &now);
 
 } // namespace journal

@@ -2,8 +2,6 @@
 
 #include "server/frame/config_expediteurs.h"
 
-#include <QByteArray>
-#include <QList>
 #include <QString>
 #include <QStringList>
 
@@ -21,15 +19,12 @@ struct ServerState {
     QString rep_appli;    // the program's folder, with its final separator
     QString fichier_ini;  // rep_appli + "pop3.ini"
     QString rep_actions;  // where the command batch files are
-    QString param_commande;
-    QString param_code;
-    bool param_ok = false;
     qint16 compteur_reponses = 0;
     qint16 duree_cycle = 300;
     QString fichier_clefs; // rep_appli + "clefs.dat"
+    // The mail taken in this cycle is to be answered (lights the lamp at the
+    // send step); the mail itself travels as a MessageEnCours.
     bool reponse_a_envoyer = false;
-    QString reponse_objet;
-    QString reponse_texte;
     QString nom_serveur_pop;
     QString login_pop;
     QString pass_pop;
@@ -44,11 +39,6 @@ struct ServerState {
     // Mails larger than this (MB) are not fetched: they are reported and left
     // in the mailbox ("taille_max_mo" in pop3.ini).
     int taille_max_mail_mo = 50;
-    // The message being processed was sent by a machine: it gets no answer.
-    bool reponse_interdite = false;
-    // The command mail's Message-ID and References, so that the reply shows in its thread.
-    QByteArray reponse_message_id;
-    QList<QByteArray> reponse_references;
     // Who may command the server and be answered (section "expediteurs").
     ReglesExpediteurs expediteurs;
 };

@@ -4,6 +4,9 @@
 #include "platform/app_folder.h"
 #include "platform/private_profile.h"
 
+#include <QDir>
+#include <QFileInfo>
+
 namespace repertoire_actions {
 
 Issue choisir(ServerState &state, const QString &chemin)
@@ -19,6 +22,17 @@ Issue choisir(ServerState &state, const QString &chemin)
                                         QStringLiteral("repertoire_commande"), state.rep_actions,
                                         state.fichier_ini);
     return Issue::Fait;
+}
+
+bool commande_autorisee(const QString &commande, const QString &rep_actions)
+{
+    if (commande.isEmpty() || commande.contains(u'/') || commande.contains(u'\\') ||
+        commande.contains(u':') || commande.contains(QStringLiteral("..")))
+        return false;
+    if (!commande.endsWith(QStringLiteral(".bat"), Qt::CaseInsensitive))
+        return false;
+    const QFileInfo file(QDir(rep_actions).filePath(commande));
+    return file.isFile() && file.fileName() == commande;
 }
 
 } // namespace repertoire_actions

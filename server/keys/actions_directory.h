@@ -25,4 +25,8 @@ enum class Issue {
 // stops. Nothing changes unless the outcome is Fait.
 Issue choisir(ServerState &state, const QString &chemin);
 
+// Only a batch file lying directly in the actions directory may run: a bare
+// name ending in ".bat", no drive, no separator, no "..", naming a file there.
+bool commande_autorisee(const QString &commande, const QString &rep_actions);
+
 } // namespace repertoire_actions

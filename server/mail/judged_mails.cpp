@@ -89,6 +89,15 @@ QString JudgedMails::identite(const QString &uidl, const QByteArray &mail, qint6
            size_text;
 }
 
+QString JudgedMails::identite_dans(const QString &serveur, const QString &login,
+                                   const QString &uidl, const QByteArray &mail, qint64 size)
+{
+    // Percent-encoded, so that no blank of a login can make two mailboxes one.
+    return QStringLiteral("boite ") + QString::fromLatin1(encodeField(login.trimmed())) + u'@' +
+           QString::fromLatin1(encodeField(serveur.trimmed().toLower())) + u' ' +
+           identite(uidl, mail, size);
+}
+
 bool JudgedMails::contient(const QString &identite) const { return m_compte.contains(identite); }
 
 bool JudgedMails::enregistrer(const QString &identite, const QString &messageId,

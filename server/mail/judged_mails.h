@@ -29,6 +29,11 @@ public:
     // the size (a mail with neither must not be taken for another of its size).
     // mail is the whole mail as fetched; it is not read when there is a UIDL.
     static QString identite(const QString &uidl, const QByteArray &mail, qint64 size);
+    // The same mail's name among all mailboxes: a UIDL is unique within one
+    // mailbox only, and a server may give a used one again to a new mail. The
+    // mailbox is the login at the server, as the settings name them.
+    static QString identite_dans(const QString &serveur, const QString &login, const QString &uidl,
+                                 const QByteArray &mail, qint64 size);
     // The Message-ID of a mail's header block, unfolded, without its angle brackets.
     static QString message_id(const QByteArray &mail);
 

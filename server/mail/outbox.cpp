@@ -1,8 +1,9 @@
 #include "server/mail/outbox.h"
 
+#include "common/durable_file.h"
+
 #include <QDir>
 #include <QFile>
-#include <QSaveFile>
 #include <QScopeGuard>
 
 #include <atomic>
@@ -62,6 +63,13 @@ std::optional<Outbox::Entry> readEntry(const QString &path)
     return entry;
 }
 
+QString nonRetire(const Outbox::Entry &entry)
+{
+    return QStringLiteral("Réponse n %1 retirée, mais son fichier %2 n'a pu être supprimé")
+        .arg(entry.numero)
+        .arg(entry.file);
+}
+
 } // namespace
 
 Outbox::Outbox(const QString &folder) : m_folder(folder) {}
@@ -93,17 +101,15 @@ bool Outbox::ajoute(qint16 numero, const ComposedMail &mail, const QDateTime &no
     record += '\n';
     record += mail.bytes;
 
-    QSaveFile file(QDir(m_folder).filePath(fileName(now, numero)));
-    const bool ok = file.open(QIODevice::WriteOnly) &&
-                    file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner) &&
-                    file.write(record) == record.size() && file.commit();
-    if (!ok) {
-        m_error = QStringLiteral("Réponse n %1 non enregistrée dans %2 : %3")
-                      .arg(numero)
-                      .arg(m_folder, file.errorString());
-        file.cancelWriting();
-    }
-    return ok;
+    // The folder is synced with the file: the mail it answers is deleted from
+    // the mailbox right after, and a reply lost to a power cut would not come back.
+    QString why;
+    if (durable::remplacer(QDir(m_folder).filePath(fileName(now, numero)), record, &why,
+                           durable::kProprietaireSeul))
+        return true;
+    m_error =
+        QStringLiteral("Réponse n %1 non enregistrée dans %2 : %3").arg(numero).arg(m_folder, why);
+    return false;
 }
 
 QList<Outbox::Entry> Outbox::en_attente()
@@ -119,6 +125,7 @@ QList<Outbox::Entry> Outbox::en_attente()
             continue;
         }
         // One unreadable file must not stop the others nor come back every round.
+        // A failed rename leaves it for the next round, which says so again.
         QFile::rename(path, path + kSetAside);
         m_error =
             QStringLiteral("Réponse en attente illisible, mise de côté : %1").arg(path + kSetAside);
@@ -143,7 +150,8 @@ Outbox::Round Outbox::envoie(SmtpSender &smtp, const QDateTime &now)
     for (qsizetype i = 0; i < entries.size(); ++i) {
         const Entry &entry = entries.at(i);
         if (entry.composed.daysTo(now) >= kDelaiAbandonJours) {
-            retire(entry);
+            if (!retire(entry))
+                round.lines.append(nonRetire(entry));
             round.lines.append(
                 QStringLiteral("Réponse n %1 à %2 abandonnée : non envoyée depuis le %3")
                     .arg(entry.numero)
@@ -159,10 +167,17 @@ Outbox::Round Outbox::envoie(SmtpSender &smtp, const QDateTime &now)
         if (accepted) {
             ++round.sent;
             if (!retire(entry))
-                round.lines.append(
-                    QStringLiteral("Réponse n %1 envoyée, mais son fichier %2 n'a pu être supprimé")
-                        .arg(entry.numero)
-                        .arg(entry.file));
+                round.lines.append(nonRetire(entry));
+            continue;
+        }
+        if (smtp.permanentfailure) {
+            // Sent again it would be refused again: said once, then dropped.
+            if (!retire(entry))
+                round.lines.append(nonRetire(entry));
+            round.lines.append(QStringLiteral("Réponse n %1 à %2 abandonnée : refusée par le "
+                                              "serveur SMTP (%3)")
+                                   .arg(entry.numero)
+                                   .arg(entry.mail.rcptto, smtp.statustext()));
             continue;
         }
         round.lines.append(

@@ -12,7 +12,8 @@
 // The replies not yet accepted by the SMTP server, one file each in a folder
 // of the server's folder. A reply is stored as soon as it is composed, so
 // neither a server that is down nor a crash before the send loses it; it
-// leaves the folder once a server accepted it, or when it has waited too long.
+// leaves the folder once a server accepted it, when a server refused it for
+// good, or when it has waited too long.
 class Outbox
 {
 public:
@@ -36,21 +37,22 @@ public:
 
     QString folder() const { return m_folder; }
 
-    // Writes the reply owner-only and atomically (flushed to disk, then
-    // renamed into place). False when it could not be stored; error() says why.
-    bool ajoute(qint16 numero, const ComposedMail &mail,
-                const QDateTime &now = QDateTime::currentDateTimeUtc());
+    // Writes the reply owner-only and durably (synced, renamed into place,
+    // the folder synced). False when it could not be stored; error() says why.
+    [[nodiscard]] bool ajoute(qint16 numero, const ComposedMail &mail, const QDateTime &now);
     // The stored replies, oldest first. Files that cannot be read are set
     // aside (renamed *.illisible) and reported in error().
     QList<Entry> en_attente();
-    bool retire(const Entry &entry);
+    [[nodiscard]] bool retire(const Entry &entry);
 
     // Sends what the folder holds, oldest first. A reply the server accepted
-    // is removed; one it refused stays for a later round; when no session
-    // could be opened the round stops, since the others would fail the same
-    // way. A reply still unsent kDelaiAbandonJours after it was composed is
-    // abandoned: removed, with a line saying so.
-    Round envoie(SmtpSender &smtp, const QDateTime &now = QDateTime::currentDateTimeUtc());
+    // is removed, and so is one it refused for good (a 5xx answer...), with
+    // one line saying so; one that failed for a while (4xx, no connection, a
+    // timeout) stays for a later round; when no session could be opened the
+    // round stops, since the others would fail the same way. A reply still
+    // unsent kDelaiAbandonJours after it was composed is abandoned: removed,
+    // with a line saying so.
+    Round envoie(SmtpSender &smtp, const QDateTime &now);
 
     QString error() const { return m_error; }
 

@@ -2,15 +2,16 @@
 
 #include "common/blancs.h"
 #include "server/frame/affichage.h"
-#include "server/frame/journal.h"
 #include "server/mail/reply_mail.h"
 
 namespace {
 constexpr qint16 kDernierNumero = 10000;
 } // namespace
 
-Reponse::Reponse(ServerState &state, Affichage &affichage, SmtpSender &smtp, QObject *parent)
-    : QObject(parent), m_state(state), m_affichage(affichage), m_smtp(smtp),
+Reponse::Reponse(ServerState &state, Affichage &affichage, SmtpSender &smtp, Horloge horloge,
+                 QObject *parent)
+    : QObject(parent), m_state(state), m_affichage(affichage), m_smtp(smtp), m_horloge(horloge),
+      m_signalement(state, affichage, std::move(horloge)),
       m_outbox(state.rep_appli + QStringLiteral("outbox"))
 {
     connect(&m_smtp, &SmtpSender::ConnectionMade, this, &Reponse::notification);
@@ -32,24 +33,47 @@ QString Reponse::objet_numerote(const QString &objet, qint16 numero)
     return objet + QStringLiteral(" (reponse n ") + chiffres + QStringLiteral(" )");
 }
 
-bool Reponse::prepare_reponse()
+ComposedMail Reponse::compose(const MessageEnCours &message, qint16 numero) const
 {
-    m_state.compteur_reponses = compteur_suivant(m_state.compteur_reponses);
     ReplyContent contenu;
     contenu.from = enleve_blancs(m_state.adresse_reponse);
-    contenu.to = m_affichage.champs().Label8;
-    contenu.subject = objet_numerote(m_state.reponse_objet, m_state.compteur_reponses);
-    contenu.text = m_state.reponse_texte;
-    contenu.html = m_state.reponse_texte;
-    contenu.inReplyTo = m_state.reponse_message_id;
-    contenu.references = m_state.reponse_references;
-    const ComposedMail mail{contenu.from, contenu.to, compose_reply(contenu)};
-    if (m_outbox.ajoute(m_state.compteur_reponses, mail))
+    contenu.to = message.expediteur;
+    contenu.subject = objet_numerote(message.objet_reponse(), numero);
+    contenu.text = message.texte_reponse;
+    contenu.html = message.texte_reponse;
+    contenu.inReplyTo = message.message_id;
+    contenu.references = message.references;
+    contenu.date = m_horloge();
+    return ComposedMail{contenu.from, contenu.to, compose_reply(contenu)};
+}
+
+bool Reponse::prepare_reponse(const MessageEnCours &message)
+{
+    m_state.compteur_reponses = compteur_suivant(m_state.compteur_reponses);
+    const qint16 numero = m_state.compteur_reponses;
+    if (m_outbox.ajoute(numero, compose(message, numero), m_horloge().toUTC()))
         return true;
-    m_affichage.erreur(m_outbox.error());
-    journal::ecrire_journal(m_state, m_outbox.error());
-    m_en_memoire.append(mail);
+    m_signalement.erreur(m_outbox.error());
+    m_en_memoire.append({numero, message});
     return false;
+}
+
+void Reponse::envoie_en_memoire()
+{
+    while (!m_en_memoire.isEmpty()) {
+        const EnMemoire &suivante = m_en_memoire.first();
+        if (m_smtp.sendcomposed(compose(suivante.message, suivante.numero))) {
+            m_en_memoire.removeFirst();
+            continue;
+        }
+        if (!m_smtp.permanentfailure)
+            return;
+        m_signalement.information(
+            QStringLiteral("Réponse n %1 à %2 abandonnée : refusée par le serveur SMTP (%3)")
+                .arg(suivante.numero)
+                .arg(suivante.message.expediteur, m_smtp.statustext()));
+        m_en_memoire.removeFirst();
+    }
 }
 
 void Reponse::sendmail2()
@@ -61,13 +85,10 @@ void Reponse::sendmail2()
     p.username = m_state.auth_smtp ? m_state.login_pop : QString();
     p.password = m_state.auth_smtp ? m_state.pass_pop : QString();
 
-    while (!m_en_memoire.isEmpty() && m_smtp.sendcomposed(m_en_memoire.first()))
-        m_en_memoire.removeFirst();
-    const Outbox::Round tour = m_outbox.envoie(m_smtp);
-    for (const QString &ligne : tour.lines) {
-        m_affichage.information(ligne);
-        journal::ecrire_journal(m_state, ligne);
-    }
+    envoie_en_memoire();
+    const Outbox::Round tour = m_outbox.envoie(m_smtp, m_horloge().toUTC());
+    for (const QString &ligne : tour.lines)
+        m_signalement.information(ligne);
 }
 
 void Reponse::notification()

@@ -1,6 +1,7 @@
 #include "server/mail/sequenceur.h"
 
 #include "server/frame/affichage.h"
+#include "server/mail/message_en_cours.h"
 #include "server/mail/pop3_session.h"
 #include "server/mail/reponse.h"
 #include "server/mail/traitement.h"
@@ -17,13 +18,13 @@ constexpr qint32 kPortPop3 = 110;
 QString prefixe_statut(qint32 statusType)
 {
     switch (statusType) {
-    case 1:
+    case StatutRecu:
         return QStringLiteral("< ");
-    case 2:
+    case StatutEnvoye:
         return QStringLiteral("> ");
-    case 4:
+    case StatutInformation:
         return QStringLiteral("# ");
-    case 8:
+    case StatutErreur:
         return QStringLiteral("! ");
     default:
         return QStringLiteral("? ");
@@ -31,9 +32,10 @@ QString prefixe_statut(qint32 statusType)
 }
 
 Sequenceur::Sequenceur(ServerState &state, Affichage &affichage, Pop3Session &session,
-                       Traitement &traitement, Reponse &reponse, QObject *parent)
+                       Traitement &traitement, Reponse &reponse, Horloge horloge, QObject *parent)
     : QObject(parent), m_state(state), m_affichage(affichage), m_session(session),
-      m_traitement(traitement), m_reponse(reponse)
+      m_traitement(traitement), m_reponse(reponse),
+      m_signalement(state, affichage, std::move(horloge))
 {
     connect(&m_session, &Pop3Session::Connected, this, &Sequenceur::oSession_Connected);
     connect(&m_session, &Pop3Session::Closed, this, &Sequenceur::oSession_Closed);
@@ -55,46 +57,39 @@ void Sequenceur::tick()
         etape(m_state.etape_sequenceur);
     } catch (const std::exception &e) {
         // Nothing that goes wrong with one mail may stop the polling.
-        m_affichage.erreur(QString::fromLocal8Bit(e.what()));
+        m_signalement.erreur(QString::fromLocal8Bit(e.what()));
     } catch (...) {
-        m_affichage.erreur(QStringLiteral("erreur inattendue pendant le cycle"));
+        m_signalement.erreur(QStringLiteral("erreur inattendue pendant le cycle"));
     }
 }
 
 void Sequenceur::etape(qint16 n)
 {
     switch (n) {
-    case 1:
+    case EffaceChamps:
         efface_champs();
         return;
-    case 2:
+    case OuvreSession:
         m_affichage.allumer(Lampe::Verte);
         QCoreApplication::processEvents();
         connection();
         return;
-    case 3:
-        remplit_liste();
-        m_traitement.traite_message();
-        // Marked over before the answer is stored: a crash between the two
-        // leaves the mail unanswered, never answered twice.
-        m_traitement.termine_jugement();
-        // Stored before the session's end makes the deletion final.
-        if (m_state.reponse_a_envoyer)
-            m_reponse.prepare_reponse();
+    case TraiteMessage:
+        traite_message();
         return;
-    case 6:
+    case FermeSession:
         ferme_session();
         QCoreApplication::processEvents();
         m_affichage.allumer(Lampe::Eteinte);
         return;
-    case 8:
+    case EnvoieReponse:
         // Every cycle, so that replies a server refused earlier are tried again.
         if (m_state.reponse_a_envoyer)
             m_affichage.allumer(Lampe::VertClair);
         m_reponse.sendmail2();
         m_state.reponse_a_envoyer = false;
         return;
-    case 9:
+    case EteintLampe:
         m_affichage.allumer(Lampe::Eteinte);
         return;
     default:
@@ -102,6 +97,19 @@ void Sequenceur::etape(qint16 n)
             m_state.etape_sequenceur = 0;
         return;
     }
+}
+
+void Sequenceur::traite_message()
+{
+    remplit_liste();
+    const std::optional<MessageEnCours> message = m_traitement.traite_message();
+    // Marked over before the answer is stored: a crash between the two
+    // leaves the mail unanswered, never answered twice.
+    m_traitement.termine_jugement();
+    m_state.reponse_a_envoyer = message && message->a_repondre;
+    // Stored before the session's end makes the deletion final.
+    if (m_state.reponse_a_envoyer)
+        m_reponse.prepare_reponse(*message);
 }
 
 void Sequenceur::connection()

@@ -1,10 +1,15 @@
 #pragma once
 
+#include "server/frame/horloge.h"
 #include "server/frame/server_state.h"
+#include "server/frame/signalement.h"
 
 #include <QObject>
 
+#include <optional>
+
 class Affichage;
+struct MessageEnCours;
 class Pop3Session;
 class Reponse;
 class Traitement;
@@ -22,8 +27,19 @@ class Sequenceur : public QObject
     Q_OBJECT
 
 public:
+    // The ticks of a cycle that carry work; every other tick only counts.
+    enum Etape : qint16 {
+        EffaceChamps = 1,
+        OuvreSession = 2,
+        TraiteMessage = 3,
+        FermeSession = 6,
+        EnvoieReponse = 8,
+        EteintLampe = 9,
+    };
+
     Sequenceur(ServerState &state, Affichage &affichage, Pop3Session &session,
-               Traitement &traitement, Reponse &reponse, QObject *parent = nullptr);
+               Traitement &traitement, Reponse &reponse, Horloge horloge,
+               QObject *parent = nullptr);
 
     // The T_sequenceur tick handler.
     void tick();
@@ -41,13 +57,23 @@ private:
     void oSession_ErrorPOP3(qint16 Number, const QString &Description);
     void oSession_StatusChanged(const QString &Status, qint32 StatusType);
     void etape(qint16 n);
+    void traite_message();
 
     ServerState &m_state;
     Affichage &m_affichage;
     Pop3Session &m_session;
     Traitement &m_traitement;
     Reponse &m_reponse;
+    Signalement m_signalement;
     bool m_occupe = false;
+};
+
+// The kinds of the POP3 session's status notifications.
+enum TypeStatut : qint32 {
+    StatutRecu = 1,   // a line from the server
+    StatutEnvoye = 2, // a line to the server
+    StatutInformation = 4,
+    StatutErreur = 8,
 };
 
 // The two-character prefix of a status line by its type.

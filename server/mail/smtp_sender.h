@@ -49,6 +49,13 @@ public:
 
     SmtpProperties properties;
     QStringList itemlist; // attachments: the replies carry none
+    // How the last send failed, set before it returns false: the server's
+    // reply code (421, 550...; 0 when no answer came), and whether the same
+    // mail would fail the same way again (a 5xx answer, no valid recipient,
+    // an address that needs SMTPUTF8 from a server without it). A connection
+    // that failed, a timeout or a 4xx answer is worth another try.
+    int replycode = 0;
+    bool permanentfailure = false;
 
     // What the last notification reports.
     virtual QString statustext() const = 0;

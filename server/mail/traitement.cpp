@@ -4,18 +4,17 @@
 #include "common/command_mail.h"
 #include "server/frame/affichage.h"
 #include "server/frame/journal.h"
+#include "server/keys/actions_directory.h"
 #include "server/keys/key_store.h"
-#include "server/mail/commande_citee.h"
 #include "server/mail/politique_expediteurs.h"
 #include "server/mail/pop3_session.h"
 #include "server/mail/reply_policy.h"
+#include "server/mail/textes_reponse.h"
 
 #include <QDir>
 #include <QFile>
-#include <QFileInfo>
 
 namespace {
-const QString kCrLf = QStringLiteral("\r\n");
 constexpr qint32 kLancementReussi = 32; // the shell answers above this on success
 // The window shows the head of a large body only: laying out megabytes of text
 // would hold the window up for seconds, and the command is near the top.
@@ -26,13 +25,18 @@ QByteArray contenu_archive(const QString &archive)
     QFile file(archive);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
+
+QString message_numero(qint32 numero)
+{
+    return QStringLiteral("le message ") + QString::number(numero);
+}
 } // namespace
 
 Traitement::Traitement(ServerState &state, Affichage &affichage, Pop3Session &session,
                        Lanceur lanceur, Horloge horloge, QObject *parent)
     : QObject(parent), m_state(state), m_affichage(affichage), m_session(session),
-      m_lanceur(std::move(lanceur)), m_horloge(std::move(horloge)),
-      m_juges(chemin_juges(state.rep_appli))
+      m_lanceur(std::move(lanceur)), m_horloge(horloge),
+      m_signalement(state, affichage, std::move(horloge)), m_juges(chemin_juges(state.rep_appli))
 {
 }
 
@@ -41,18 +45,33 @@ QString Traitement::chemin_juges(const QString &rep_appli)
     return rep_appli + QStringLiteral("messages_juges.dat");
 }
 
+QString Traitement::nom_archive(const QDateTime &moment)
+{
+    return QStringLiteral("message__") + moment.toString(QStringLiteral("yyyyMMdd_HHmmss")) +
+           QStringLiteral(".eml");
+}
+
 bool Traitement::charge_juges()
 {
     if (m_juges_charges)
         return true;
     QString erreur;
     m_juges_charges = m_juges.charger(&erreur);
-    if (!m_juges_charges) {
-        // Without the record a mail could run twice: the box waits.
-        m_affichage.erreur(erreur + QStringLiteral(", les messages restent dans la boite"));
-        journal::ecrire_journal(m_state, erreur, m_horloge());
-    }
+    // Without the record a mail could run twice: the box waits.
+    if (!m_juges_charges)
+        m_signalement.erreur(erreur + QStringLiteral(", les messages restent dans la boite"));
     return m_juges_charges;
+}
+
+QString Traitement::identite(const LigneBoite &ligne, const QByteArray &contenu) const
+{
+    return JudgedMails::identite_dans(m_state.nom_serveur_pop, m_state.login_pop, ligne.uidl,
+                                      contenu, ligne.taille);
+}
+
+bool Traitement::deja_juge(const QString &identite) const
+{
+    return m_juges.contient(identite) && m_juges.termine(identite);
 }
 
 void Traitement::retire_de_la_liste(qint32 numero)
@@ -68,25 +87,35 @@ void Traitement::retire_de_la_liste(qint32 numero)
     }
 }
 
+QString Traitement::cle_ecart(const LigneBoite &ligne) const
+{
+    // Numbers move when a mail before is deleted: the UIDL, else the size, names it.
+    const QString cle = ligne.uidl.isEmpty() ? QString::number(ligne.taille) : ligne.uidl;
+    return m_state.login_pop + u'@' + m_state.nom_serveur_pop + u' ' + cle;
+}
+
+bool Traitement::trop_grand(const LigneBoite &ligne)
+{
+    const qint64 limite = qint64(m_state.taille_max_mail_mo) * 1024 * 1024;
+    if (limite <= 0 || ligne.taille <= limite)
+        return false;
+    m_ecartes.insert(cle_ecart(ligne));
+    m_signalement.erreur(message_numero(ligne.numero) + QStringLiteral(" (") +
+                         QString::number(ligne.taille) +
+                         QStringLiteral(" octets) dépasse la taille maximale de ") +
+                         QString::number(m_state.taille_max_mail_mo) +
+                         QStringLiteral(" Mo : il n'est pas relevé et reste dans la boite"));
+    return true;
+}
+
 std::optional<LigneBoite> Traitement::premier_message_relevable()
 {
-    // A mail over the size limit is never fetched: it is reported once and the
-    // next one is taken, so that one large mail cannot hold up the box.
-    const qint64 limite = qint64(m_state.taille_max_mail_mo) * 1024 * 1024;
+    // A mail set aside (over the size limit, or whose fetch keeps failing) is
+    // never fetched again in this run: it was reported once, and the next one
+    // is taken, so that one mail cannot hold up the box.
     for (const LigneBoite &ligne : m_affichage.champs().lvwmessages) {
-        if (limite <= 0 || ligne.taille <= limite)
+        if (!m_ecartes.contains(cle_ecart(ligne)) && !trop_grand(ligne))
             return ligne;
-        const QString cle = ligne.uidl.isEmpty() ? QString::number(ligne.taille) : ligne.uidl;
-        if (m_trop_grands.contains(cle))
-            continue;
-        m_trop_grands.insert(cle);
-        const QString text = QStringLiteral("le message ") + QString::number(ligne.numero) +
-                             QStringLiteral(" (") + QString::number(ligne.taille) +
-                             QStringLiteral(" octets) dépasse la taille maximale de ") +
-                             QString::number(m_state.taille_max_mail_mo) +
-                             QStringLiteral(" Mo : il n'est pas relevé et reste dans la boite");
-        m_affichage.erreur(text);
-        journal::ecrire_journal(m_state, text, m_horloge());
     }
     return std::nullopt;
 }
@@ -96,263 +125,227 @@ void Traitement::termine_jugement()
     if (m_identite_en_cours.isEmpty())
         return;
     QString erreur;
-    if (!m_juges.terminer(m_identite_en_cours, &erreur)) {
-        // The mail stays "being processed": after a restart it would get a
-        // second answer, never a second launch.
-        m_affichage.erreur(erreur);
-        journal::ecrire_journal(m_state, erreur, m_horloge());
-    }
+    // The mail stays "being processed": after a restart it would get a
+    // second answer, never a second launch.
+    if (!m_juges.terminer(m_identite_en_cours, &erreur))
+        m_signalement.erreur(erreur);
     m_identite_en_cours.clear();
 }
 
 void Traitement::supprime_deja_juge(qint32 numero)
 {
-    m_affichage.information(QStringLiteral("message ") + QString::number(numero) +
-                            QStringLiteral(" déjà traité : supprimé sans être rejoué"));
+    m_signalement.information(QStringLiteral("message ") + QString::number(numero) +
+                              QStringLiteral(" déjà traité : supprimé sans être rejoué"));
     m_session.DeleteMessage(numero);
     retire_de_la_liste(numero);
 }
 
-QString Traitement::nom_archive(const QDateTime &moment)
+void Traitement::ligne_log(const MessageEnCours &m, const QString &lancement)
 {
-    return QStringLiteral("message__") + moment.toString(QStringLiteral("yyyyMMdd_HHmmss")) +
-           QStringLiteral(".eml");
-}
-
-bool Traitement::commande_autorisee(const QString &commande, const QString &rep_actions)
-{
-    if (commande.isEmpty() || commande.contains(u'/') || commande.contains(u'\\') ||
-        commande.contains(u':') || commande.contains(QStringLiteral("..")))
-        return false;
-    if (!commande.endsWith(QStringLiteral(".bat"), Qt::CaseInsensitive))
-        return false;
-    const QFileInfo file(QDir(rep_actions).filePath(commande));
-    return file.isFile() && file.fileName() == commande;
-}
-
-QString Traitement::texte_acceptation(const QString &commande)
-{
-    return QStringLiteral(" La commande : ") + kCrLf + commande_citee(commande) + kCrLf +
-           QStringLiteral("a bien été lancée par l'automate");
-}
-
-QString Traitement::texte_refus(const QString &commande)
-{
-    return QStringLiteral(" L'action demandée") + kCrLf + commande_citee(commande) + kCrLf +
-           QStringLiteral("n'a pas été comprise par l'automate") + kCrLf +
-           QStringLiteral("vérifiez vos fichiers de clefs ou faites une synchronisation");
-}
-
-QString Traitement::texte_interrompu(const QString &commande)
-{
-    return QStringLiteral(" La commande : ") + kCrLf + commande_citee(commande) + kCrLf +
-           QStringLiteral("n'a peut-être pas été lancée par l'automate") +
-           QStringLiteral(" (arrêt du serveur pendant son traitement)");
-}
-
-QString Traitement::texte_echec(const QString &commande, qint32 resultat)
-{
-    return QStringLiteral(" La commande : ") + kCrLf + commande_citee(commande) + kCrLf +
-           QStringLiteral("n'a pas pu être lancée par l'automate") + QStringLiteral(" (Erreur ") +
-           QString::number(resultat) + u')';
-}
-
-void Traitement::ligne_log()
-{
-    const ChampsFenetre &champs = m_affichage.champs();
+    // Command and code show only for a mail whose two fields were complete.
+    const QString commande = m.commande_valide ? m.commande : QString();
+    const QString code = m.commande_valide ? m.code : QString();
     m_affichage.ajouter(Champ::Text3, journal::horodatage(m_horloge()) + QStringLiteral("mail  ") +
-                                          champs.Label10 + u' ' + champs.Label11 + u' ' +
-                                          champs.Label12 + kCrLf);
+                                          commande + u' ' + code + u' ' + lancement +
+                                          QStringLiteral("\r\n"));
 }
 
-bool Traitement::enregistre(const QString &identite, const Pop3Message &message, qint32 numero)
+std::optional<Pop3Message> Traitement::releve(const LigneBoite &ligne, const QString &archive)
+{
+    m_session.setTailleMaxMail(qint64(m_state.taille_max_mail_mo) * 1024 * 1024);
+    std::optional<Pop3Message> message = m_session.FetchMessage(ligne.numero, archive);
+    const QString cle = cle_ecart(ligne);
+    if (message) {
+        m_echecs_releve.remove(cle);
+        return message;
+    }
+    // The session has reported why.
+    const int echecs = ++m_echecs_releve[cle];
+    if (echecs < kEchecsReleveMax) {
+        m_signalement.journal(message_numero(ligne.numero) +
+                              QStringLiteral(" n'a pas été relevé, il reste dans la boite"));
+        return std::nullopt;
+    }
+    m_echecs_releve.remove(cle);
+    m_ecartes.insert(cle);
+    m_signalement.erreur(message_numero(ligne.numero) + QStringLiteral(" (") + ligne.uidl +
+                         QStringLiteral(") n'a pas pu être relevé après ") +
+                         QString::number(kEchecsReleveMax) +
+                         QStringLiteral(" essais : il reste dans la boite, les suivants sont "
+                                        "traités"));
+    return std::nullopt;
+}
+
+void Traitement::lit_message(const Pop3Message &message, MessageEnCours &m)
+{
+    m.expediteur = message.Sender.Address;
+    m.objet = message.Subject;
+    m.message_id = message.MessageId;
+    m.references = message.References;
+    if (est_objet_commande(message.Subject)) {
+        const ParametresCommande p = extract_param(message.Body);
+        m.commande = p.commande;
+        m.code = p.code;
+        m.commande_valide = p.ok;
+    }
+
+    m_affichage.fixer(Champ::Label8, m.expediteur);
+    m_affichage.fixer(Champ::Label9, m.objet);
+    m_affichage.fixer(Champ::Text5, message.Body.left(kTeteCorpsAffichee));
+    // Command and code are shown only when both fields were complete.
+    m_affichage.fixer(Champ::Label10, m.commande_valide ? m.commande : QString());
+    m_affichage.fixer(Champ::Label11, m.commande_valide ? m.code : QString());
+    // The launch result of an earlier mail must not show on this one's lines.
+    m_affichage.vider(Champ::Label12);
+}
+
+bool Traitement::enregistre(const MessageEnCours &m)
 {
     QString erreur;
-    if (m_juges.enregistrer(identite, QString::fromLatin1(message.MessageId), m_horloge(), &erreur))
+    if (m_juges.enregistrer(m.identite, QString::fromLatin1(m.message_id), m_horloge(), &erreur))
         return true;
-    m_affichage.erreur(erreur + QStringLiteral(", le message ") + QString::number(numero) +
-                       QStringLiteral(" reste dans la boite"));
-    journal::ecrire_journal(m_state, erreur, m_horloge());
+    m_signalement.erreur(erreur + QStringLiteral(", ") + message_numero(m.numero) +
+                         QStringLiteral(" reste dans la boite"));
     return false;
 }
 
-bool Traitement::juge(const QString &identite, const Pop3Message &message, qint32 numero)
+bool Traitement::juge(MessageEnCours &m)
 {
     // The mail counts as judged before its code is burnt and its command
     // launched: a crash from here on never runs it, nor refuses it, a second
     // time. A mail that cannot be recorded stays in the box, untouched.
-    if (!enregistre(identite, message, numero))
+    if (!enregistre(m))
         return false;
 
     // The code is burnt before anything is launched, whatever happens next.
-    const auto verification = key_store::verif_clef(m_state, enleve_blancs(m_state.param_code));
+    const auto verification = key_store::verif_clef(m_state, enleve_blancs(m.code));
     if (verification != key_store::Verification::Acceptee)
-        m_state.param_ok = false;
-    if (verification == key_store::Verification::NonEnregistree) {
-        const QString text =
-            QStringLiteral("le fichier clefs n'a pas pu être réécrit : ") + m_state.fichier_clefs;
-        m_affichage.erreur(text);
-        journal::ecrire_journal(m_state, text, m_horloge());
+        m.commande_valide = false;
+    if (verification == key_store::Verification::NonEnregistree)
+        m_signalement.erreur(QStringLiteral("le fichier clefs n'a pas pu être réécrit : ") +
+                             m_state.fichier_clefs);
+
+    if (m.commande_valide &&
+        !repertoire_actions::commande_autorisee(m.commande, m_state.rep_actions))
+        m.commande_valide = false;
+    if (!m.commande_valide) {
+        m.texte_reponse = texte_refus(m.commande);
+        return true;
     }
 
-    if (m_state.param_ok && !commande_autorisee(m_state.param_commande, m_state.rep_actions))
-        m_state.param_ok = false;
-
-    if (m_state.param_ok) {
-        const qint32 resultat = m_lanceur(m_state.param_commande, m_state.rep_actions);
-        const bool lance = resultat > kLancementReussi;
-        m_affichage.fixer(Champ::Label12,
-                          lance ? QStringLiteral("OK")
-                                : QStringLiteral("Erreur ") + QString::number(resultat));
-        ligne_log();
-        m_state.reponse_texte = lance ? texte_acceptation(m_state.param_commande)
-                                      : texte_echec(m_state.param_commande, resultat);
-    } else {
-        m_state.reponse_texte = texte_refus(m_state.param_commande);
-    }
+    const qint32 resultat = m_lanceur(m.commande, m_state.rep_actions);
+    const bool lance = resultat > kLancementReussi;
+    const QString lancement =
+        lance ? QStringLiteral("OK") : QStringLiteral("Erreur ") + QString::number(resultat);
+    m_affichage.fixer(Champ::Label12, lancement);
+    ligne_log(m, lancement);
+    m.texte_reponse = lance ? texte_acceptation(m.commande) : texte_echec(m.commande, resultat);
     return true;
 }
 
-void Traitement::traite_message()
+void Traitement::reprend_interrompu(MessageEnCours &m)
 {
-    if (m_affichage.champs().lvwmessages.isEmpty())
-        return;
+    // Whether its command ran before the server stopped is not known: it is
+    // not launched again, its code stays burnt, and the sender is told. Its
+    // first archive and journal entry stand; this pass adds one line.
+    key_store::verif_clef(m_state, enleve_blancs(m.code));
+    m.texte_reponse = m.commande_valide ? texte_interrompu(m.commande) : texte_refus(m.commande);
+    m.commande_valide = false;
+    m_signalement.information(QStringLiteral("message ") + QString::number(m.numero) +
+                              QStringLiteral(" repris après un arrêt du serveur : répondu sans "
+                                             "être relancé"));
+}
+
+void Traitement::refuse_expediteur(MessageEnCours &m, const QString &refus) const
+{
+    // Its code stays usable and nothing is launched; and a reply would go to
+    // an address anyone can write into a mail.
+    m.commande_valide = false;
+    m.a_repondre = false;
+    m.sans_reponse = refus + QStringLiteral(" : ") +
+                     (m.expediteur.isEmpty() ? QStringLiteral("aucune adresse") : m.expediteur) +
+                     QStringLiteral(", rien n'est lancé ni répondu");
+    m_signalement.information(m.sans_reponse);
+}
+
+void Traitement::decide_reponse(const Pop3Message &message, MessageEnCours &m) const
+{
+    // A mail sent by a machine, from our own address or from nobody valid gets
+    // no answer: two servers could answer each other for ever.
+    m.sans_reponse = raison_sans_reponse(message, m_state.adresse_reponse);
+    m.a_repondre = m.sans_reponse.isEmpty();
+    if (!m.a_repondre)
+        m_signalement.information(m.sans_reponse);
+}
+
+std::optional<MessageEnCours> Traitement::traite_message()
+{
     const std::optional<LigneBoite> premier = premier_message_relevable();
-    if (!premier)
-        return;
+    if (!premier || !charge_juges())
+        return std::nullopt;
     const LigneBoite ligne = *premier;
-    const qint32 numero = ligne.numero;
-    if (!charge_juges())
-        return;
+    MessageEnCours m;
+    m.numero = ligne.numero;
+
     // A mail whose deletion was lost comes back: known by its UIDL, it is not
     // even fetched again.
-    // One recorded but never finished was being processed when the server
-    // stopped: it is answered, never launched again.
-    bool interrompu = false;
     if (!ligne.uidl.isEmpty()) {
-        const QString connue = JudgedMails::identite(ligne.uidl, {}, ligne.taille);
-        if (m_juges.contient(connue) && m_juges.termine(connue)) {
-            supprime_deja_juge(numero);
-            return;
+        m.identite = identite(ligne, {});
+        if (deja_juge(m.identite)) {
+            supprime_deja_juge(m.numero);
+            return std::nullopt;
         }
-        interrompu = m_juges.contient(connue);
     }
+
     // The session writes the archive whole before it gives the mail, so that
     // every judged mail leaves a file. A mail that cannot be archived, or is
     // over the size limit, is left in the mailbox, untouched, for a later cycle.
+    // A folder that cannot be made is reported by the fetch, which cannot archive.
     QDir().mkpath(m_state.rep_archives);
     const QString archive = m_state.rep_archives + nom_archive(m_horloge());
-    m_session.setTailleMaxMail(qint64(m_state.taille_max_mail_mo) * 1024 * 1024);
-    const std::optional<Pop3Message> message = m_session.FetchMessage(numero, archive);
-    if (!message) {
-        journal::ecrire_journal(m_state,
-                                QStringLiteral("le message ") + QString::number(numero) +
-                                    QStringLiteral(" n'a pas été relevé, il reste") +
-                                    QStringLiteral(" dans la boite"),
-                                m_horloge());
-        return; // the session has reported why
-    }
-    if (!message->illisible.isEmpty()) {
-        const QString text = QStringLiteral("message ") + QString::number(numero) +
+    const std::optional<Pop3Message> message = releve(ligne, archive);
+    if (!message)
+        return std::nullopt;
+    if (!message->illisible.isEmpty())
+        m_signalement.erreur(QStringLiteral("message ") + QString::number(m.numero) +
                              QStringLiteral(" illisible (") + message->illisible +
-                             QStringLiteral("), archivé dans ") + archive;
-        m_affichage.erreur(text);
-        journal::ecrire_journal(m_state, text, m_horloge());
-    }
+                             QStringLiteral("), archivé dans ") + archive);
     // Without a UIDL the mail is known by its own bytes, read back from its archive.
-    const QString identite = JudgedMails::identite(
-        ligne.uidl, ligne.uidl.isEmpty() ? contenu_archive(archive) : QByteArray(), ligne.taille);
-    if (m_juges.contient(identite) && m_juges.termine(identite)) {
-        QFile::remove(archive); // the first archive of this mail stays
-        supprime_deja_juge(numero);
-        return;
+    if (ligne.uidl.isEmpty()) {
+        m.identite = identite(ligne, contenu_archive(archive));
+        if (deja_juge(m.identite)) {
+            QFile::remove(archive); // the first archive of this mail stays
+            supprime_deja_juge(m.numero);
+            return std::nullopt;
+        }
     }
-    interrompu = interrompu || m_juges.contient(identite);
+    // One recorded but never finished was being processed when the server
+    // stopped: it is answered, never launched again.
+    const bool interrompu = m_juges.contient(m.identite);
 
-    m_affichage.fixer(Champ::Label8, message->Sender.Address);
-    m_affichage.fixer(Champ::Label9, message->Subject);
-    m_affichage.fixer(Champ::Text5, message->Body.left(kTeteCorpsAffichee));
-    // The launch result of an earlier mail must not show on this one's lines.
-    m_affichage.vider(Champ::Label12);
-
-    if (est_objet_commande(message->Subject)) {
-        const ParametresCommande p = extract_param(message->Body);
-        m_state.param_commande = p.commande;
-        m_state.param_code = p.code;
-        m_state.param_ok = p.ok;
-        m_affichage.fixer(Champ::Label10, p.ok ? p.commande : QString());
-        m_affichage.fixer(Champ::Label11, p.ok ? p.code : QString());
-    } else {
-        m_state.param_ok = false;
-        m_state.param_commande.clear();
-        m_state.param_code.clear();
-        m_affichage.vider(Champ::Label10);
-        m_affichage.vider(Champ::Label11);
-    }
-    ligne_log();
-
-    // Under a sender policy, a sender that fails it commands nothing and gets
-    // no answer: its code stays usable, and a reply would go to an address
-    // anyone can write into a mail.
+    lit_message(*message, m);
+    ligne_log(m, QString());
+    // Under a sender policy, a sender that fails it is recorded like any
+    // other mail, but neither judged nor answered.
     const QString refus = refus_expediteur(m_state.expediteurs, *message);
-    if (!refus.isEmpty()) {
-        if (interrompu)
-            QFile::remove(archive); // its first archive stays
-        else if (!enregistre(identite, *message, numero))
-            return;
-        m_state.param_ok = false;
-        m_state.reponse_a_envoyer = false;
-        const QString text = refus + QStringLiteral(" : ") +
-                             (message->Sender.Address.isEmpty() ? QStringLiteral("aucune adresse")
-                                                                : message->Sender.Address) +
-                             QStringLiteral(", rien n'est lancé ni répondu");
-        m_affichage.information(text);
-        if (!journal::ecrire_journal(m_state, text, m_horloge()))
-            m_affichage.erreur(QStringLiteral("le journal n'a pas pu être écrit : ") +
-                               m_state.fichier_journal);
-        m_identite_en_cours = identite;
-        m_session.DeleteMessage(numero);
-        retire_de_la_liste(numero);
-        return;
-    }
-
-    if (interrompu) {
-        // Whether its command ran before the server stopped is not known: it is
-        // not launched again, its code stays burnt, and the sender is told. Its
-        // first archive and journal entry stand; this pass adds one line.
-        QFile::remove(archive);
-        key_store::verif_clef(m_state, enleve_blancs(m_state.param_code));
-        m_state.reponse_texte = m_state.param_ok ? texte_interrompu(m_state.param_commande)
-                                                 : texte_refus(m_state.param_commande);
-        m_state.param_ok = false;
-    } else if (!juge(identite, *message, numero)) {
-        return;
-    }
-
-    const QString entree =
-        interrompu
-            ? QStringLiteral("message ") + QString::number(numero) +
-                  QStringLiteral(" repris après un arrêt du serveur : répondu sans être relancé")
-            : m_state.reponse_texte;
     if (interrompu)
-        m_affichage.information(entree);
-    if (!journal::ecrire_journal(m_state, entree, m_horloge()))
-        m_affichage.erreur(QStringLiteral("le journal n'a pas pu être écrit : ") +
-                           m_state.fichier_journal);
-
-    m_identite_en_cours = identite;
-    m_state.reponse_objet = QStringLiteral("Re:") + m_affichage.champs().Label9;
-    m_state.reponse_message_id = message->MessageId;
-    m_state.reponse_references = message->References;
-    // A mail sent by a machine, from our own address or from nobody valid gets
-    // no answer: two servers could answer each other for ever.
-    const QString sans_reponse = raison_sans_reponse(*message, m_state.adresse_reponse);
-    m_state.reponse_a_envoyer = sans_reponse.isEmpty();
-    if (!sans_reponse.isEmpty()) {
-        m_affichage.information(sans_reponse);
-        journal::ecrire_journal(m_state, sans_reponse, m_horloge());
+        QFile::remove(archive); // its first archive stays
+    if (!refus.isEmpty()) {
+        if (!interrompu && !enregistre(m))
+            return std::nullopt;
+        refuse_expediteur(m, refus);
+    } else if (interrompu) {
+        reprend_interrompu(m);
+    } else {
+        if (!juge(m))
+            return std::nullopt;
+        m_signalement.journal(m.texte_reponse);
     }
 
-    m_session.DeleteMessage(numero);
-    retire_de_la_liste(numero);
+    m_identite_en_cours = m.identite;
+    if (refus.isEmpty())
+        decide_reponse(*message, m);
+    m_session.DeleteMessage(m.numero);
+    retire_de_la_liste(m.numero);
+    return m;
 }

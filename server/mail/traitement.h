@@ -3,8 +3,11 @@
 #include "server/frame/affichage.h"
 #include "server/frame/horloge.h"
 #include "server/frame/server_state.h"
+#include "server/frame/signalement.h"
 #include "server/mail/judged_mails.h"
+#include "server/mail/message_en_cours.h"
 
+#include <QHash>
 #include <QObject>
 #include <QSet>
 #include <QString>
@@ -28,33 +31,51 @@ public:
     // Stands for the shell's "open": above 32 is success.
     using Lanceur = std::function<qint32(const QString &file, const QString &directory)>;
 
+    // A mail whose fetch fails this many times running is set aside: it stays
+    // in the box, and the mails behind it are taken.
+    static constexpr int kEchecsReleveMax = 3;
+
     Traitement(ServerState &state, Affichage &affichage, Pop3Session &session, Lanceur lanceur,
                Horloge horloge, QObject *parent = nullptr);
 
-    void traite_message();
+    // The mail judged in this call, deleted from the box; none when the box
+    // is empty, when the mail could not be fetched, archived or recorded, or
+    // when it had been judged before.
+    std::optional<MessageEnCours> traite_message();
     // The judgement of the mail processed last is over: called once its answer
     // is chosen and journalled, before the answer is stored to be sent.
     void termine_jugement();
 
     // The archive file name for a moment: "message__yyyymmdd_hhmmss.eml".
     static QString nom_archive(const QDateTime &moment);
-    // Only a batch file lying directly in the actions directory may run: a bare
-    // name ending in ".bat", no drive, no separator, no "..", naming a file there.
-    static bool commande_autorisee(const QString &commande, const QString &rep_actions);
-
-    // The answers repeat the command as commande_citee() gives it.
-    static QString texte_acceptation(const QString &commande);
-    static QString texte_refus(const QString &commande);
-    static QString texte_echec(const QString &commande, qint32 resultat);
-    // A mail the server was processing when it stopped: its command may have run.
-    static QString texte_interrompu(const QString &commande);
 
     // The record of judged mails, in the server folder.
     static QString chemin_juges(const QString &rep_appli);
 
 private:
-    void ligne_log();
+    // The first listed mail not set aside; the larger ones are reported once.
+    std::optional<LigneBoite> premier_message_relevable();
+    bool trop_grand(const LigneBoite &ligne);
+    QString cle_ecart(const LigneBoite &ligne) const;
     bool charge_juges();
+    QString identite(const LigneBoite &ligne, const QByteArray &contenu) const;
+    bool deja_juge(const QString &identite) const;
+
+    // Fetches the mail into its archive; a failure is counted against the mail.
+    std::optional<Pop3Message> releve(const LigneBoite &ligne, const QString &archive);
+    void lit_message(const Pop3Message &message, MessageEnCours &m);
+    // Records the mail as judged; false when the record could not be written.
+    bool enregistre(const MessageEnCours &m);
+    // Records the mail, burns its code and launches its command; false when
+    // the record could not be written (the mail then stays in the box).
+    bool juge(MessageEnCours &m);
+    // A mail recorded but never finished: answered, never launched again.
+    void reprend_interrompu(MessageEnCours &m);
+    // A sender the policy refuses: nothing is launched, no reply is sent.
+    void refuse_expediteur(MessageEnCours &m, const QString &refus) const;
+    void decide_reponse(const Pop3Message &message, MessageEnCours &m) const;
+    // The dated line of Text3: command, code and the launch's outcome, if any.
+    void ligne_log(const MessageEnCours &m, const QString &lancement);
     void supprime_deja_juge(qint32 numero);
     void retire_de_la_liste(qint32 numero);
 
@@ -63,16 +84,11 @@ private:
     Pop3Session &m_session;
     Lanceur m_lanceur;
     Horloge m_horloge;
-    // Records the mail as judged; false when the record could not be written.
-    bool enregistre(const QString &identite, const Pop3Message &message, qint32 numero);
-    // Records the mail, burns its code and launches its command; false when
-    // the record could not be written (the mail then stays in the box).
-    bool juge(const QString &identite, const Pop3Message &message, qint32 numero);
-    // The first listed mail within the size limit; the larger ones are reported.
-    std::optional<LigneBoite> premier_message_relevable();
+    Signalement m_signalement;
 
     JudgedMails m_juges;
-    QString m_identite_en_cours; // judged, its judgement not yet marked over
-    QSet<QString> m_trop_grands; // mails over the size limit, already reported
+    QString m_identite_en_cours;         // judged, its judgement not yet marked over
+    QSet<QString> m_ecartes;             // mails set aside: too large, or never fetched
+    QHash<QString, int> m_echecs_releve; // failed fetches running, by mail
     bool m_juges_charges = false;
 };

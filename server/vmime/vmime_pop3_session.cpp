@@ -15,8 +15,6 @@
 
 #include <QElapsedTimer>
 #include <QFile>
-#include <QFileInfo>
-#include <QSaveFile>
 
 #include <vmime/net/pop3/POP3Command.hpp>
 #include <vmime/net/pop3/POP3Connection.hpp>
@@ -353,9 +351,11 @@ std::optional<Pop3Message> VmimePop3Session::FetchMessage(qint32 number, const Q
                 return;
             }
         }
-        // Written aside and renamed once whole and on disk: a file at
-        // archivePath is always the complete mail.
-        QSaveFile file(archivePath);
+        // Written aside and renamed once whole and on disk, its folder synced:
+        // a file at archivePath is always the complete mail, and its name
+        // survives a power cut before the mail may be deleted.
+        durable::Ecriture file(archivePath);
+        QString why;
         const auto notArchived = [&](const QString &why) {
             return MailFailure{MailError::ArchiveFailed,
                                QStringLiteral("Le message %1 n'a pas pu être archivé dans %2 (%3), "
@@ -363,19 +363,14 @@ std::optional<Pop3Message> VmimePop3Session::FetchMessage(qint32 number, const Q
                                    .arg(number)
                                    .arg(archivePath, why)};
         };
-        if (!file.open(QIODevice::WriteOnly))
-            d->guard->fail(notArchived(file.errorString()));
-        // It may hold a code still valid.
-        file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
-        const qint64 written =
-            vmime_pop3_retrieve(d->store, static_cast<size_t>(number), file, limit, *d->guard);
+        // Owner-only: it may hold a code still valid.
+        if (!file.ouvrir(&why))
+            d->guard->fail(notArchived(why));
+        const qint64 written = vmime_pop3_retrieve(d->store, static_cast<size_t>(number),
+                                                   file.device(), limit, *d->guard);
         retrieved = true;
-        if (!file.commit() || QFileInfo(archivePath).size() != written) {
-            QFile::remove(archivePath);
-            d->guard->fail(notArchived(file.errorString()));
-        }
-        // Its name too must survive a power cut before the mail may be deleted.
-        durable::synchroniser_dossier(archivePath);
+        if (!file.terminer(written, &why))
+            d->guard->fail(notArchived(why));
         mail = read_mail_file(archivePath);
         if (!mail)
             d->guard->fail(notArchived(QStringLiteral("relecture impossible")));

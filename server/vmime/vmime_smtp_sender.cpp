@@ -13,6 +13,7 @@
 #include <QElapsedTimer>
 
 #include <vmime/net/smtp/SMTPConnection.hpp>
+#include <vmime/net/smtp/SMTPExceptions.hpp>
 #include <vmime/net/smtp/SMTPTransport.hpp>
 #include <vmime/security/sasl/defaultSASLAuthenticator.hpp>
 #include <vmime/vmime.hpp>
@@ -150,6 +151,8 @@ void VmimeSmtpSender::sendmessage()
 
 bool VmimeSmtpSender::sendcomposed(const ComposedMail &mail)
 {
+    replycode = 0;
+    permanentfailure = false;
     if (d->runner.busy()) {
         fail(static_cast<qint16>(MailError::Busy),
              QStringLiteral("Un envoi SMTP est déjà en cours"));
@@ -165,6 +168,7 @@ bool VmimeSmtpSender::sendcomposed(const ComposedMail &mail)
         return false;
     }
     if (mail.rcptto.isEmpty() || mail.mailfrom.isEmpty()) {
+        permanentfailure = true;
         fail(static_cast<qint16>(MailError::BadAddress),
              QStringLiteral("Aucun destinataire pour la réponse"));
         return false;
@@ -215,8 +219,10 @@ bool VmimeSmtpSender::sendcomposed(const ComposedMail &mail)
                        QStringLiteral("Connecté au serveur SMTP ") + server);
             });
             if (const auto refusal = utf8Refusal(transport, mail)) {
-                d->runner.post(
-                    [this, failure = *refusal] { fail(failure.code(), failure.description); });
+                d->runner.post([this, failure = *refusal] {
+                    permanentfailure = true;
+                    fail(failure.code(), failure.description);
+                });
                 transport->disconnect();
                 d->runner.post([this] {
                     notify(&SmtpSender::ConnectionClosed, QStringLiteral("Connexion fermée"));
@@ -251,7 +257,13 @@ bool VmimeSmtpSender::sendcomposed(const ComposedMail &mail)
             // A failure after the server took the mail only concerns the goodbye.
             if (accepted)
                 failure.description = QStringLiteral("Message remis ; ") + failure.description;
-            d->runner.post([this, failure] { fail(failure.code(), failure.description); });
+            const auto *refusal = dynamic_cast<const vmime::net::smtp::SMTPCommandError *>(&error);
+            const int code = refusal ? refusal->statusCode() : 0;
+            d->runner.post([this, failure, code] {
+                replycode = code;
+                permanentfailure = code >= 500 && code < 600;
+                fail(failure.code(), failure.description);
+            });
             if (connected) {
                 try {
                     if (transport->isConnected())

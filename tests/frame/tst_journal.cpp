@@ -92,7 +92,7 @@ private Q_SLOTS:
         ServerState state;
         state.fichier_journal = dir.filePath("une-ligne.txt");
         QFile::remove(state.fichier_journal);
-        QVERIFY(journal::ecrire_journal(state, texte));
+        QVERIFY(journal::ecrire_journal(state, texte, QDateTime::currentDateTime()));
         const QByteArray content = read(state.fichier_journal);
         QCOMPARE(content.count('\n'), 1);
         QVERIFY(content.endsWith(ansi::encode(ligne) + "\r\n"));
@@ -102,7 +102,7 @@ private Q_SLOTS:
     {
         ServerState state;
         state.fichier_journal = dir.filePath("missing-folder/journal_2026-03.txt");
-        QVERIFY(!journal::ecrire_journal(state, "x"));
+        QVERIFY(!journal::ecrire_journal(state, "x", QDateTime::currentDateTime()));
     }
 };
 

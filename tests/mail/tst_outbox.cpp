@@ -7,6 +7,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -19,6 +20,7 @@ ComposedMail mail(const QString &to, const QByteArray &body = "x")
 }
 
 const QDateTime kT0(QDate(2026, 3, 1), QTime(10, 0), Qt::UTC);
+const QDateTime kNow = QDateTime::currentDateTimeUtc();
 
 } // namespace
 
@@ -32,6 +34,8 @@ private Q_SLOTS:
     void sendRound();
     void unreadableFileIsSetAside();
     void survivesOutageAndRestart();
+    void refusalByReplyCode_data();
+    void refusalByReplyCode();
 };
 
 void TestOutbox::storesOwnerOnlyAndReadsBackOldestFirst()
@@ -42,7 +46,7 @@ void TestOutbox::storesOwnerOnlyAndReadsBackOldestFirst()
     QVERIFY(outbox.ajoute(2, mail(QStringLiteral("b@example.org"), "two"), kT0.addSecs(60)));
     QVERIFY(outbox.ajoute(1, mail(QStringLiteral("\"a;b\"@example.org"), "one\r\n."), kT0));
     QVERIFY(outbox.ajoute(3, mail(QStringLiteral("c@example.org")), kT0.addSecs(61)));
-    QVERIFY(!outbox.ajoute(4, mail(QStringLiteral("c@example.org\r\nRCPT TO:<d@x.org>"))));
+    QVERIFY(!outbox.ajoute(4, mail(QStringLiteral("c@example.org\r\nRCPT TO:<d@x.org>")), kT0));
 
     const QList<Outbox::Entry> entries = outbox.en_attente();
     QCOMPARE(entries.size(), 3);
@@ -135,24 +139,61 @@ void TestOutbox::survivesOutageAndRestart()
     const QString folder = dir.filePath(QStringLiteral("outbox"));
     {
         Outbox outbox(folder);
-        QVERIFY(outbox.ajoute(5, mail(recipient, "first")));
+        QVERIFY(outbox.ajoute(5, mail(recipient, "first"), kNow));
         VmimeSmtpSender down;
         down.properties.server = QStringLiteral("127.0.0.1:%1").arg(MailServers::unusedPort());
-        const Outbox::Round round = outbox.envoie(down);
+        const Outbox::Round round = outbox.envoie(down, kNow);
         QCOMPARE(round.sent, 0);
         QCOMPARE(round.left, 1);
     }
     Outbox restarted(folder);
     VmimeSmtpSender up;
     up.properties.server = QStringLiteral("127.0.0.1:%1").arg(servers.smtpPort());
-    const Outbox::Round round = restarted.envoie(up);
+    const Outbox::Round round = restarted.envoie(up, kNow);
     QCOMPARE(round.sent, 1);
     QCOMPARE(restarted.en_attente().size(), 0);
     const QList<MailServers::ReceivedMail> received = servers.receivedMails(recipient);
     QCOMPARE(received.size(), 1);
     QVERIFY2(received.first().raw.endsWith("\r\n\r\nfirst\r\n"),
              received.first().raw.right(20).toHex().constData());
-    QCOMPARE(restarted.envoie(up).sent, 0);
+    QCOMPARE(restarted.envoie(up, kNow).sent, 0);
+}
+
+void TestOutbox::refusalByReplyCode_data()
+{
+    QTest::addColumn<int>("code");
+    QTest::addColumn<bool>("kept");
+    QTest::newRow("550: refused for good, said once, never sent again") << 550 << false;
+    QTest::newRow("421: a passing refusal, tried again next round") << 421 << true;
+}
+
+void TestOutbox::refusalByReplyCode()
+{
+    QFETCH(int, code);
+    QFETCH(bool, kept);
+    const MailServers servers;
+    QVERIFY2(servers.isValid(), qPrintable(servers.error()));
+    QTemporaryDir dir;
+    Outbox outbox(dir.filePath(QStringLiteral("outbox")));
+    const QString recipient = QStringLiteral("refus-%1@example.org").arg(code);
+    QVERIFY(outbox.ajoute(1, mail(recipient), kNow));
+    VmimeSmtpSender smtp;
+    smtp.properties.server = QStringLiteral("127.0.0.1:%1").arg(servers.smtpPort());
+    QSignalSpy sessions(&smtp, &SmtpSender::ConnectionMade);
+
+    QStringList lines;
+    for (int round = 0; round < 2; ++round) {
+        const Outbox::Round result = outbox.envoie(smtp, kNow);
+        QCOMPARE(result.sent, 0);
+        QCOMPARE(result.left, kept ? 1 : 0);
+        lines += result.lines;
+        if (round == 0)
+            QCOMPARE(smtp.replycode, code);
+    }
+    QCOMPARE(sessions.count(), kept ? 2 : 1);
+    QCOMPARE(outbox.en_attente().size(), kept ? 1 : 0);
+    QCOMPARE(lines.filter(QStringLiteral("abandonnée")).size(), kept ? 0 : 1);
+    QCOMPARE(lines.filter(QStringLiteral("nouvel essai")).size(), kept ? 2 : 0);
 }
 
 QTEST_GUILESS_MAIN(TestOutbox)

@@ -3,8 +3,10 @@
 #include "server/core/serveur.h"
 #include "server/frame/journal.h"
 #include "server/keys/actions_directory.h"
+#include "server/mail/judged_mails.h"
 #include "server/mail/reponse.h"
 #include "server/mail/sequenceur.h"
+#include "server/mail/textes_reponse.h"
 #include "server/mail/traitement.h"
 #include "server/vmime/mail_parser.h"
 #include "tests/support/fake_mail.h"
@@ -14,6 +16,7 @@
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QUrl>
 
 namespace {
 
@@ -127,20 +130,20 @@ private Q_SLOTS:
         QCOMPARE(first.Subject, QString("Re:Actions (reponse n  1 )"));
         QCOMPARE(smtp->composed.at(0).mailfrom, QString("tramelon@example.org"));
         QCOMPARE(smtp->composed.at(0).rcptto, QString("user@example.org"));
-        QCOMPARE(first.Body, Traitement::texte_acceptation("run.bat"));
+        QCOMPARE(first.Body, texte_acceptation("run.bat"));
         QVERIFY(smtp->properties.username.isEmpty());
         QCOMPARE(session->mailbox.size(), 2);
 
         ticks(60 - 8 + 8); // through the next cycle's step 8
         QCOMPARE(smtp->composed.size(), 2);
         QCOMPARE(sent(1).Subject, QString("Re:hello (reponse n  2 )"));
-        QCOMPARE(sent(1).Body, Traitement::texte_refus(""));
+        QCOMPARE(sent(1).Body, texte_refus(""));
 
         ticks(60);
         QCOMPARE(smtp->composed.size(), 3);
         // The same code again: refused, naming the command; blanks of the subject kept.
         QCOMPARE(sent(2).Subject, QString("Re: Actions  (reponse n  3 )"));
-        QCOMPARE(sent(2).Body, Traitement::texte_refus("run.bat"));
+        QCOMPARE(sent(2).Body, texte_refus("run.bat"));
         QVERIFY(session->mailbox.isEmpty());
     }
 
@@ -185,7 +188,7 @@ private Q_SLOTS:
         session->mailbox = {mail("Actions", "Commande:" + commande + ";Code:AAAAAAAAAAAA;")};
         ticks(8);
         QCOMPARE(smtp->composed.size(), 1);
-        QCOMPARE(sent(0).Body, Traitement::texte_refus(commande));
+        QCOMPARE(sent(0).Body, texte_refus(commande));
         QVERIFY(!state().tab_clefs.contains("AAAAAAAAAAAA"));
         QVERIFY(!QFile::exists(folder() + "escaped"));
         QVERIFY(!QFile::exists(folder() + "actions/marker"));
@@ -278,12 +281,14 @@ private Q_SLOTS:
                },
                horloge_systeme()});
         // The server stopped while it judged this mail: recorded, never finished.
+        const QString identite =
+            JudgedMails::identite_dans(state().nom_serveur_pop, state().login_pop, "uid1", {}, 0);
         put("messages_juges.dat", QDateTime::currentDateTimeUtc().toString(Qt::ISODate).toLatin1() +
-                                      "\tuidl%20uid1\t\ten-cours\n");
+                                      '\t' + QUrl::toPercentEncoding(identite) + "\t\ten-cours\n");
         session->mailbox = {mail("Actions", "Commande:run.bat;Code:AAAAAAAAAAAA;")};
         ticks(8);
         QCOMPARE(smtp->composed.size(), 1);
-        QCOMPARE(sent(0).Body, Traitement::texte_interrompu("run.bat"));
+        QCOMPARE(sent(0).Body, texte_interrompu("run.bat"));
         QVERIFY(!state().tab_clefs.contains("AAAAAAAAAAAA")); // its code stays burnt
         QVERIFY(session->mailbox.isEmpty());
         QVERIFY(!read("messages_juges.dat").contains("en-cours"));
@@ -303,6 +308,65 @@ private Q_SLOTS:
         QFile journalFile(state().fichier_journal);
         QVERIFY(journalFile.open(QIODevice::ReadOnly));
         QCOMPARE(journalFile.readAll().count("dépasse la taille maximale"), 1);
+    }
+
+    void mailWhoseFetchAlwaysFailsIsSetAsideAfterThreeTries()
+    {
+        const Pop3Message bad = mail("Actions", "Commande:run.bat;Code:BBBBBBBBBBBB;");
+        session->mailbox = {bad, mail("Actions", "Commande:run.bat;Code:AAAAAAAAAAAA;")};
+        session->unfetchable = {bad.raw};
+        ticks(60 * Traitement::kEchecsReleveMax);
+        QVERIFY(!QFile::exists(folder() + "actions/marker")); // nothing behind it taken yet
+        QVERIFY(smtp->composed.isEmpty());
+        ticks(60);
+        QTRY_VERIFY(QFile::exists(folder() + "actions/marker"));
+        QCOMPARE(smtp->composed.size(), 1);
+        QCOMPARE(session->mailbox.size(), 1); // it stays in the box
+        QCOMPARE(session->mailbox.first().raw, bad.raw);
+        QVERIFY(state().tab_clefs.contains("BBBBBBBBBBBB"));
+        ticks(60);
+        QFile journalFile(state().fichier_journal);
+        QVERIFY(journalFile.open(QIODevice::ReadOnly));
+        const QByteArray journal = journalFile.readAll();
+        QCOMPARE(journal.count("n'a pas pu être relevé après 3 essais"), 1);
+        QCOMPARE(journal.count("n'a pas été relevé"), Traitement::kEchecsReleveMax - 1);
+    }
+
+    void mailIdentityIncludesTheMailbox_data()
+    {
+        QTest::addColumn<QString>("serveur");
+        QTest::addColumn<QString>("login");
+        QTest::addColumn<bool>("taken");
+        QTest::newRow("same mailbox: UIDL judged before") << ""
+                                                          << "" << false;
+        QTest::newRow("another login") << ""
+                                       << "bob" << true;
+        QTest::newRow("another server") << "pop3s://other.example.org"
+                                        << "" << true;
+    }
+
+    void mailIdentityIncludesTheMailbox()
+    {
+        QFETCH(QString, serveur);
+        QFETCH(QString, login);
+        QFETCH(bool, taken);
+        session->mailbox = {mail("hello", "first")};
+        ticks(60);
+        QCOMPARE(smtp->composed.size(), 1);
+        if (!serveur.isEmpty())
+            state().nom_serveur_pop = serveur;
+        if (!login.isEmpty())
+            state().login_pop = login;
+        // A new mail under the UIDL the first one had.
+        session->reuseUidls();
+        session->mailbox = {mail("Actions", "Commande:run.bat;Code:AAAAAAAAAAAA;")};
+        ticks(60);
+        QVERIFY(session->mailbox.isEmpty()); // deleted either way
+        QCOMPARE(smtp->composed.size(), taken ? 2 : 1);
+        QCOMPARE(!state().tab_clefs.contains("AAAAAAAAAAAA"), taken);
+        QFile journalFile(state().fichier_journal);
+        QVERIFY(journalFile.open(QIODevice::ReadOnly));
+        QCOMPARE(journalFile.readAll().contains("déjà traité : supprimé sans être rejoué"), !taken);
     }
 
     void replyNumbersAndSubject()

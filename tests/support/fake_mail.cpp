@@ -50,6 +50,10 @@ std::optional<Pop3Message> FakePop3Session::FetchMessage(qint32 number, const QS
 {
     if (!m_open || number < 1 || number > mailbox.size())
         return std::nullopt;
+    if (unfetchable.contains(mailbox.at(number - 1).raw)) {
+        Q_EMIT ErrorPOP3(5, QStringLiteral("connexion perdue pendant RETR %1").arg(number));
+        return std::nullopt;
+    }
     if (!test_files::ecrire(archivePath, mailbox.at(number - 1).raw)) {
         Q_EMIT ErrorPOP3(18, QStringLiteral("Le message %1 n'a pas pu être archivé dans %2")
                                  .arg(number)

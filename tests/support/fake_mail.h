@@ -17,8 +17,9 @@ public:
     QList<qint32> deleted;
     int opened = 0;
     int closed = 0;
-    bool refuse = false;       // Open fails with ErrorPOP3
-    bool loseOnDelete = false; // the connection drops on DELE
+    bool refuse = false;           // Open fails with ErrorPOP3
+    bool loseOnDelete = false;     // the connection drops on DELE
+    QList<QByteArray> unfetchable; // raw bytes of mails whose fetch always fails
 
     qint32 Open(const QString &, qint32, const QString &, const QString &) override;
     qint32 RefreshList() override { return 0; }
@@ -32,6 +33,9 @@ public:
     qint32 State() const override { return m_open ? kStateTransaction : kStateClosed; }
     bool busy() const override { return false; }
     void Cancel() override {}
+    // The next mails get UIDLs given before, as another mailbox or a server
+    // that reuses them would.
+    void reuseUidls() { m_prochainUidl = 1; }
 
 private:
     // Each message keeps its UIDL across sessions, as on a real server, and a

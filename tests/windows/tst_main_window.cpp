@@ -116,6 +116,7 @@ private Q_SLOTS:
         QCOMPARE(d.windowTitle(), QString("Configuration Mail"));
 
         d.login->setText("  bob  ");
+        d.repondre_a->setText("ops@example.org"); // polling needs a reply address
         QTest::mouseClick(d.enregistre, Qt::LeftButton);
         QVERIFY(!d.isVisible());
         QVERIFY(f.configuration_mail->isEnabled());
