@@ -25,7 +25,11 @@ std::optional<QStringList> readLines(const QString &path, int maxLines)
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return std::nullopt;
-    const QByteArray content = file.readAll();
+    return splitLines(file.readAll(), maxLines);
+}
+
+QStringList splitLines(const QByteArray &content, int maxLines)
+{
     QList<QByteArray> raw = content.split('\n');
     // A final line end closes the last line; it does not open another one.
     if (!raw.isEmpty() && raw.last().isEmpty())

@@ -13,6 +13,10 @@ namespace ansi {
 QString decode(const QByteArray &bytes);
 QByteArray encode(const QString &text);
 
+// The lines of a file's bytes without their line ends, at most maxLines of them
+// (a negative number means all).
+QStringList splitLines(const QByteArray &content, int maxLines = -1);
+
 // Lines of a text file without their line ends; nothing when the file cannot be opened.
 // At most maxLines lines are taken (a negative number means all).
 std::optional<QStringList> readLines(const QString &path, int maxLines = -1);

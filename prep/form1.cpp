@@ -28,6 +28,10 @@ const QString kTitreChoixClefs =
 const QString kFiltreClefs = QStringLiteral("fichier clefs | *.dat");
 const QString kEchecSynchroClefs = QStringLiteral(
     "les clefs n'ont pas pu être synchronisées\n les anciennes clefs sont conservées");
+const QString kEchecEcritureClefs =
+    QStringLiteral("les clefs utilisées n'ont pas pu être effacées du fichier clefs\n %1\n elles "
+                   "seraient proposées de nouveau et refusées par le serveur\n libérez le "
+                   "dossier puis quittez de nouveau");
 } // namespace
 
 Form1::Form1(const QString &rep_appli, QWidget *parent)
@@ -166,16 +170,25 @@ void Form1::ini_combo()
 
 void Form1::closeEvent(QCloseEvent *event)
 {
-    event->accept();
-    if (!m_fini)
-        Form_Unload();
+    if (m_fini || Form_Unload())
+        event->accept();
+    else
+        event->ignore();
 }
 
-void Form1::Form_Unload()
+bool Form1::Form_Unload()
 {
-    m_table.ecrire(fichier(u"clefs.dat"));
+    // Keys used in this run that stay in the file would be offered again, and
+    // the server would refuse them: the user must know, and may try again or
+    // leave through "Quitter sans effacer les clefs".
+    QString erreur;
+    if (!m_table.ecrire(fichier(u"clefs.dat"), &erreur)) {
+        platform::afficher_message(kEchecEcritureClefs.arg(erreur));
+        return false;
+    }
     m_fini = true;
     m_fin();
+    return true;
 }
 
 int Form1::position_clef_choisie() const

@@ -58,7 +58,9 @@ protected:
     void closeEvent(QCloseEvent *event) override;
 
 private:
-    void Form_Unload();
+    // Writes the keys back and ends the program; false, with the window left
+    // open, when they could not be written.
+    bool Form_Unload();
     void c_valid_click();
     void copy_press_click();
     void sync_clef_click();

@@ -19,7 +19,10 @@ std::optional<int> TableClefs::charger(const QString &path)
     return lus;
 }
 
-bool TableClefs::ecrire(const QString &path) const { return fichier_clefs::ecrire(path, m_slots); }
+bool TableClefs::ecrire(const QString &path, QString *error) const
+{
+    return fichier_clefs::ecrire(path, m_slots, error);
+}
 
 QStringList TableClefs::entrees()
 {

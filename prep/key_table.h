@@ -23,8 +23,9 @@ public:
     // Loads the key file; the number of lines read, or nothing when it cannot be
     // opened (the table is then left as it was).
     std::optional<int> charger(const QString &path);
-    // Writes the non-empty slots 1 to 100 back, replacing the file atomically.
-    bool ecrire(const QString &path) const;
+    // Writes the non-empty slots 1 to 100 back, replacing the file atomically;
+    // on failure the old file is whole and error (when given) says why.
+    bool ecrire(const QString &path, QString *error = nullptr) const;
 
     // The entries of the key list, in position order; rebuilds the position map.
     QStringList entrees();

@@ -3,6 +3,7 @@
 #include "platform/widgets/application_setup.h"
 #include "platform/widgets/message_box_window.h"
 #include "prep/form1.h"
+#include "prep/options.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -11,6 +12,10 @@
 
 int main(int argc, char *argv[])
 {
+    // Before the application object: it needs a display, and these do not.
+    if (const std::optional<int> sortie = reponse_sans_fenetre(argc, argv))
+        return *sortie;
+
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Kestrine"));
     QApplication::setApplicationVersion(QStringLiteral(PROJECT_VERSION));
@@ -18,8 +23,6 @@ int main(int argc, char *argv[])
     QCommandLineParser options;
     options.setApplicationDescription(
         QStringLiteral("Kestrine : préparation des mails de commande pour Tramelon."));
-    options.addHelpOption();
-    options.addVersionOption();
     const QCommandLineOption folder(
         QStringLiteral("folder"),
         QStringLiteral("Dossier client (clefs.dat, filebat.dat) ; par défaut celui du programme."),

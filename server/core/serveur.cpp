@@ -82,12 +82,15 @@ void Serveur::arret()
     m_arrete = true;
     m_T_sequenceur.stop();
     m_Timer1.stop();
-    if (!key_store::ecrire_clefs(m_state)) {
+    bool relu = false;
+    if (!key_store::ecrire_clefs(m_state, &relu)) {
         // The key file on disk is whole (the older one, never shorter); the
         // codes struck since it was last written were each written at once.
         m_signalement.erreur(QStringLiteral("le fichier clefs n'a pas pu être réécrit : ") +
                              m_state.fichier_clefs);
     }
+    if (relu)
+        journal::ecrire_journal(m_state, key_store::texte_relu_arret(), m_environnement.horloge());
     m_fin(0);
 }
 

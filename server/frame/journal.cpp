@@ -63,22 +63,32 @@ QString sur_une_ligne(const QString &text)
 
 QString masque_code(const QString &code) { return code.left(2) + u'*'; }
 
-QString ligne_journal(const QString &text, const QDateTime &now)
+QString ligne_journal(const QStringList &lignes, const QDateTime &now)
 {
+    QStringList propres;
+    propres.reserve(lignes.size());
+    for (const QString &ligne : lignes)
+        propres.append(sur_une_ligne(ligne));
     // The locale's long time names the time zone on Linux; the journal's readers
     // expect the bare 24-hour time.
     return QLocale::system().toString(now.date(), QLocale::LongFormat) + QStringLiteral(" * ") +
            now.time().toString(QStringLiteral("HH:mm:ss")) + QStringLiteral("  :   *** ") +
-           sur_une_ligne(text);
+           propres.join(QStringLiteral("\r\n"));
 }
 
 bool ecrire_journal(const ServerState &state, const QString &text, const QDateTime &now,
                     QString *error)
 {
+    return ecrire_journal(state, QStringList{text}, now, error);
+}
+
+bool ecrire_journal(const ServerState &state, const QStringList &lignes, const QDateTime &now,
+                    QString *error)
+{
     // A failed append (a full disk) is cut back, so that no half entry is left
     // for the next one to run into.
-    return durable::ajouter(state.fichier_journal, ansi::encode(ligne_journal(text, now)) + "\r\n",
-                            error);
+    return durable::ajouter(state.fichier_journal,
+                            ansi::encode(ligne_journal(lignes, now)) + "\r\n", error);
 }
 
 QString horodatage(const QDateTime &now)

@@ -4,6 +4,7 @@
 
 #include <QDateTime>
 #include <QString>
+#include <QStringList>
 
 // The monthly activity journal ("journal_yyyy-mm.txt" in the program's folder)
 // and the dated lines of the main window's message log.
@@ -29,15 +30,20 @@ QString sur_une_ligne(const QString &text);
 // A one-time code as the logs show it: its first two characters, then "*".
 QString masque_code(const QString &code);
 
-// One journal line: long date, " * ", long time, "  :   *** ", the text on one line.
-QString ligne_journal(const QString &text, const QDateTime &now);
+// One journal entry: long date, " * ", long time, "  :   *** ", then the
+// lines given, each made one line as above, joined by CR LF. An answer text
+// keeps its own lines there as it is mailed; nothing a mail holds adds one.
+QString ligne_journal(const QStringList &lignes, const QDateTime &now);
 
 // Appends the entry to the journal file, which is open only while writing and
-// readable by its owner only: one entry, one line, whatever the text holds, so
-// that a line of the file is always an entry of the program's own. False when
-// the file could not be written (error, when given, says why); the file then
+// readable by its owner only: a text is one line whatever it holds, so that
+// no mail can write a line that looks like the program's own. False when the
+// file could not be written (error, when given, says why); the file then
 // holds nothing of the entry.
 bool ecrire_journal(const ServerState &state, const QString &text, const QDateTime &now,
+                    QString *error = nullptr);
+// The same for an entry of several lines (an answer text, line by line).
+bool ecrire_journal(const ServerState &state, const QStringList &lignes, const QDateTime &now,
                     QString *error = nullptr);
 
 // "dd/mm/yy hh:mm:ss " with a 24-hour clock: the start of the message log's lines.

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "common/key_file.h"
 #include "server/frame/config_expediteurs.h"
 
 #include <QString>
@@ -22,6 +23,9 @@ struct ServerState {
     qint16 compteur_reponses = 0;
     qint16 duree_cycle = 300;
     QString fichier_clefs; // rep_appli + "clefs.dat"
+    // The key file as the key store last read or wrote it: a file that no
+    // longer matches it was replaced by the operator.
+    fichier_clefs::Version version_clefs;
     // The mail taken in this cycle is to be answered (lights the lamp at the
     // send step); the mail itself travels as a MessageEnCours.
     bool reponse_a_envoyer = false;

@@ -20,10 +20,12 @@ void Signalement::information(const QString &texte) const
     journal(texte);
 }
 
-void Signalement::journal(const QString &texte) const
+void Signalement::journal(const QString &texte) const { journal(QStringList{texte}); }
+
+void Signalement::journal(const QStringList &lignes) const
 {
     // Said in the log only: a journal entry about the journal would fail the same way.
-    if (!journal::ecrire_journal(m_state, texte, m_horloge()))
+    if (!journal::ecrire_journal(m_state, lignes, m_horloge()))
         m_affichage.erreur(QStringLiteral("le journal n'a pas pu être écrit : ") +
                            m_state.fichier_journal);
 }

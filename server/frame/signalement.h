@@ -3,6 +3,7 @@
 #include "server/frame/horloge.h"
 
 #include <QString>
+#include <QStringList>
 
 class Affichage;
 struct ServerState;
@@ -22,6 +23,8 @@ public:
     void information(const QString &texte) const;
     // Only the journal: an outcome whose log line was already written.
     void journal(const QString &texte) const;
+    // An entry of several lines: an answer text, line by line.
+    void journal(const QStringList &lignes) const;
 
     QDateTime maintenant() const { return m_horloge(); }
 

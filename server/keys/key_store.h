@@ -8,6 +8,14 @@
 // The server's key store: the one-time codes of clefs.dat, held in the slots of
 // tab_clefs. A code is accepted once; the key file on disk follows every change
 // at once, so a crash never brings a used code back.
+//
+// The file on disk is the operator's: one who replaces it while the server
+// runs (to revoke leaked keys, or to hand out new ones) is obeyed. Before the
+// store writes, it compares the file with the version it last read or wrote;
+// when they differ it reloads the file, so that keys missing from the new file
+// are gone, keys in it are valid (even one used earlier in this run), and only
+// the key being used now is struck there. The store has no journal: it tells
+// its caller, who journals it.
 namespace key_store {
 
 inline constexpr int kNombreClefs = 100;
@@ -25,11 +33,19 @@ enum class Verification {
 };
 
 // Strikes the code from slots 1 to 100 (exact, case-sensitive) and rewrites the
-// key file before answering.
-Verification verif_clef(ServerState &state, const QString &code);
+// key file before answering. When the file had been replaced on disk, the code
+// is looked for in the new file and relu (when given) is set.
+Verification verif_clef(ServerState &state, const QString &code, bool *relu = nullptr);
 
-// Writes slots 1 to 100, non-empty ones only, back to clefs.dat.
-bool ecrire_clefs(ServerState &state);
+// Writes slots 1 to 100, non-empty ones only, back to clefs.dat. A file
+// replaced on disk is reloaded instead and left as the operator wrote it;
+// relu (when given) says so.
+[[nodiscard]] bool ecrire_clefs(ServerState &state, bool *relu = nullptr);
+
+// The journal's line for a key file found replaced: by verif_clef with its
+// answer, by ecrire_clefs at shut-down.
+QString texte_relu(Verification verification);
+QString texte_relu_arret();
 
 // 100 fresh keys drawn from the system's cryptographic random source.
 QStringList generer_clefs();

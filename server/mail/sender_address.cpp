@@ -98,6 +98,77 @@ QString invalid(const QString &why)
     return QStringLiteral("adresse de l'expéditeur non valide (%1)").arg(why);
 }
 
+// The local part as its owner means it (quotes and quoted pairs undone) and the
+// position of the "@" that ends it; false when the spec has no such form.
+bool readLocalPart(const QByteArray &spec, QByteArray &local, qsizetype &at)
+{
+    if (!spec.startsWith('"')) {
+        at = spec.lastIndexOf('@');
+        local = spec.left(at);
+        return at > 0 && isDotAtom(local);
+    }
+    for (qsizetype i = 1; i < spec.size(); ++i) {
+        const char c = spec.at(i);
+        if (c == '\\' && i + 1 < spec.size()) {
+            local += spec.at(++i);
+        } else if (c == '"') {
+            at = i + 1;
+            return at < spec.size() && spec.at(at) == '@';
+        } else {
+            local += c;
+        }
+    }
+    return false; // the quote is never closed
+}
+
+// Why the unquoted local part cannot go into an envelope; empty when it can.
+QString localPartProblem(const QByteArray &local, const QString &shown)
+{
+    for (char c : local) {
+        // Control characters (line breaks above all) never go into an envelope.
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f)
+            return invalid(QStringLiteral("caractère de contrôle"));
+    }
+    if (local.isEmpty() || local.size() > kLocalPartMax)
+        return invalid(shown);
+    return {};
+}
+
+// The domain in ASCII (IDNA for a name, a literal kept as it is); empty when
+// it names no host that a reply could reach.
+QString asciiDomain(const QByteArray &domainBytes)
+{
+    if (domainBytes.startsWith('[') && domainBytes.endsWith(']')) {
+        const QString literal = QString::fromLatin1(domainBytes);
+        for (QChar c : literal.mid(1, literal.size() - 2)) {
+            if (!(c.isLetterOrNumber() || c == u'.' || c == u':'))
+                return {};
+        }
+        return literal;
+    }
+    const QString domain = QString::fromLatin1(QUrl::toAce(QString::fromUtf8(domainBytes)));
+    const QStringList labels = domain.split(u'.');
+    bool ok = labels.size() >= 2;
+    for (const QString &label : labels)
+        ok = ok && isLdhLabel(label);
+    ok = ok && !labels.last().front().isDigit();
+    // RFC 2606 keeps "invalid" for addresses that reach nobody.
+    if (!ok || labels.last().compare(QLatin1String("invalid"), Qt::CaseInsensitive) == 0)
+        return {};
+    return domain;
+}
+
+// The local part in its plainest form: as it is when it is a dot-atom, else
+// quoted once, with a backslash before each quote and backslash.
+QString quotedLocalPart(const QByteArray &local, const QString &text)
+{
+    if (isDotAtom(local))
+        return text;
+    QString escaped = text;
+    escaped.replace(u'\\', QStringLiteral("\\\\")).replace(u'"', QStringLiteral("\\\""));
+    return u'"' + escaped + u'"';
+}
+
 } // namespace
 
 SenderAddress sender_address(const QByteArray &headerValue)
@@ -117,44 +188,13 @@ SenderAddress sender_address(const QByteArray &headerValue)
 
     QByteArray local;
     qsizetype at = -1;
-    if (spec.startsWith('"')) {
-        qsizetype i = 1;
-        bool closed = false;
-        for (; i < spec.size(); ++i) {
-            const char c = spec.at(i);
-            if (c == '\\' && i + 1 < spec.size()) {
-                local += spec.at(++i);
-            } else if (c == '"') {
-                closed = true;
-                break;
-            } else {
-                local += c;
-            }
-        }
-        if (!closed || i + 1 >= spec.size() || spec.at(i + 1) != '@') {
-            result.raison = invalid(shown);
-            return result;
-        }
-        at = i + 1;
-    } else {
-        at = spec.lastIndexOf('@');
-        local = spec.left(at);
-        if (at <= 0 || !isDotAtom(local)) {
-            result.raison = invalid(shown);
-            return result;
-        }
-    }
-    for (char c : local) {
-        // Control characters (line breaks above all) never go into an envelope.
-        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) {
-            result.raison = invalid(QStringLiteral("caractère de contrôle"));
-            return result;
-        }
-    }
-    if (local.isEmpty() || local.size() > kLocalPartMax) {
+    if (!readLocalPart(spec, local, at)) {
         result.raison = invalid(shown);
         return result;
     }
+    result.raison = localPartProblem(local, shown);
+    if (!result.raison.isEmpty())
+        return result;
     QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
     const QString localText = utf8.decode(local);
     if (utf8.hasError()) {
@@ -162,43 +202,36 @@ SenderAddress sender_address(const QByteArray &headerValue)
         return result;
     }
 
-    const QByteArray domainBytes = spec.mid(at + 1).trimmed();
-    QString domain;
-    if (domainBytes.startsWith('[') && domainBytes.endsWith(']')) {
-        domain = QString::fromLatin1(domainBytes);
-        for (QChar c : domain.mid(1, domain.size() - 2)) {
-            if (!(c.isLetterOrNumber() || c == u'.' || c == u':'))
-                domain.clear();
-        }
-    } else {
-        domain = QString::fromLatin1(QUrl::toAce(QString::fromUtf8(domainBytes)));
-        const QStringList labels = domain.split(u'.');
-        bool ok = labels.size() >= 2;
-        for (const QString &label : labels)
-            ok = ok && isLdhLabel(label);
-        ok = ok && !labels.last().front().isDigit();
-        // RFC 2606 keeps "invalid" for addresses that reach nobody.
-        if (!ok || labels.last().compare(QLatin1String("invalid"), Qt::CaseInsensitive) == 0)
-            domain.clear();
-    }
+    const QString domain = asciiDomain(spec.mid(at + 1).trimmed());
     if (domain.isEmpty()) {
         result.raison = invalid(QStringLiteral("domaine : ") + shown);
         return result;
     }
 
-    QString address;
-    if (isDotAtom(local)) {
-        address = localText;
-    } else {
-        QString escaped = localText;
-        escaped.replace(u'\\', QStringLiteral("\\\\")).replace(u'"', QStringLiteral("\\\""));
-        address = u'"' + escaped + u'"';
-    }
-    address += u'@' + domain;
+    const QString address = quotedLocalPart(local, localText) + u'@' + domain;
     if (address.toUtf8().size() > kAddressMax) {
         result.raison = invalid(QStringLiteral("trop longue"));
         return result;
     }
     result.address = address;
     return result;
+}
+
+AddrSpecParts split_addr_spec(const QString &addrSpec)
+{
+    AddrSpecParts parts;
+    // A domain holds no "@"; a quoted local part may.
+    const qsizetype at = addrSpec.lastIndexOf(u'@');
+    parts.domain = addrSpec.mid(at + 1);
+    const QString local = addrSpec.left(qMax<qsizetype>(at, 0));
+    if (!(local.size() >= 2 && local.startsWith(u'"') && local.endsWith(u'"'))) {
+        parts.localPart = local;
+        return parts;
+    }
+    for (qsizetype i = 1; i + 1 < local.size(); ++i) {
+        if (local.at(i) == u'\\' && i + 2 < local.size())
+            ++i;
+        parts.localPart += local.at(i);
+    }
+    return parts;
 }

@@ -19,3 +19,13 @@ struct SenderAddress {
 // The first mailbox of the header value (unfolded, raw bytes): the one in
 // angle brackets when there are some, comments dropped. Never throws.
 SenderAddress sender_address(const QByteArray &headerValue);
+
+// An addr-spec as sender_address() gives it, taken apart again: the local
+// part as its owner means it (quotes and quoted pairs undone) and the domain.
+// Whatever writes an envelope from the parts must quote the local part once
+// more where its syntax needs it, and only there.
+struct AddrSpecParts {
+    QString localPart;
+    QString domain;
+};
+AddrSpecParts split_addr_spec(const QString &addrSpec);

@@ -218,7 +218,7 @@ bool Traitement::juge(MessageEnCours &m)
         return false;
 
     // The code is burnt before anything is launched, whatever happens next.
-    const auto verification = key_store::verif_clef(m_state, enleve_blancs(m.code));
+    const auto verification = brule_code(m);
     if (verification != key_store::Verification::Acceptee)
         m.commande_valide = false;
     if (verification == key_store::Verification::NonEnregistree)
@@ -243,12 +243,22 @@ bool Traitement::juge(MessageEnCours &m)
     return true;
 }
 
+key_store::Verification Traitement::brule_code(const MessageEnCours &m)
+{
+    // A key file the operator replaced is read again first; the journal says so.
+    bool relu = false;
+    const auto verification = key_store::verif_clef(m_state, enleve_blancs(m.code), &relu);
+    if (relu)
+        m_signalement.journal(key_store::texte_relu(verification));
+    return verification;
+}
+
 void Traitement::reprend_interrompu(MessageEnCours &m)
 {
     // Whether its command ran before the server stopped is not known: it is
     // not launched again, its code stays burnt, and the sender is told. Its
     // first archive and journal entry stand; this pass adds one line.
-    key_store::verif_clef(m_state, enleve_blancs(m.code));
+    brule_code(m);
     m.texte_reponse = m.commande_valide ? texte_interrompu(m.commande) : texte_refus(m.commande);
     m.commande_valide = false;
     m_signalement.information(QStringLiteral("message ") + QString::number(m.numero) +
@@ -339,7 +349,7 @@ std::optional<MessageEnCours> Traitement::traite_message()
     } else {
         if (!juge(m))
             return std::nullopt;
-        m_signalement.journal(m.texte_reponse);
+        m_signalement.journal(m.texte_reponse.split(QStringLiteral("\r\n")));
     }
 
     m_identite_en_cours = m.identite;

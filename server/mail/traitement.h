@@ -4,6 +4,7 @@
 #include "server/frame/horloge.h"
 #include "server/frame/server_state.h"
 #include "server/frame/signalement.h"
+#include "server/keys/key_store.h"
 #include "server/mail/judged_mails.h"
 #include "server/mail/message_en_cours.h"
 
@@ -71,6 +72,8 @@ private:
     bool juge(MessageEnCours &m);
     // A mail recorded but never finished: answered, never launched again.
     void reprend_interrompu(MessageEnCours &m);
+    // Strikes the mail's code from the key store.
+    key_store::Verification brule_code(const MessageEnCours &m);
     // A sender the policy refuses: nothing is launched, no reply is sent.
     void refuse_expediteur(MessageEnCours &m, const QString &refus) const;
     void decide_reponse(const Pop3Message &message, MessageEnCours &m) const;

@@ -46,14 +46,25 @@ QString bareAddress(QString text)
     return text;
 }
 
-// vmime writes the local part into MAIL FROM and RCPT TO as given, without
-// quoting it: it gets the addr-spec's own, quoted where its syntax needs it.
-vmime::mailbox mailbox(const QString &addrSpec)
+// vmime writes an envelope address in one of two ways: to a server that
+// offers SMTPUTF8 as the text it holds, word for word; to any other, quoting
+// the local part itself where its syntax needs it. It gets the addr-spec's own
+// quoted form in the first case and the bare local part in the second, so that
+// the server reads the sender's mailbox exactly, quoted once.
+vmime::mailbox envelopeMailbox(const QString &addrSpec, bool smtpUtf8)
 {
-    const qsizetype at = addrSpec.lastIndexOf(QLatin1Char('@'));
+    const AddrSpecParts parts = split_addr_spec(addrSpec);
+    const QString local =
+        smtpUtf8 ? addrSpec.left(addrSpec.lastIndexOf(QLatin1Char('@'))) : parts.localPart;
     return vmime::mailbox(
-        vmime::emailAddress(vmime::word(utf8(addrSpec.left(at)), vmime::charsets::UTF_8),
-                            vmime::word(utf8(addrSpec.mid(at + 1)), vmime::charsets::UTF_8)));
+        vmime::emailAddress(vmime::word(utf8(local), vmime::charsets::UTF_8),
+                            vmime::word(utf8(parts.domain), vmime::charsets::UTF_8)));
+}
+
+bool offersSmtpUtf8(const vmime::shared_ptr<vmime::net::transport> &transport)
+{
+    const auto smtp = vmime::dynamicCast<vmime::net::smtp::SMTPTransport>(transport);
+    return smtp && smtp->getConnection() && smtp->getConnection()->hasExtension("SMTPUTF8");
 }
 
 // An address outside ASCII travels as such only to a server that takes UTF-8
@@ -65,8 +76,7 @@ std::optional<MailFailure> utf8Refusal(const vmime::shared_ptr<vmime::net::trans
         if (std::all_of(address.cbegin(), address.cend(),
                         [](QChar c) { return c.unicode() < 0x80; }))
             continue;
-        const auto smtp = vmime::dynamicCast<vmime::net::smtp::SMTPTransport>(transport);
-        if (smtp && smtp->getConnection() && smtp->getConnection()->hasExtension("SMTPUTF8"))
+        if (offersSmtpUtf8(transport))
             return std::nullopt;
         return MailFailure{MailError::Utf8Unavailable,
                            QStringLiteral("L'adresse « %1 » demande SMTPUTF8, que le serveur SMTP "
@@ -149,14 +159,152 @@ void VmimeSmtpSender::sendmessage()
     sendcomposed(ComposedMail{from, to.address, compose_reply(content)});
 }
 
-bool VmimeSmtpSender::sendcomposed(const ComposedMail &mail)
+// One send on the worker thread: the steps of the dialogue, each named, and the
+// one way out for a failure. What the caller must see is post()ed to it.
+struct VmimeSmtpSender::Dialogue {
+    Dialogue(VmimeSmtpSender *owner, const ComposedMail &composed, const ServerAddress &server)
+        : sender(owner), mail(composed), address(server)
+    {
+    }
+
+    VmimeSmtpSender *sender;
+    const ComposedMail &mail;
+    ServerAddress address;
+    VmimeServiceOptions options;
+    QString username;
+    QString password;
+    // Whether the server's EHLO answer offered AUTH: vmime reports a server
+    // without it like a refused password.
+    std::shared_ptr<std::atomic<bool>> authOffered = std::make_shared<std::atomic<bool>>(false);
+
+    vmime::shared_ptr<vmime::net::session> session;
+    vmime::shared_ptr<vmime::net::transport> transport;
+    QElapsedTimer clock;
+    bool connected = false;
+    bool accepted = false;
+
+    void run();
+    void open();
+    void transfer();
+    void close();
+    void failed(const std::exception &error);
+    void post(void (SmtpSender::*signal)(), const QString &text)
+    {
+        sender->d->runner.post([s = sender, signal, text] { s->notify(signal, text); });
+    }
+    // replyCode is the SMTP server's answer to the refused command, 0 when
+    // none came; permanent says that sending again cannot help.
+    void postFailure(const MailFailure &failure, int replyCode = 0, bool permanent = false)
+    {
+        sender->d->runner.post([s = sender, failure, replyCode, permanent] {
+            s->replycode = replyCode;
+            s->permanentfailure = permanent;
+            s->fail(failure.code(), failure.description);
+        });
+    }
+};
+
+void VmimeSmtpSender::Dialogue::run()
+{
+    clock.start();
+    try {
+        open();
+        if (const auto refusal = utf8Refusal(transport, mail)) {
+            postFailure(*refusal, 0, true);
+            close();
+            return;
+        }
+        transfer();
+        close();
+    } catch (const std::exception &error) {
+        failed(error);
+    } catch (...) {
+        postFailure(MailFailure{MailError::Internal, QStringLiteral("Erreur inattendue")});
+    }
+}
+
+// Connected, past STARTTLS and AUTH when the settings ask for them.
+void VmimeSmtpSender::Dialogue::open()
+{
+    if (!username.isEmpty())
+        options.tracer = vmime::make_shared<VmimeTracer>(
+            [offered = authOffered](const QString &line, qint32 type) {
+                if (type == 1 && line.mid(4).startsWith(QLatin1String("AUTH"), Qt::CaseInsensitive))
+                    *offered = true;
+            });
+    session = vmime::net::session::create();
+    transport = session->getTransport(
+        vmime_url(address), vmime::make_shared<vmime::security::sasl::defaultSASLAuthenticator>());
+    configure_vmime_service(transport, address, options);
+    if (!username.isEmpty()) {
+        transport->setProperty("options.need-authentication", true);
+        transport->setProperty("auth.username", utf8(username));
+        transport->setProperty("auth.password", utf8(password));
+    }
+    clock.restart();
+    transport->connect();
+    connected = true;
+    post(&SmtpSender::ConnectionMade,
+         QStringLiteral("Connecté au serveur SMTP ") + address.display());
+}
+
+// The envelope and the bytes, sent unchanged.
+void VmimeSmtpSender::Dialogue::transfer()
+{
+    const bool smtpUtf8 = offersSmtpUtf8(transport);
+    vmime::mailboxList recipients;
+    recipients.appendMailbox(
+        vmime::make_shared<vmime::mailbox>(envelopeMailbox(mail.rcptto, smtpUtf8)));
+    // vmime ends the data with CR LF "." CR LF itself: a final CR LF of ours
+    // would reach the server as one more, empty, line.
+    const size_t size = static_cast<size_t>(mail.bytes.endsWith("\r\n") ? mail.bytes.size() - 2
+                                                                        : mail.bytes.size());
+    vmime::utility::inputStreamByteBufferAdapter stream(
+        reinterpret_cast<const vmime::byte_t *>(mail.bytes.constData()), size);
+    transport->send(envelopeMailbox(mail.mailfrom, smtpUtf8), recipients, stream, size);
+    accepted = true;
+    post(&SmtpSender::MessageSent, QStringLiteral("Message envoyé à ") + mail.rcptto);
+}
+
+void VmimeSmtpSender::Dialogue::close()
+{
+    transport->disconnect();
+    post(&SmtpSender::ConnectionClosed, QStringLiteral("Connexion fermée"));
+}
+
+void VmimeSmtpSender::Dialogue::failed(const std::exception &error)
+{
+    MailFailure failure = describe_vmime_failure(error, clock.elapsed(), options.timeoutMs);
+    if (failure.number == MailError::AuthenticationFailed && !*authOffered)
+        failure = MailFailure{MailError::AuthenticationUnavailable,
+                              QStringLiteral("« Authentification SMTP » est cochée mais le "
+                                             "serveur SMTP ne propose pas AUTH : réponse "
+                                             "non envoyée")};
+    // A failure after the server took the mail only concerns the goodbye.
+    if (accepted)
+        failure.description = QStringLiteral("Message remis ; ") + failure.description;
+    const auto *refusal = dynamic_cast<const vmime::net::smtp::SMTPCommandError *>(&error);
+    const int code = refusal ? refusal->statusCode() : 0;
+    postFailure(failure, code, code >= 500 && code < 600);
+    if (!connected)
+        return;
+    try {
+        if (transport->isConnected())
+            transport->disconnect();
+    } catch (const std::exception &) {
+        // The session is over either way.
+    }
+    post(&SmtpSender::ConnectionClosed, QStringLiteral("Connexion fermée"));
+}
+
+std::optional<ServerAddress> VmimeSmtpSender::checkedServer(const ComposedMail &mail)
 {
     replycode = 0;
     permanentfailure = false;
     if (d->runner.busy()) {
         fail(static_cast<qint16>(MailError::Busy),
              QStringLiteral("Un envoi SMTP est déjà en cours"));
-        return false;
+        return std::nullopt;
     }
     bool portOk = false;
     const uint port = properties.port.trimmed().toUInt(&portOk);
@@ -165,121 +313,27 @@ bool VmimeSmtpSender::sendcomposed(const ComposedMail &mail)
                              static_cast<quint16>(portOk && port > 0 && port < 65536 ? port : 25));
     if (!address.isValid()) {
         fail(static_cast<qint16>(MailError::BadAddress), address.error());
-        return false;
+        return std::nullopt;
     }
     if (mail.rcptto.isEmpty() || mail.mailfrom.isEmpty()) {
         permanentfailure = true;
         fail(static_cast<qint16>(MailError::BadAddress),
              QStringLiteral("Aucun destinataire pour la réponse"));
-        return false;
+        return std::nullopt;
     }
+    return address;
+}
 
-    VmimeServiceOptions options;
-    options.timeoutMs = d->timeoutMs;
-    options.trustedCaFiles = d->trustedCaFiles;
-    const QString username = properties.username;
-    const QString password = properties.password;
-    const QString server = address.display();
-
-    // Whether the server's EHLO answer offers AUTH: vmime reports a server
-    // without it like a refused password.
-    auto authOffered = std::make_shared<std::atomic<bool>>(false);
-    if (!username.isEmpty())
-        options.tracer =
-            vmime::make_shared<VmimeTracer>([authOffered](const QString &line, qint32 type) {
-                if (type == 1 && line.mid(4).startsWith(QLatin1String("AUTH"), Qt::CaseInsensitive))
-                    *authOffered = true;
-            });
-
-    bool accepted = false;
-    QElapsedTimer clock;
-    clock.start();
-    d->runner.run([&] {
-        bool connected = false;
-        vmime::shared_ptr<vmime::net::transport> transport;
-        try {
-            vmime::mailboxList recipients;
-            recipients.appendMailbox(vmime::make_shared<vmime::mailbox>(mailbox(mail.rcptto)));
-
-            auto session = vmime::net::session::create();
-            transport = session->getTransport(
-                vmime_url(address),
-                vmime::make_shared<vmime::security::sasl::defaultSASLAuthenticator>());
-            configure_vmime_service(transport, address, options);
-            if (!username.isEmpty()) {
-                transport->setProperty("options.need-authentication", true);
-                transport->setProperty("auth.username", utf8(username));
-                transport->setProperty("auth.password", utf8(password));
-            }
-            clock.restart();
-            transport->connect();
-            connected = true;
-            d->runner.post([this, server] {
-                notify(&SmtpSender::ConnectionMade,
-                       QStringLiteral("Connecté au serveur SMTP ") + server);
-            });
-            if (const auto refusal = utf8Refusal(transport, mail)) {
-                d->runner.post([this, failure = *refusal] {
-                    permanentfailure = true;
-                    fail(failure.code(), failure.description);
-                });
-                transport->disconnect();
-                d->runner.post([this] {
-                    notify(&SmtpSender::ConnectionClosed, QStringLiteral("Connexion fermée"));
-                });
-                return;
-            }
-
-            // vmime ends the data with CR LF "." CR LF itself: a final CR LF
-            // of ours would reach the server as one more, empty, line.
-            const size_t size = static_cast<size_t>(
-                mail.bytes.endsWith("\r\n") ? mail.bytes.size() - 2 : mail.bytes.size());
-            vmime::utility::inputStreamByteBufferAdapter stream(
-                reinterpret_cast<const vmime::byte_t *>(mail.bytes.constData()), size);
-            transport->send(mailbox(mail.mailfrom), recipients, stream, size);
-            accepted = true;
-            const QString sentTo = mail.rcptto;
-            d->runner.post([this, sentTo] {
-                notify(&SmtpSender::MessageSent, QStringLiteral("Message envoyé à ") + sentTo);
-            });
-
-            transport->disconnect();
-            d->runner.post([this] {
-                notify(&SmtpSender::ConnectionClosed, QStringLiteral("Connexion fermée"));
-            });
-        } catch (const std::exception &error) {
-            MailFailure failure = describe_vmime_failure(error, clock.elapsed(), options.timeoutMs);
-            if (failure.number == MailError::AuthenticationFailed && !*authOffered)
-                failure = MailFailure{MailError::AuthenticationUnavailable,
-                                      QStringLiteral("« Authentification SMTP » est cochée mais le "
-                                                     "serveur SMTP ne propose pas AUTH : réponse "
-                                                     "non envoyée")};
-            // A failure after the server took the mail only concerns the goodbye.
-            if (accepted)
-                failure.description = QStringLiteral("Message remis ; ") + failure.description;
-            const auto *refusal = dynamic_cast<const vmime::net::smtp::SMTPCommandError *>(&error);
-            const int code = refusal ? refusal->statusCode() : 0;
-            d->runner.post([this, failure, code] {
-                replycode = code;
-                permanentfailure = code >= 500 && code < 600;
-                fail(failure.code(), failure.description);
-            });
-            if (connected) {
-                try {
-                    if (transport->isConnected())
-                        transport->disconnect();
-                } catch (const std::exception &) {
-                    // The session is over either way.
-                }
-                d->runner.post([this] {
-                    notify(&SmtpSender::ConnectionClosed, QStringLiteral("Connexion fermée"));
-                });
-            }
-        } catch (...) {
-            d->runner.post([this] {
-                fail(static_cast<qint16>(MailError::Internal), QStringLiteral("Erreur inattendue"));
-            });
-        }
-    });
-    return accepted;
+bool VmimeSmtpSender::sendcomposed(const ComposedMail &mail)
+{
+    const std::optional<ServerAddress> address = checkedServer(mail);
+    if (!address)
+        return false;
+    Dialogue dialogue{this, mail, *address};
+    dialogue.username = properties.username;
+    dialogue.password = properties.password;
+    dialogue.options.timeoutMs = d->timeoutMs;
+    dialogue.options.trustedCaFiles = d->trustedCaFiles;
+    d->runner.run([&dialogue] { dialogue.run(); });
+    return dialogue.accepted;
 }

@@ -1,10 +1,12 @@
 #pragma once
 
 #include "server/mail/smtp_sender.h"
+#include "server/vmime/server_address.h"
 
 #include <QStringList>
 
 #include <memory>
+#include <optional>
 
 // The server's SMTP sender on vmime.
 //
@@ -46,6 +48,11 @@ public:
 
 private:
     struct Private;
+    struct Dialogue;
+
+    // The server to send to; nothing (and the failure reported) when the
+    // sender is busy, the setting is not understood or the envelope is empty.
+    std::optional<ServerAddress> checkedServer(const ComposedMail &mail);
 
     void notify(void (SmtpSender::*signal)(), const QString &text);
     void fail(qint16 number, const QString &description);

@@ -1,6 +1,6 @@
 // The tramelon program as the service runs it: the batch file it starts holds no
-// descriptor of the server's, and a command holding line breaks stays one line
-// in the journal and in the logs, where its code is masked.
+// descriptor of the server's, and a command holding line breaks stays on a line
+// of its own in the journal and in the logs, where its code is masked.
 #include "server_folder.h"
 #include "tests/support/mail_servers.h"
 
@@ -22,15 +22,19 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("commande");
         QTest::addColumn<bool>("lance");
-        QTest::newRow("batch file listing its descriptors") << "fds.bat" << true;
+        QTest::addColumn<QByteArray>("ligne_commande"); // as the journal shows it
+        QTest::newRow("batch file listing its descriptors")
+            << "fds.bat" << true << QByteArray("fds.bat");
         QTest::newRow("command holding CR LF")
-            << "fds.bat\r\nlundi 1 mars 2026 * 10:00:00  :   *** forged" << false;
+            << "fds.bat\r\nlundi 1 mars 2026 * 10:00:00  :   *** forged" << false
+            << QByteArray("fds.bat lundi 1 mars 2026 * 10:00:00  :   *** forged");
     }
 
     void mailReachesNothingOfTheServer()
     {
         QFETCH(QString, commande);
         QFETCH(bool, lance);
+        QFETCH(QByteArray, ligne_commande);
         MailServers servers;
         QVERIFY2(servers.isValid(), qPrintable(servers.error()));
         const QString user = QStringLiteral("u10");
@@ -77,10 +81,12 @@ private Q_SLOTS:
             QCOMPARE(ouverts.isEmpty() ? script : ouverts.first(), script);
         }
 
-        // One mail, one entry, one line.
-        const QByteArray journal =
-            folder.read("journal_" + QDate::currentDate().toString("yyyy-MM") + ".txt");
-        QCOMPARE(journal.count('\n'), 1);
+        // One mail, one entry: the answer text's own lines (three when accepted,
+        // four when refused), the command on one of them, whatever it held.
+        const QList<QByteArray> journal =
+            folder.read("journal_" + QDate::currentDate().toString("yyyy-MM") + ".txt").split('\n');
+        QCOMPARE(journal.size(), lance ? 4 : 5);
+        QCOMPARE(journal.at(1), ligne_commande + '\r');
 
         // Every line on standard error is one of the program's own, dated; the
         // code shows masked only.

@@ -191,14 +191,14 @@ private Q_SLOTS:
     void aReplyRepeatsAShortCleanCommandOnly()
     {
         // Anyone is answered without a policy, but never with more than 200
-        // characters of the command, nor its line breaks.
+        // characters of the command, on one line.
         start({});
         const QString spam = "VISIT\r\nhttp://spam.example/" + QString(3000, u'x');
         deliver(recu({}), "victim@policy.example", "Commande:" + spam + ";Code:" + kKey1 + ";");
         cycle();
         const auto replies = servers.receivedMails("victim@policy.example");
         QCOMPARE(replies.size(), 1);
-        const QString cited = "VISIThttp://spam.example/" + QString(175, u'x') + " […]";
+        const QString cited = "VISIT http://spam.example/" + QString(174, u'x') + " […]";
         QCOMPARE(parse_mail(replies.at(0).raw).Body.split("\r\n").value(1), cited);
     }
 };

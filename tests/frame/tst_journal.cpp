@@ -21,7 +21,7 @@ private Q_SLOTS:
     {
         const QDateTime at(QDate(2026, 3, 5), QTime(14, 7, 9));
         const QLocale l = QLocale::system();
-        QCOMPARE(journal::ligne_journal("texte", at),
+        QCOMPARE(journal::ligne_journal({"texte"}, at),
                  l.toString(at.date(), QLocale::LongFormat) + " * 14:07:09  :   *** texte");
         QCOMPARE(journal::horodatage(at), QString("05/03/26 14:07:09 "));
         QCOMPARE(journal::horodatage(QDateTime(QDate(2026, 12, 31), QTime(23, 5, 0))),
@@ -36,15 +36,18 @@ private Q_SLOTS:
         journal::initialise(state, march);
         QCOMPARE(state.fichier_journal, state.rep_appli + "journal_2026-03.txt");
 
-        const QString accepted = " La commande : \r\nrun.bat\r\na bien été lancée par l'automate";
+        const QStringList accepted{" La commande : ", "run.bat",
+                                   "a bien été lancée par l'automate"};
         QVERIFY(journal::ecrire_journal(state, accepted, march));
         QVERIFY(journal::ecrire_journal(state, "   modifications configuration mail", march));
         const QByteArray content = read(state.fichier_journal);
         const QList<QByteArray> lines = content.split('\n');
-        QCOMPARE(lines.size(), 3); // one line per entry, and nothing after the last CR LF
-        QVERIFY(QString::fromLocal8Bit(lines.at(0))
-                    .endsWith(" La commande : run.bat a bien été lancée par l'automate\r"));
-        QVERIFY(lines.at(1).endsWith("  :   ***    modifications configuration mail\r"));
+        QCOMPARE(lines.size(), 5); // three lines, one line, and nothing after the last CR LF
+        QVERIFY(lines.at(0).endsWith(" La commande : \r"));
+        QCOMPARE(lines.at(1), QByteArray("run.bat\r"));
+        QCOMPARE(QString::fromLocal8Bit(lines.at(2)),
+                 QString("a bien été lancée par l'automate\r"));
+        QVERIFY(lines.at(3).endsWith("  :   ***    modifications configuration mail\r"));
         QVERIFY(content.endsWith("\r\n"));
         // It tells what ran and when: nobody else reads it.
         const auto owner = QFileDevice::ReadOwner | QFileDevice::WriteOwner |

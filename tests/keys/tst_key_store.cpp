@@ -10,6 +10,9 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+
 class TestKeyStore : public QObject
 {
     Q_OBJECT
@@ -21,6 +24,25 @@ class TestKeyStore : public QObject
     void putKeys(const QByteArray &bytes)
     {
         QVERIFY(test_files::ecrire(state.rep_appli + "clefs.dat", bytes));
+    }
+
+    // The operator's ways of putting a new key file in place.
+    void replace(const QString &how, const QByteArray &bytes)
+    {
+        const QByteArray path = QFile::encodeName(state.rep_appli + "clefs.dat");
+        struct stat before {
+        };
+        QVERIFY(::stat(path, &before) == 0);
+        if (how == "deleted")
+            QVERIFY(QFile::remove(path));
+        if (how == "renamed over")
+            QVERIFY(test_files::ecrire(path + ".new", bytes) && ::rename(path + ".new", path) == 0);
+        if (how != "in place, same size and time")
+            return;
+        QCOMPARE(qint64(before.st_size), qint64(bytes.size()));
+        putKeys(bytes);
+        const struct timespec times[2] = {before.st_atim, before.st_mtim};
+        QVERIFY(::utimensat(AT_FDCWD, path, times, 0) == 0);
     }
 
 private Q_SLOTS:
@@ -122,6 +144,75 @@ private Q_SLOTS:
         // A failed generation keeps the keys in use.
         QVERIFY(!key_store::cre_clefs(state));
         QCOMPARE(state.tab_clefs.at(2), QString("BBBBBBBBBBBB"));
+    }
+
+    // A running store: A used already, then the file is replaced under it.
+    void replacedFileRules_data()
+    {
+        QTest::addColumn<QString>("how");
+        QTest::addColumn<QByteArray>("replacement");
+        QTest::addColumn<QString>("code");
+        QTest::addColumn<int>("verdict");
+        QTest::addColumn<bool>("reloaded");
+        QTest::addColumn<QByteArray>("after");
+
+        const QByteArray dg = "DDDDDDDDDDDD\r\nGGGGGGGGGGGG\r\n";
+        using V = key_store::Verification;
+        QTest::newRow("unchanged") << "" << QByteArray() << "BBBBBBBBBBBB" << int(V::Acceptee)
+                                   << false << QByteArray("CCCCCCCCCCCC\r\n");
+        QTest::newRow("revoked") << "renamed over" << dg << "BBBBBBBBBBBB" << int(V::Refusee)
+                                 << true << dg;
+        QTest::newRow("new key struck in the new file")
+            << "renamed over" << QByteArray("DDDDDDDDDDDD\r\n\r\nGGGGGGGGGGGG\r\n")
+            << "GGGGGGGGGGGG" << int(V::Acceptee) << true << QByteArray("DDDDDDDDDDDD\r\n");
+        QTest::newRow("used key given back by the operator")
+            << "renamed over" << QByteArray("AAAAAAAAAAAA\r\nFFFFFFFFFFFF\r\n") << "AAAAAAAAAAAA"
+            << int(V::Acceptee) << true << QByteArray("FFFFFFFFFFFF\r\n");
+        QTest::newRow("in place, same size and time")
+            << "in place, same size and time" << QByteArray("BBBBBBBBBBBB\r\nEEEEEEEEEEEE\r\n")
+            << "CCCCCCCCCCCC" << int(V::Refusee) << true
+            << QByteArray("BBBBBBBBBBBB\r\nEEEEEEEEEEEE\r\n");
+        QTest::newRow("deleted: written anew from memory")
+            << "deleted" << QByteArray() << "BBBBBBBBBBBB" << int(V::Acceptee) << false
+            << QByteArray("CCCCCCCCCCCC\r\n");
+    }
+
+    void replacedFileRules()
+    {
+        QFETCH(QString, how);
+        QFETCH(QByteArray, replacement);
+        QFETCH(QString, code);
+        QFETCH(int, verdict);
+        QFETCH(bool, reloaded);
+        QFETCH(QByteArray, after);
+
+        putKeys("AAAAAAAAAAAA\r\nBBBBBBBBBBBB\r\nCCCCCCCCCCCC\r\n");
+        QVERIFY(key_store::charger_clefs(state));
+        QCOMPARE(key_store::verif_clef(state, "AAAAAAAAAAAA"), key_store::Verification::Acceptee);
+        replace(how, replacement);
+
+        bool relu = !reloaded;
+        QCOMPARE(int(key_store::verif_clef(state, code, &relu)), verdict);
+        QCOMPARE(relu, reloaded);
+        QCOMPARE(read(state.fichier_clefs), after);
+        // Never twice, and the shut-down leaves the file as it is now.
+        QCOMPARE(key_store::verif_clef(state, code), key_store::Verification::Refusee);
+        QVERIFY(key_store::ecrire_clefs(state, &relu));
+        QVERIFY(!relu);
+        QCOMPARE(read(state.fichier_clefs), after);
+    }
+
+    void fileReplacedBeforeShutDownIsLeftAsWritten()
+    {
+        putKeys("AAAAAAAAAAAA\r\n");
+        QVERIFY(key_store::charger_clefs(state));
+        // An empty line and a 101st line: a write from memory would drop both.
+        const QByteArray replacement = "\r\n" + QByteArray("HHHHHHHHHHHH\r\n").repeated(101);
+        replace("renamed over", replacement);
+        bool relu = false;
+        QVERIFY(key_store::ecrire_clefs(state, &relu));
+        QVERIFY(relu);
+        QCOMPARE(read(state.fichier_clefs), replacement);
     }
 };
 

@@ -6,6 +6,7 @@
 #include "platform/widgets/drive_list.h"
 #include "platform/widgets/file_list.h"
 #include "prep/form1.h"
+#include "tests/support/small_disk.h"
 #include "tests/support/test_files.h"
 
 #include <QApplication>
@@ -58,6 +59,7 @@ class TestKestrine : public QObject
     Q_OBJECT
 
     std::unique_ptr<QTemporaryDir> dir;
+    SmallDisk disk;
     QStringList messages;
     int fins = 0;
     QStringList dialogue; // title, folder and filter the file dialog was given
@@ -106,6 +108,7 @@ class TestKestrine : public QObject
     static QString presse_papier() { return QGuiApplication::clipboard()->text(); }
 
 private Q_SLOTS:
+    void initTestCase() { QVERIFY(disk.monter()); }
     void init()
     {
         dir = std::make_unique<QTemporaryDir>();
@@ -117,7 +120,11 @@ private Q_SLOTS:
         platform::installer_gestionnaire_messages([this](const QString &t) { messages.append(t); });
         QGuiApplication::clipboard()->clear();
     }
-    void cleanup() { platform::installer_gestionnaire_messages({}); }
+    void cleanup()
+    {
+        disk.vider();
+        platform::installer_gestionnaire_messages({});
+    }
 
     void startUpWithHundredKeysAndThreeCommands()
     {
@@ -216,6 +223,47 @@ private Q_SLOTS:
         if (written)
             expected.replace(cle(3).toLatin1() + "\r\n", "");
         QCOMPARE(content(rep() + "clefs.dat"), expected);
+    }
+
+    void failedKeyWriteKeepsTheWindowOpen_data()
+    {
+        QTest::addColumn<QString>("sortie"); // the button, empty for the close box
+        QTest::newRow("Quitter") << "quitter";
+        QTest::newRow("close box") << "";
+    }
+
+    // A full client folder: the used key would come back, so the user is told
+    // and the window stays until the write succeeds.
+    void failedKeyWriteKeepsTheWindowOpen()
+    {
+        QFETCH(QString, sortie);
+        const QString path = disk.path() + "clefs.dat";
+        put(path, fichierClefs(1, 5));
+        put(disk.path() + "filebat.dat", kTroisCommandes);
+        auto form = ouvrir(disk.path());
+        form->show();
+        clefs(*form)->setCurrentIndex(1);
+        clic(*form, "c_valid");
+        clic(*form, "copy_press");
+        messages.clear();
+        QVERIFY(disk.remplir());
+        const auto quitter = [&] {
+            sortie.isEmpty() ? void(form->close()) : clic(*form, sortie.toLatin1().constData());
+        };
+
+        quitter();
+        QCOMPARE(fins, 0);
+        QVERIFY(form->isVisible());
+        QCOMPARE(messages.size(), 1);
+        QVERIFY2(messages.first().startsWith("les clefs utilisées n'ont pas pu être effacées du "
+                                             "fichier clefs\n écriture impossible de "),
+                 qPrintable(messages.first()));
+        QCOMPARE(content(path), fichierClefs(1, 5));
+
+        disk.vider();
+        quitter();
+        QCOMPARE(fins, 1);
+        QCOMPARE(content(path), fichierClefs(1, 1) + fichierClefs(3, 5));
     }
 
     void editedTextIsWhatIsCopied()

@@ -1,8 +1,10 @@
 // The vmime SMTP sender against real aiosmtpd servers (fixture mail_servers).
+#include "server/mail/sender_address.h"
 #include "server/vmime/mail_failure.h"
 #include "server/vmime/mail_parser.h"
 #include "server/vmime/vmime_smtp_sender.h"
 #include "tests/support/mail_servers.h"
+#include "tests/support/recording_smtp_peer.h"
 #include "tests/support/silent_server.h"
 
 #include <QDateTime>
@@ -73,6 +75,8 @@ private Q_SLOTS:
     void failures_data();
     void failures();
     void internationalisedAddressNeedsSmtpUtf8();
+    void envelopeIsTheSendersMailbox_data();
+    void envelopeIsTheSendersMailbox();
 
 private:
     MailServers m_servers;
@@ -352,6 +356,49 @@ void TestSmtpSender::internationalisedAddressNeedsSmtpUtf8()
     QCOMPARE(errors.first().at(0).value<qint16>(), qint16(MailError::Utf8Unavailable));
     QVERIFY(errors.first().at(1).toString().contains(recipient));
     QCOMPARE(m_servers.receivedMails(recipient).size(), 0);
+}
+
+void TestSmtpSender::envelopeIsTheSendersMailbox_data()
+{
+    QTest::addColumn<QByteArray>("from");     // the command mail's From, as received
+    QTest::addColumn<bool>("smtpUtf8");       // the relay offers SMTPUTF8
+    QTest::addColumn<QByteArray>("envelope"); // what RCPT TO must carry, byte for byte
+
+    const QByteArray listLike = R"("v1@a.io;v2@b.io"@example.org)";
+    const QList<std::pair<QByteArray, QByteArray>> rows = {
+        {"alice@example.org", "alice@example.org"},
+        {listLike, listLike},
+        {"Liste <" + listLike + ">", listLike},
+        {R"("john smith"@example.org)", R"("john smith"@example.org)"},
+        {R"("a\"b\\c"@example.org)", R"("a\"b\\c"@example.org)"},
+        {R"("bob"@example.org)", "bob@example.org"}, // needless quotes: the same mailbox
+    };
+    for (bool utf8 : {false, true}) {
+        for (const auto &[from, envelope] : rows)
+            QTest::addRow("%s%s", from.constData(), utf8 ? ", SMTPUTF8" : "")
+                << from << utf8 << envelope;
+    }
+    QTest::newRow("8-bit") << QByteArray(R"("jür gen"@exämple.de)") << true
+                           << QByteArray(R"("jür gen"@xn--exmple-cua.de)");
+}
+
+// The recipient must name the sender's own mailbox, quoted once where needed.
+void TestSmtpSender::envelopeIsTheSendersMailbox()
+{
+    QFETCH(QByteArray, from);
+    QFETCH(bool, smtpUtf8);
+    QFETCH(QByteArray, envelope);
+
+    const SenderAddress sender = sender_address(from);
+    QVERIFY2(sender.isValid(), qPrintable(sender.raison));
+    RecordingSmtpPeer relay(smtpUtf8);
+    VmimeSmtpSender smtp;
+    QSignalSpy errors(&smtp, &SmtpSender::SMTPError);
+    smtp.properties.server = QStringLiteral("127.0.0.1:%1").arg(relay.port());
+    QVERIFY(smtp.sendcomposed(ComposedMail{QStringLiteral("tramelon@example.net"), sender.address,
+                                           "Subject: x\r\n\r\nx\r\n"}));
+    QVERIFY2(errors.isEmpty(), qPrintable(errors.value(0).value(1).toString()));
+    QCOMPARE(relay.command("RCPT"), "RCPT TO:<" + envelope + ">\r\n");
 }
 
 QTEST_MAIN(TestSmtpSender)
