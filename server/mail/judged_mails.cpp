@@ -10,10 +10,11 @@
 namespace {
 
 // One line per mail: UTC time, identity, Message-ID, tab-separated, and a
-// fourth field "en-cours" while the mail's judgement is not over. Both texts
-// come from the mail's sender or the server, so they are percent-encoded: no
-// tab or line end of theirs can break a line.
+// fourth field "en-lecture" while the mail is being read, "en-cours" while its
+// judgement is not over. Both texts come from the mail's sender or the server,
+// so they are percent-encoded: no tab or line end of theirs can break a line.
 const QByteArray kEnCours = QByteArrayLiteral("en-cours");
+const QByteArray kEnLecture = QByteArrayLiteral("en-lecture");
 QByteArray encodeField(const QString &text) { return QUrl::toPercentEncoding(text); }
 
 QString decodeField(const QByteArray &field) { return QUrl::fromPercentEncoding(field); }
@@ -48,8 +49,12 @@ bool JudgedMails::charger(QString *error)
         const QString identite = decodeField(fields.at(1));
         if (!moment.isValid() || identite.isEmpty())
             continue;
-        m_entrees.append({moment, identite, decodeField(fields.at(2)),
-                          fields.size() == 3 || fields.at(3) != kEnCours});
+        Etat etat = Etat::Termine;
+        if (fields.size() == 4 && fields.at(3) == kEnCours)
+            etat = Etat::EnCours;
+        else if (fields.size() == 4 && fields.at(3) == kEnLecture)
+            etat = Etat::EnLecture;
+        m_entrees.append({moment, identite, decodeField(fields.at(2)), etat});
         ++m_compte[identite];
     }
     return true;
@@ -100,12 +105,19 @@ QString JudgedMails::identite_dans(const QString &serveur, const QString &login,
 
 bool JudgedMails::contient(const QString &identite) const { return m_compte.contains(identite); }
 
-bool JudgedMails::enregistrer(const QString &identite, const QString &messageId,
-                              const QDateTime &now, QString *error)
+qsizetype JudgedMails::derniere(const QString &identite) const
+{
+    for (qsizetype i = m_entrees.size() - 1; i >= 0; --i)
+        if (m_entrees.at(i).identite == identite)
+            return i;
+    return -1;
+}
+
+bool JudgedMails::ajouter(const Entree &entree, QString *error)
 {
     QList<Entree> entrees = m_entrees;
-    entrees.append({now.toUTC(), identite, messageId, false});
-    const QDateTime limite = now.addDays(-kMaxJours);
+    entrees.append(entree);
+    const QDateTime limite = entree.moment.addDays(-kMaxJours);
     qsizetype first = 0;
     while (first < entrees.size() &&
            (entrees.size() - first > kMaxEntrees || entrees.at(first).moment < limite))
@@ -113,35 +125,61 @@ bool JudgedMails::enregistrer(const QString &identite, const QString &messageId,
     return ecrire(entrees.mid(first), error);
 }
 
+JudgedMails::Lecture JudgedMails::commencer_lecture(const QString &identite, const QDateTime &now,
+                                                    QString *error)
+{
+    const qsizetype i = derniere(identite);
+    if (i >= 0)
+        return m_entrees.at(i).etat == Etat::EnLecture ? Lecture::Interrompue : Lecture::Lire;
+    return ajouter({now.toUTC(), identite, QString(), Etat::EnLecture}, error)
+               ? Lecture::Lire
+               : Lecture::NonEnregistree;
+}
+
+bool JudgedMails::enregistrer(const QString &identite, const QString &messageId,
+                              const QDateTime &now, QString *error)
+{
+    const qsizetype i = derniere(identite);
+    if (i >= 0 && m_entrees.at(i).etat == Etat::EnLecture) {
+        QList<Entree> entrees = m_entrees;
+        entrees[i].etat = Etat::EnCours;
+        entrees[i].messageId = messageId;
+        return ecrire(entrees, error);
+    }
+    return ajouter({now.toUTC(), identite, messageId, Etat::EnCours}, error);
+}
+
 bool JudgedMails::terminer(const QString &identite, QString *error)
 {
+    const qsizetype i = derniere(identite);
+    if (i < 0 || m_entrees.at(i).etat == Etat::Termine)
+        return true;
     QList<Entree> entrees = m_entrees;
-    for (qsizetype i = entrees.size() - 1; i >= 0; --i) {
-        if (entrees.at(i).identite == identite) {
-            if (entrees.at(i).termine)
-                return true;
-            entrees[i].termine = true;
-            return ecrire(entrees, error);
-        }
-    }
-    return true;
+    entrees[i].etat = Etat::Termine;
+    return ecrire(entrees, error);
 }
 
 bool JudgedMails::termine(const QString &identite) const
 {
-    for (qsizetype i = m_entrees.size() - 1; i >= 0; --i)
-        if (m_entrees.at(i).identite == identite)
-            return m_entrees.at(i).termine;
-    return false;
+    const qsizetype i = derniere(identite);
+    return i >= 0 && m_entrees.at(i).etat == Etat::Termine;
+}
+
+bool JudgedMails::en_cours(const QString &identite) const
+{
+    const qsizetype i = derniere(identite);
+    return i >= 0 && m_entrees.at(i).etat == Etat::EnCours;
 }
 
 bool JudgedMails::ecrire(const QList<Entree> &entrees, QString *error)
 {
     QByteArray content;
     for (const Entree &e : entrees) {
+        const QByteArray etat = e.etat == Etat::EnCours     ? '\t' + kEnCours
+                                : e.etat == Etat::EnLecture ? '\t' + kEnLecture
+                                                            : QByteArray();
         content += e.moment.toString(Qt::ISODate).toLatin1() + '\t' + encodeField(e.identite) +
-                   '\t' + encodeField(e.messageId) + (e.termine ? QByteArray() : '\t' + kEnCours) +
-                   '\n';
+                   '\t' + encodeField(e.messageId) + etat + '\n';
     }
     // Memory follows the disk: an entry that did not reach the file does not count.
     if (!durable::remplacer(m_path, content, error))

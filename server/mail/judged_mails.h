@@ -39,27 +39,43 @@ public:
 
     bool contient(const QString &identite) const;
 
-    // Adds the mail, not finished yet, and rewrites the record at once,
-    // dropping entries beyond its bounds. False when it could not be put on disk
-    // (error says why): the mail must then not be acted on.
+    // Before a mail is read: a mail whose reading never ended (the server
+    // stopped during it, or it ran past its bounds) is not read again.
+    enum class Lecture {
+        Lire,           // recorded as being read, or already known
+        Interrompue,    // its last reading never ended: set it aside unread
+        NonEnregistree, // the record could not be written: leave the mail alone
+    };
+    Lecture commencer_lecture(const QString &identite, const QDateTime &now,
+                              QString *error = nullptr);
+
+    // Adds the mail, not finished yet (or moves it from being read to being
+    // judged), and rewrites the record at once, dropping entries beyond its bounds. False when it
+    // could not be put on disk (error says why): the mail must then not be acted on.
     bool enregistrer(const QString &identite, const QString &messageId, const QDateTime &now,
                      QString *error = nullptr);
     // The mail's judgement is over (launched or refused, journalled). A mail
     // recorded but never finished was being processed when the server stopped.
     bool terminer(const QString &identite, QString *error = nullptr);
     bool termine(const QString &identite) const;
+    // Read, recorded, its judgement not over: the server stopped during it.
+    bool en_cours(const QString &identite) const;
 
     QString chemin() const { return m_path; }
     int taille() const { return int(m_entrees.size()); }
 
 private:
+    enum class Etat { Termine, EnCours, EnLecture };
     struct Entree {
         QDateTime moment;
         QString identite;
         QString messageId;
-        bool termine = true;
+        Etat etat = Etat::Termine;
     };
 
+    // The index of the last entry of that mail, -1 when none.
+    qsizetype derniere(const QString &identite) const;
+    bool ajouter(const Entree &entree, QString *error);
     bool ecrire(const QList<Entree> &entrees, QString *error);
 
     QString m_path;

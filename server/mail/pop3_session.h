@@ -6,6 +6,7 @@
 #include <QObject>
 #include <QString>
 
+#include <functional>
 #include <optional>
 
 // The server's POP3 mailbox session: opened and closed once per polling cycle.
@@ -57,6 +58,19 @@ public:
     // still take effect. For a shut-down; does nothing when no call is in flight.
     virtual void Cancel() = 0;
 
+    // Asked by FetchMessage once the archive is whole and on disk, before the
+    // mail is read: reading a hostile mail is what could stop the server, so
+    // the caller records it first. Lire reads it; MettreDeCote gives it back
+    // unread, marked illisible with only what its header block says; Laisser
+    // gives nothing back and removes the archive (the caller says why).
+    enum class AvantLecture { Lire, MettreDeCote, Laisser };
+    using GardeLecture = std::function<AvantLecture(const QString &archivePath)>;
+    void setGardeLecture(GardeLecture garde) { m_gardeLecture = std::move(garde); }
+    AvantLecture garde_lecture(const QString &archivePath) const
+    {
+        return m_gardeLecture ? m_gardeLecture(archivePath) : AvantLecture::Lire;
+    }
+
     // Messages larger than this (octets) are not fetched; 0 for no limit.
     void setTailleMaxMail(qint64 octets) { m_tailleMaxMail = octets; }
     qint64 TailleMaxMail() const { return m_tailleMaxMail; }
@@ -70,4 +84,5 @@ Q_SIGNALS:
 
 private:
     qint64 m_tailleMaxMail = 50LL * 1024 * 1024;
+    GardeLecture m_gardeLecture;
 };

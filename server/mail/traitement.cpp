@@ -6,6 +6,7 @@
 #include "server/frame/journal.h"
 #include "server/keys/actions_directory.h"
 #include "server/keys/key_store.h"
+#include "server/mail/garde_lecture.h"
 #include "server/mail/politique_expediteurs.h"
 #include "server/mail/pop3_session.h"
 #include "server/mail/reply_policy.h"
@@ -153,6 +154,16 @@ void Traitement::ligne_log(const MessageEnCours &m, const QString &lancement)
 std::optional<Pop3Message> Traitement::releve(const LigneBoite &ligne, const QString &archive)
 {
     m_session.setTailleMaxMail(qint64(m_state.taille_max_mail_mo) * 1024 * 1024);
+    m_session.setGardeLecture([this, ligne](const QString &fichier) {
+        QString erreur;
+        const auto suite = garde_lecture(
+            m_juges,
+            identite(ligne, ligne.uidl.isEmpty() ? contenu_archive(fichier) : QByteArray()),
+            ligne.numero, m_horloge(), &erreur);
+        if (!erreur.isEmpty())
+            m_signalement.erreur(erreur);
+        return suite;
+    });
     std::optional<Pop3Message> message = m_session.FetchMessage(ligne.numero, archive);
     const QString cle = cle_ecart(ligne);
     if (message) {
@@ -331,7 +342,7 @@ std::optional<MessageEnCours> Traitement::traite_message()
     }
     // One recorded but never finished was being processed when the server
     // stopped: it is answered, never launched again.
-    const bool interrompu = m_juges.contient(m.identite);
+    const bool interrompu = m_juges.en_cours(m.identite);
 
     lit_message(*message, m);
     ligne_log(m, QString());

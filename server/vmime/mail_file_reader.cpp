@@ -22,9 +22,7 @@ std::optional<Pop3Message> read_mail_file(const QString &path)
         return std::nullopt;
     if (const std::optional<QString> reason = mail_limits::depassement(file)) {
         // The header block alone is safe to read: it says whom to answer.
-        Pop3Message mail = parse_mail(*head);
-        mail.raw.clear();
-        mail.Body.clear();
+        Pop3Message mail = parse_mail_head(*head);
         mail.illisible = *reason;
         return mail;
     }

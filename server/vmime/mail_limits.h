@@ -26,6 +26,8 @@ inline constexpr int kProfondeurMime = 40;
 // Per header block (the mail's and each part's).
 inline constexpr int kNombreEntetes = 1000;
 inline constexpr qint64 kTailleEntetes = 256 * 1024;
+// A multipart boundary; RFC 2046 allows 70 characters.
+inline constexpr int kTailleSeparation = 200;
 // Parts in the whole mail.
 inline constexpr int kNombreParties = 5000;
 // Decoded text kept from the body: the command lines are at its top, and the
@@ -34,7 +36,10 @@ inline constexpr qint64 kTailleCorps = 64 * 1024;
 
 // Reads the mail from the device (positioned at its start) and says why it
 // is beyond the limits above, or nothing when it can be parsed safely. One
-// pass, constant memory.
+// pass, constant memory. It reads header blocks and boundaries exactly as
+// vmime's parser does, and refuses what the two could read differently: a
+// header block with two Content-Type fields, a multipart without a boundary
+// parameter or without any boundary line, a boundary line with more after it.
 std::optional<QString> depassement(QIODevice &mail);
 
 // The header block of the mail at the device's start, blank line included;

@@ -336,6 +336,20 @@ Pop3Message parse_mail_file(const QString &path, const QByteArray &head)
     });
 }
 
+Pop3Message parse_mail_head(const QByteArray &head)
+{
+    return readMail(head, [&head] {
+        auto message = vmime::make_shared<vmime::message>();
+        if (const auto type = rawHeaderValue(head, "Content-Type")) {
+            auto field =
+                vmime::headerFieldFactory::getInstance()->create(vmime::fields::CONTENT_TYPE);
+            field->parse(vmime::string(type->constData(), static_cast<size_t>(type->size())));
+            message->getHeader()->appendField(field);
+        }
+        return message;
+    });
+}
+
 QString mail_html_part(const QByteArray &raw)
 {
     try {

@@ -30,5 +30,10 @@ Pop3Message parse_mail(const QByteArray &raw);
 // file (raw is left empty). The caller checks the limits first.
 Pop3Message parse_mail_file(const QString &path, const QByteArray &head);
 
+// What a header block alone says (no body), read without vmime's message
+// parser: only the first Content-Type field goes through vmime. For a mail
+// that is not to be parsed, or whose parse did not end.
+Pop3Message parse_mail_head(const QByteArray &head);
+
 // The decoded text of the first text/html part, empty when there is none.
 QString mail_html_part(const QByteArray &raw);

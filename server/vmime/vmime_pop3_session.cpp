@@ -2,9 +2,9 @@
 
 #include "common/durable_file.h"
 
+#include "server/vmime/bounded_mail_reader.h"
 #include "server/vmime/mail_call_runner.h"
 #include "server/vmime/mail_failure.h"
-#include "server/vmime/mail_file_reader.h"
 #include "server/vmime/mail_limits.h"
 #include "server/vmime/server_address.h"
 #include "server/vmime/vmime_failure.h"
@@ -27,6 +27,8 @@
 struct VmimePop3Session::Private {
     int timeoutMs = 30000;
     QStringList trustedCaFiles;
+    QString programmeLecture; // empty: the helper beside the program
+    lecture_bornee::Bornes bornesLecture;
     // Shared with the worker's socket: Cancel() and the bound on answers.
     std::shared_ptr<SocketGuard> guard = std::make_shared<SocketGuard>();
 
@@ -338,7 +340,6 @@ std::optional<Pop3Message> VmimePop3Session::FetchMessage(qint32 number, const Q
             listed = info.MsgSize;
     qint64 tooLarge = -1;
     bool retrieved = false;
-    std::optional<Pop3Message> mail;
     const auto failure = d->dialogue([&] {
         if (number < 1 || d->deleted.count(number))
             throw vmime::exceptions::message_not_found();
@@ -371,9 +372,6 @@ std::optional<Pop3Message> VmimePop3Session::FetchMessage(qint32 number, const Q
         retrieved = true;
         if (!file.terminer(written, &why))
             d->guard->fail(notArchived(why));
-        mail = read_mail_file(archivePath);
-        if (!mail)
-            d->guard->fail(notArchived(QStringLiteral("relecture impossible")));
     });
     if (failure) {
         // After a whole RETR the dialogue is in step: only the file failed.
@@ -389,7 +387,48 @@ std::optional<Pop3Message> VmimePop3Session::FetchMessage(qint32 number, const Q
                    .arg(limit));
         return std::nullopt;
     }
-    return mail;
+    return lireArchive(number, archivePath);
+}
+
+std::optional<Pop3Message> VmimePop3Session::lireArchive(qint32 number, const QString &archivePath)
+{
+    switch (garde_lecture(archivePath)) {
+    case AvantLecture::Laisser:
+        QFile::remove(archivePath);
+        return std::nullopt;
+    case AvantLecture::MettreDeCote:
+        return lecture_bornee::mis_de_cote(
+            archivePath, QStringLiteral("sa lecture n'a pas abouti avant un arrêt du serveur, "
+                                        "elle n'est pas reprise"));
+    case AvantLecture::Lire:
+        break;
+    }
+    // The parse runs in a child process, waited for on the worker: the caller
+    // keeps handling its events and busy() holds the sequencer meanwhile.
+    const QString programme = d->programmeLecture.isEmpty() ? lecture_bornee::programme_par_defaut()
+                                                            : d->programmeLecture;
+    lecture_bornee::Resultat resultat;
+    d->guard->reset();
+    d->runner.run([&] {
+        resultat = lecture_bornee::lire(programme, archivePath, d->bornesLecture,
+                                        [this] { return d->guard->cancelled(); });
+    });
+    if (!resultat.mail) {
+        // Left in the box for a later cycle, as a mail that could not be archived.
+        QFile::remove(archivePath);
+        report(static_cast<qint16>(MailError::ArchiveFailed),
+               QStringLiteral("Le message %1 n'a pas pu être lu dans %2 (%3), il reste dans la "
+                              "boite")
+                   .arg(number)
+                   .arg(archivePath, resultat.echec));
+    }
+    return resultat.mail;
+}
+
+void VmimePop3Session::setLecture(const QString &programme, const lecture_bornee::Bornes &bornes)
+{
+    d->programmeLecture = programme;
+    d->bornesLecture = bornes;
 }
 
 qint32 VmimePop3Session::DeleteMessage(qint32 number)

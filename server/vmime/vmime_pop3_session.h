@@ -1,6 +1,7 @@
 #pragma once
 
 #include "server/mail/pop3_session.h"
+#include "server/vmime/bounded_mail_reader.h"
 #include "server/vmime/mail_failure.h"
 
 #include <QStringList>
@@ -25,9 +26,10 @@
 // Messages are numbered by the server for the session. DeleteMessage marks
 // (DELE); the server removes the message at Close (QUIT), whose failure is
 // reported. FetchMessage streams the message byte for byte as sent
-// (dot-unstuffed) to its file and reads it from there on the worker, within
-// the limits of mail_limits.h; an answer of the server beyond its bound ends the
-// session. A lost connection is dropped on the worker without holding the caller.
+// (dot-unstuffed) to its file, asks garde_lecture(), then reads it from there in
+// a child process (bounded_mail_reader.h), within the limits of mail_limits.h;
+// an answer of the server beyond its bound ends the session. A lost connection is dropped on the
+// worker without holding the caller.
 class VmimePop3Session : public Pop3Session
 {
     Q_OBJECT
@@ -45,6 +47,9 @@ public:
     int timeout() const;
     // A PEM file of certificates trusted besides the system store; taken at the next Open.
     void addTrustedCertificates(const QString &pemFile);
+    // The mail reader and its bounds; an empty program is tramelon-analyse
+    // beside the running program.
+    void setLecture(const QString &programme, const lecture_bornee::Bornes &bornes);
 
     qint32 Open(const QString &server, qint32 port, const QString &user,
                 const QString &password) override;
@@ -63,6 +68,8 @@ private:
     struct Private;
 
     bool refuseWhileBusy();
+    // The archived message, read within bounds once the caller allows it.
+    std::optional<Pop3Message> lireArchive(qint32 number, const QString &archivePath);
     void report(qint16 number, const QString &description);
     void setState(qint32 state, const QString &status);
     void sessionLost();

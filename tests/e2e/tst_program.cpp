@@ -38,10 +38,14 @@ private Q_SLOTS:
         QString program = TRAMELON_BIN;
         QStringList arguments{"--headless", "--folder", folder.path()};
         if (!headless) {
-            // The program takes its files from its own folder.
+            // The program takes its files from its own folder, and its mail
+            // reader from beside itself.
             program = folder.path() + "tramelon";
-            QVERIFY(QFile::copy(TRAMELON_BIN, program));
-            QFile::setPermissions(program, QFile::permissions(TRAMELON_BIN));
+            for (const QString name : {"tramelon", "tramelon-analyse"}) {
+                const QString built = QStringLiteral(TRAMELON_BIN).chopped(8) + name;
+                QVERIFY(QFile::copy(built, folder.path() + name));
+                QFile::setPermissions(folder.path() + name, QFile::permissions(built));
+            }
             arguments.clear();
         }
         const QString body = "Bonjour,\r\nCommande:run.bat;\r\nCode:PPPPPPPPPPP2;\r\n";

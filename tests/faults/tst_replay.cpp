@@ -1,6 +1,8 @@
 // A mail whose deletion is lost (the server killed between the launch and QUIT,
 // a connection cut at DELE or at QUIT) comes back: through real Dovecot and
 // SMTP servers, its command runs once, it is answered once and never refused.
+// A mail built to hold up the parser, or during whose reading the server was
+// killed, is set aside unread, answered once, and the box moves on.
 #include "common/command_mail.h"
 #include "platform/message_box.h"
 #include "server/core/serveur.h"
@@ -10,7 +12,10 @@
 #include "server/vmime/vmime_smtp_sender.h"
 #include "server_folder.h"
 #include "tests/support/cutting_proxy.h"
+#include "tests/support/hostile_mails.h"
 
+#include <QDir>
+#include <QFile>
 #include <QProcess>
 #include <QTest>
 
@@ -19,6 +24,31 @@
 namespace {
 const QString kUser = QStringLiteral("u9");
 const QString kKey = QStringLiteral("RRRRRRRRRRR1");
+const QString kMallory = QStringLiteral("mallory@example.org");
+
+// The reader's child of that process (started by one of its threads), 0 when none.
+qint64 readerOf(qint64 parent)
+{
+    const QString tasks = QStringLiteral("/proc/%1/task/").arg(parent);
+    for (const QString &task : QDir(tasks).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        QFile children(tasks + task + QStringLiteral("/children"));
+        for (const QByteArray &pid : children.open(QIODevice::ReadOnly)
+                                         ? children.readAll().split(' ')
+                                         : QList<QByteArray>()) {
+            QFile comm(QStringLiteral("/proc/%1/comm").arg(QString::fromLatin1(pid)));
+            if (!pid.isEmpty() && comm.open(QIODevice::ReadOnly) &&
+                comm.readAll().startsWith("tramelon-analys"))
+                return pid.toLongLong();
+        }
+    }
+    return 0;
+}
+
+bool running(qint64 pid)
+{
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    return stat.open(QIODevice::ReadOnly) && !stat.readAll().contains(") Z ");
+}
 } // namespace
 
 class TestReplay : public QObject
@@ -39,10 +69,11 @@ class TestReplay : public QObject
             !servers.deliver(kUser, ServerFolder::commandMail(sender, "Actions", body)).isEmpty());
     }
     int launches() const { return int(folder->read("actions/marker").count("launched")); }
-    int refusals() const
+    int refusals(const QString &to = {}) const
     {
         int n = 0;
-        for (const MailServers::ReceivedMail &reply : servers.receivedMails(sender))
+        for (const MailServers::ReceivedMail &reply :
+             servers.receivedMails(to.isEmpty() ? sender : to))
             n += reply.raw.contains("comprise");
         return n;
     }
@@ -55,6 +86,7 @@ private Q_SLOTS:
         servers.clearMailbox(kUser);
         sender = QStringLiteral("replay%1@example.org").arg(++serial);
         servers.clearReceived(sender);
+        servers.clearReceived(kMallory);
         folder = std::make_unique<ServerFolder>(servers, kUser, QStringList{kKey});
     }
     void cleanup()
@@ -91,6 +123,76 @@ private Q_SLOTS:
         QCOMPARE(launches(), 1);
         QCOMPARE(refusals(), 0);
         QCOMPARE(folder->read("clefs.dat"), QByteArray());
+    }
+
+    void hostileMailThenCommand_data()
+    {
+        QTest::addColumn<QByteArray>("hostile");
+        QTest::newRow("multipart, then text/plain, 20,000 deep")
+            << hostile_mails::nested(20000, {}, true);
+        QTest::newRow("a blank after the dashes, 20,000 deep") << hostile_mails::nested(20000, " ");
+        QTest::newRow("within the limits, slow to parse") << hostile_mails::unclosedSiblings(2400);
+    }
+    // The mail is refused unread and the command mail behind it runs in the next cycle.
+    void hostileMailThenCommand()
+    {
+        QFETCH(QByteArray, hostile);
+        QVERIFY(!servers.deliver(kUser, hostile).isEmpty());
+        deliverCommand();
+        auto session = std::make_unique<VmimePop3Session>();
+        session->setTimeout(5000);
+        session->setLecture({}, {2, 10000});
+        auto smtp = std::make_unique<VmimeSmtpSender>();
+        smtp->setTimeout(5000);
+        Serveur serveur(folder->path(), std::move(session), std::move(smtp), [](int) {});
+        QVERIFY(serveur.demarrer());
+        serveur.T_sequenceur().stop(); // ticks come from the test
+        const auto cycle = [&] {
+            for (int i = 0; i < 60; ++i)
+                serveur.sequenceur().tick();
+        };
+
+        cycle();
+        QCOMPARE(servers.messageCount(kUser), 1);
+        QVERIFY(serveur.affichage().champs().Text3.contains("illisible"));
+        cycle();
+        QCOMPARE(servers.messageCount(kUser), 0);
+        QCOMPARE(launches(), 1);
+        QTRY_COMPARE(servers.receivedMails(kMallory).size(), 1);
+        QCOMPARE(refusals(kMallory), 1);
+        QTRY_COMPARE(servers.receivedMails(sender).size(), 1);
+        QCOMPARE(refusals(), 0);
+    }
+
+    // Killed while the reader parses a mail, the server sets that mail aside
+    // after its restart: answered once, deleted, never read again.
+    void killedDuringTheReadThenRestarted()
+    {
+        QVERIFY(!servers.deliver(kUser, hostile_mails::unclosedSiblings(2400)).isEmpty());
+        QProcess tramelon;
+        const auto run = [&] {
+            tramelon.start(TRAMELON_BIN, {"--headless", "--folder", folder->path()});
+            QVERIFY(tramelon.waitForStarted());
+        };
+        run();
+        qint64 reader = 0;
+        QTRY_VERIFY_WITH_TIMEOUT((reader = readerOf(tramelon.processId())) != 0, 15000);
+        QVERIFY(folder->read("messages_juges.dat").contains("\ten-lecture\n"));
+        ::kill(pid_t(tramelon.processId()), SIGKILL);
+        QVERIFY(tramelon.waitForFinished(5000));
+        QTRY_VERIFY(!running(reader)); // it dies with the server
+        QCOMPARE(servers.messageCount(kUser), 1);
+        QCOMPARE(servers.receivedMails(kMallory).size(), 0);
+
+        run();
+        QTRY_COMPARE_WITH_TIMEOUT(servers.messageCount(kUser), 0, 15000);
+        QTRY_COMPARE_WITH_TIMEOUT(servers.receivedMails(kMallory).size(), 1, 15000);
+        ::kill(pid_t(tramelon.processId()), SIGTERM);
+        QVERIFY(tramelon.waitForFinished(5000));
+        const QString log = QString::fromUtf8(tramelon.readAllStandardError());
+        QVERIFY2(log.contains("n'a pas abouti avant un arrêt du serveur"), qPrintable(log));
+        QCOMPARE(refusals(kMallory), 1);
+        QVERIFY(!QDir(folder->path() + "arch_messages").isEmpty());
     }
 
     void connectionCut_data()

@@ -99,6 +99,41 @@ private Q_SLOTS:
         QVERIFY(full.contient("uidl last"));
     }
 
+    void readingAcrossARestart_data()
+    {
+        QTest::addColumn<QString>("steps"); // before the restart: l read, e recorded, t over
+        QTest::newRow("stopped while it was read") << "l";
+        QTest::newRow("stopped while it was judged") << "le";
+        QTest::newRow("judged before the reading was recorded") << "e";
+        QTest::newRow("its judgement over") << "let";
+    }
+    // A mail whose reading never ended is never read again; one read and
+    // recorded is "being judged", as before.
+    void readingAcrossARestart()
+    {
+        QFETCH(QString, steps);
+        {
+            JudgedMails record(path());
+            QVERIFY(record.charger());
+            for (const QChar step : steps) {
+                if (step == u'l')
+                    QCOMPARE(record.commencer_lecture("uidl A", t0), JudgedMails::Lecture::Lire);
+                else if (step == u'e')
+                    QVERIFY(record.enregistrer("uidl A", "a@x", t0));
+                else
+                    QVERIFY(record.terminer("uidl A"));
+            }
+            QCOMPARE(record.taille(), 1);
+        }
+        JudgedMails restarted(path());
+        QVERIFY(restarted.charger());
+        QCOMPARE(restarted.commencer_lecture("uidl A", t0),
+                 steps == "l" ? JudgedMails::Lecture::Interrompue : JudgedMails::Lecture::Lire);
+        QCOMPARE(restarted.en_cours("uidl A"), steps.endsWith(u'e'));
+        QCOMPARE(restarted.termine("uidl A"), steps.endsWith(u't'));
+        QCOMPARE(restarted.taille(), 1);
+    }
+
     void entryThatCannotBeWrittenDoesNotCount()
     {
         // A folder in the record's place: no write can land, whatever the rights.
@@ -107,6 +142,8 @@ private Q_SLOTS:
         QString error;
         QVERIFY(!record.enregistrer("uidl A", "", t0, &error));
         QVERIFY(error.contains(path()));
+        QVERIFY(!record.contient("uidl A"));
+        QCOMPARE(record.commencer_lecture("uidl A", t0), JudgedMails::Lecture::NonEnregistree);
         QVERIFY(!record.contient("uidl A"));
         QVERIFY(QDir().rmdir(path()));
     }

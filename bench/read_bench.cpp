@@ -1,0 +1,48 @@
+// Measures what reading a fetched mail costs: in the server's own process, and
+// in the bounded child process the server runs for each mail (start, parse,
+// answer, exit). Median and 90th percentile of 200 reads each, in milliseconds.
+// Usage: read_bench [MAIL_FILE] (default: the benchmark's command mail).
+#include "server/vmime/bounded_mail_reader.h"
+#include "server/vmime/mail_file_reader.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+
+#include <algorithm>
+#include <cstdio>
+#include <functional>
+
+namespace {
+
+constexpr int kReads = 200;
+
+void measure(const char *what, const std::function<bool()> &read)
+{
+    QList<double> ms;
+    for (int i = 0; i < kReads; ++i) {
+        QElapsedTimer clock;
+        clock.start();
+        if (!read()) {
+            std::fprintf(stderr, "%s: the mail could not be read\n", what);
+            return;
+        }
+        ms.append(double(clock.nsecsElapsed()) / 1e6);
+    }
+    std::sort(ms.begin(), ms.end());
+    std::printf("%-28s median %6.2f ms   p90 %6.2f ms\n", what, ms.at(kReads / 2),
+                ms.at(kReads * 9 / 10));
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    const QString mail =
+        argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral(BENCH_DIR "/command-mail.eml");
+    measure("in the server's process", [&] { return read_mail_file(mail).has_value(); });
+    const QString programme = lecture_bornee::programme_par_defaut();
+    measure("in a bounded child process",
+            [&] { return lecture_bornee::lire(programme, mail, {}).mail.has_value(); });
+    return 0;
+}
