@@ -25,8 +25,6 @@ private Q_SLOTS:
         QTest::newRow("a list longer than other settings, read whole")
             << "[expediteurs]\nautorises= " + longue.toLatin1() + " \n"
             << longue << false << true;
-        QTest::newRow("dmarc, section in capitals")
-            << QByteArray("[EXPEDITEURS]\nauthentification=DMARC\n") << "" << true << true;
         QTest::newRow("a mistyped value fails closed")
             << QByteArray("[expediteurs]\nauthentification=dmark\n") << "" << true << true;
         QTest::newRow("a server alone is no policy")

@@ -114,8 +114,6 @@ private Q_SLOTS:
         QTest::newRow("201 is cut") << a200 + "b" << a200 + coupe;
         QTest::newRow("controls go")
             << QString::fromUtf8("Buy\r\nnow\t!\x1b[31m\u2028x") << "Buynow![31mx";
-        QTest::newRow("controls do not count") << QString(300, u'\n') + "run.bat"
-                                               << "run.bat";
         QTest::newRow("a surrogate pair is never split")
             << QString(199, u'a') + QString::fromUtf8("😀b") << QString(199, u'a') + coupe;
     }
