@@ -1,5 +1,7 @@
 #!/usr/bin/python3
-"""SMTP servers for the mail tests: one open port and one that requires AUTH.
+"""SMTP servers for the mail tests: one open port and one that requires AUTH;
+given an introspection address, a third port that signs in with AUTH XOAUTH2
+only, asking the identity service whether the bearer token is live.
 
 The open one offers SMTPUTF8, the other does not: both kinds of server are
 met in the field.
@@ -10,8 +12,12 @@ hold the envelope: "X-MailFrom: <sender>" and "X-RcptTo: <r1>, <r2>", each
 ended by CR LF. The tests read the envelope there and the wire bytes after.
 A recipient whose local part is "refus-" and a reply code (refus-550@x) is
 refused at RCPT with that code.
-Usage: smtp-server.py MAILDIR PORT AUTH_PORT USER PASSWORD
+Usage: smtp-server.py MAILDIR PORT AUTH_PORT USER PASSWORD [OAUTH_PORT INTROSPECT_URL]
 """
+import base64
+import json
+import urllib.parse
+import urllib.request
 import itertools
 import os
 import signal
@@ -49,6 +55,38 @@ class WireMaildir:
         return "250 OK"
 
 
+class OAuthMaildir(WireMaildir):
+    """Takes AUTH XOAUTH2: "user=NAME^Aauth=Bearer TOKEN^A^A", the token live
+    for that user at the identity service."""
+
+    def __init__(self, path, introspect_url):
+        super().__init__(path)
+        self.introspect_url = introspect_url
+
+    def token_user(self, token):
+        data = urllib.parse.urlencode({"token": token}).encode()
+        with urllib.request.urlopen(self.introspect_url, data, timeout=10) as answer:
+            info = json.load(answer)
+        return info.get("username") if info.get("active") == "true" else None
+
+    async def auth_XOAUTH2(self, server, args):
+        pairs = {}
+        try:
+            if len(args) > 1:
+                response = base64.b64decode(args[1], validate=True)
+            else:
+                response = await server.challenge_auth("")
+                if not isinstance(response, bytes):
+                    return AuthResult(success=False, handled=True)
+            fields = response.decode().split("\x01")
+            pairs = dict(f.split("=", 1) for f in fields if "=" in f)
+            token = pairs.get("auth", "").removeprefix("Bearer ")
+            ok = bool(token) and self.token_user(token) == pairs.get("user", "")
+        except (ValueError, OSError):
+            ok = False
+        return AuthResult(success=ok, handled=False, auth_data=pairs.get("user") if ok else None)
+
+
 def main():
     maildir, port, auth_port, user, password = sys.argv[1:6]
 
@@ -67,13 +105,23 @@ def main():
                          auth_require_tls=False, enable_SMTPUTF8=False)
     plain.start()
     secured.start()
+    servers = [plain, secured]
+    if len(sys.argv) > 7:
+        # Like the providers' servers that no longer take passwords, it still
+        # offers LOGIN and PLAIN but refuses every password.
+        oauth = Controller(OAuthMaildir(maildir, sys.argv[7]), hostname="127.0.0.1",
+                           port=int(sys.argv[6]),
+                           authenticator=lambda *_: AuthResult(success=False, handled=False),
+                           auth_required=True, auth_require_tls=False, enable_SMTPUTF8=False)
+        oauth.start()
+        servers.append(oauth)
 
     stop = threading.Event()
     signal.signal(signal.SIGTERM, lambda *_: stop.set())
     signal.signal(signal.SIGINT, lambda *_: stop.set())
     stop.wait()
-    plain.stop()
-    secured.stop()
+    for server in servers:
+        server.stop()
 
 
 if __name__ == "__main__":

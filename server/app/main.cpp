@@ -3,6 +3,9 @@
 #include "platform/widgets/application_setup.h"
 #include "platform/widgets/message_box_window.h"
 #include "server/app/options.h"
+#include "server/core/connexion_oauth2.h"
+#include "server/core/oauth_jeton.h"
+#include "server/core/oauth_serveur.h"
 #include "server/core/serveur.h"
 #include "server/core/sortie_console.h"
 #include "server/frame/termination.h"
@@ -30,8 +33,11 @@ void fin(int code)
 
 int executer(const QString &rep_appli, bool avecFenetre)
 {
-    Serveur serveur(rep_appli, std::make_unique<VmimePop3Session>(),
-                    std::make_unique<VmimeSmtpSender>(), &fin);
+    SourceJeton jetons(rep_appli);
+    ComposantsMail mail = avec_oauth2(jetons, std::make_unique<VmimePop3Session>(),
+                                      std::make_unique<VmimeSmtpSender>());
+    Serveur serveur(rep_appli, std::move(mail.session), std::move(mail.smtp), &fin);
+    arret_sur_revocation(serveur, jetons);
     std::unique_ptr<SortieConsole> console;
     if (!avecFenetre)
         console = std::make_unique<SortieConsole>(serveur.affichage());
@@ -55,7 +61,7 @@ int main(int argc, char *argv[])
         return *options.sortie;
 
     std::unique_ptr<QCoreApplication> app;
-    if (options.sansFenetre) {
+    if (options.sansFenetre || options.connexionOAuth2) {
         app = std::make_unique<QCoreApplication>(argc, argv);
     } else {
         app = std::make_unique<QApplication>(argc, argv);
@@ -69,5 +75,7 @@ int main(int argc, char *argv[])
         std::fprintf(stderr, "tramelon: le dossier %s n'existe pas\n", qPrintable(options.dossier));
         return 2;
     }
+    if (options.connexionOAuth2)
+        return connexion_oauth2_terminal(*rep_appli);
     return executer(*rep_appli, !options.sansFenetre);
 }

@@ -5,7 +5,7 @@
 namespace {
 
 const char kAide[] =
-    "Usage : tramelon [--headless] [--folder DIR]\n"
+    "Usage : tramelon [--headless] [--folder DIR] [--connexion-oauth2]\n"
     "Tramelon, serveur de commandes par mail : relève une boîte POP3, lance les\n"
     "fichiers de commande des mails \"Actions\" dont le code est valide et répond\n"
     "à chaque mail par SMTP.\n"
@@ -14,6 +14,11 @@ const char kAide[] =
     "                par défaut le dossier du programme\n"
     "  --headless    sans fenêtre ni écran : les journaux de la fenêtre vont sur\n"
     "                la sortie d'erreur ; SIGTERM arrête le serveur proprement\n"
+    "  --connexion-oauth2\n"
+    "                connexion OAuth 2.0 à la boîte (pop3.ini : [mail] connexion=oauth2\n"
+    "                et section [oauth2]) : affiche l'adresse et le code à saisir dans\n"
+    "                un navigateur, attend l'autorisation et enregistre le jeton dans\n"
+    "                jeton_oauth2.dat ; à faire une fois avant de lancer le serveur\n"
     "  --version     affiche la version\n"
     "  --help        affiche cette aide\n";
 
@@ -32,6 +37,8 @@ OptionsServeur lire_options(int argc, char *argv[])
             options.sortie = 0;
         } else if (option == QLatin1String("--headless")) {
             options.sansFenetre = true;
+        } else if (option == QLatin1String("--connexion-oauth2")) {
+            options.connexionOAuth2 = true;
         } else if (option == QLatin1String("--folder") && i + 1 < argc) {
             options.dossier = QString::fromLocal8Bit(argv[++i]);
         } else if (option.startsWith(QLatin1String("--folder="))) {

@@ -98,7 +98,7 @@ void Serveur::fin()
 {
     // No new cycle step may start a mail call from now on.
     m_T_sequenceur.stop();
-    if (m_session->busy()) {
+    if (m_session->Busy()) {
         // "Fin" pressed while a mail call waits: that call is ended first (the
         // session then says QUIT, so deletions made still take effect), and the
         // shut-down runs once the call has returned.

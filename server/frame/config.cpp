@@ -2,6 +2,7 @@
 
 #include "common/blancs.h"
 #include "platform/private_profile.h"
+#include "server/frame/oauth_settings.h"
 
 #include <cfenv>
 #include <cmath>
@@ -78,6 +79,8 @@ bool charge_config_mail(ServerState &state, MailSettingsFields &fields)
     fields.login = state.login_pop;
     state.pass_pop = lire("mail", "pass", QStringView(kLoginDefaut).toString(), ini);
     fields.Password = state.pass_pop;
+    fields.connexion_oauth2 =
+        lire("mail", "connexion", QString(), ini) == QStringView(oauth2::kConnexionOAuth2);
     // Not in the dialog: a limit an administrator sets once, if ever.
     state.taille_max_mail_mo =
         lire_nombre(lire("mail", "taille_max_mo", "50", ini), kPlageTailleMail);
@@ -120,6 +123,13 @@ bool sauve_config_mail(ServerState &state, MailSettingsFields &fields)
     ecrit &= ecrire("mail", "login", state.login_pop, ini);
     state.pass_pop = enleve_blancs(fields.Password);
     ecrit &= ecrire("mail", "pass", state.pass_pop, ini);
+    // Written once OAuth 2.0 was chosen: a file that never had it stays as it was.
+    if (fields.connexion_oauth2 || !lire("mail", "connexion", QString(), ini).isEmpty())
+        ecrit &= ecrire("mail", "connexion",
+                        QStringView(fields.connexion_oauth2 ? oauth2::kConnexionOAuth2
+                                                            : oauth2::kConnexionMotDePasse)
+                            .toString(),
+                        ini);
 
     const int duree = lire_nombre(enleve_blancs(fields.duree), kPlageCycle);
     fields.duree = QString::number(duree);

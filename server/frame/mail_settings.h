@@ -12,4 +12,6 @@ struct MailSettingsFields {
     QString login;
     QString Password;
     QString duree;
+    // [mail] connexion=oauth2: the mailbox takes an OAuth 2.0 token, not Password.
+    bool connexion_oauth2 = false;
 };

@@ -10,5 +10,5 @@
 // during whose reading the server stopped (killed, out of memory, a power cut)
 // is set aside unread after the restart instead of stopping it again. erreur
 // says why the record could not be written (the mail then stays in the box).
-Pop3Session::AvantLecture garde_lecture(JudgedMails &juges, const QString &identite, qint32 numero,
-                                        const QDateTime &now, QString *erreur);
+Pop3Session::BeforeRead garde_lecture(JudgedMails &juges, const QString &identite, qint32 numero,
+                                      const QDateTime &now, QString *erreur);

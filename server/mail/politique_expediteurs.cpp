@@ -9,7 +9,7 @@ QString refus_expediteur(const ReglesExpediteurs &regles, const Pop3Message &mai
     if (!liste.vide() && !liste.autorise(mail.Sender.Address))
         return QStringLiteral("expéditeur non autorisé");
     if (regles.dmarc_exige()) {
-        const VerdictDmarc verdict = juge_dmarc(mail.AuthenticationResults, mail.DomaineFrom,
+        const VerdictDmarc verdict = juge_dmarc(mail.AuthenticationResults, mail.FromDomain,
                                                 regles.serveur_authentification);
         if (!verdict.authentifie)
             return QStringLiteral("expéditeur non authentifié (") + verdict.detail + u')';

@@ -13,25 +13,27 @@ struct Pop3MessageInfo {
     QString Uidl;         // the server's unique id of the message
 };
 
-// One fetched mail: the bytes as the server sent them and what was read from them.
+// One fetched mail: the bytes as the server sent them and what was read from
+// them. It stands for the POP3 component's message object, so it speaks the
+// component's language: English names in PascalCase, ours added alike.
 class Pop3Message
 {
 public:
-    struct Adresse {
+    struct Mailbox {
         QString Address; // bare address, no display name, no angle brackets
     };
 
     QString Subject; // decoded, blanks as received
     QString Body;    // the decoded text of the mail
-    Adresse Sender;  // From, else Sender, else Return-Path
-    QByteArray raw;  // the whole message, dot-unstuffed, byte for byte
+    Mailbox Sender;  // From, else Sender, else Return-Path
+    QByteArray Raw;  // the whole message, dot-unstuffed, byte for byte
     // The mail was itself sent by a machine (auto-reply, bounce, list traffic):
     // answering it could start a mail loop.
-    bool automatique = false;
+    bool Automatic = false;
     // What made it automatic (the header and its value), for the log; empty when it is not.
-    QString raison_automatique;
+    QString AutomaticReason;
     // Why Sender.Address is empty: the mail names no sender a reply could go to.
-    QString raison_sans_adresse;
+    QString NoAddressReason;
     // Its Message-ID and References ("<...>" each), to thread the reply.
     QByteArray MessageId;
     QList<QByteArray> References;
@@ -40,8 +42,8 @@ public:
     QByteArray AuthenticationResults;
     // The domain of the From mailbox, in ASCII; empty when From names none
     // (Sender.Address may then come from another header).
-    QString DomaineFrom;
+    QString FromDomain;
     // Why the mail could not be read within the reader's limits (nesting,
     // headers), empty when it was read. Such a mail is refused, never retried.
-    QString illisible;
+    QString Unreadable;
 };

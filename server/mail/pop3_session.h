@@ -1,5 +1,6 @@
 #pragma once
 
+#include "server/mail/authentification.h"
 #include "server/mail/pop3_message.h"
 
 #include <QList>
@@ -15,7 +16,7 @@
 // the user-interface thread: while a call waits, the caller's thread keeps
 // processing window events (a nested event loop), so timer ticks and clicks can
 // arrive in the middle of a call. Callers that are re-entered that way must hold
-// their own step while busy() is true. The events below are always delivered on
+// their own step while Busy() is true. The events below are always delivered on
 // the caller's thread, before the call that caused them returns.
 class Pop3Session : public QObject
 {
@@ -43,7 +44,7 @@ public:
     // complete and on disk when the message comes back; nothing is left at
     // archivePath otherwise. A message that cannot be read within the limits
     // comes back marked illisible. Nothing when the message was not fetched
-    // (ErrorPOP3 says why): larger than TailleMaxMail() (not even asked for,
+    // (ErrorPOP3 says why): larger than MaxMailSize() (not even asked for,
     // the session stays open), the file could not be written, the server failed.
     virtual std::optional<Pop3Message> FetchMessage(qint32 number, const QString &archivePath) = 0;
     // The message goes when the session is closed.
@@ -52,7 +53,7 @@ public:
     virtual void Close() = 0;
     virtual qint32 State() const = 0;
     // A call is in flight.
-    virtual bool busy() const = 0;
+    virtual bool Busy() const = 0;
     // Ends the call in flight at once (it fails with an error), then the
     // session: QUIT is sent without waiting for the answer, so the deletions
     // still take effect. For a shut-down; does nothing when no call is in flight.
@@ -60,20 +61,23 @@ public:
 
     // Asked by FetchMessage once the archive is whole and on disk, before the
     // mail is read: reading a hostile mail is what could stop the server, so
-    // the caller records it first. Lire reads it; MettreDeCote gives it back
-    // unread, marked illisible with only what its header block says; Laisser
+    // the caller records it first. Read reads it; SetAside gives it back
+    // unread, marked Unreadable with only what its header block says; Leave
     // gives nothing back and removes the archive (the caller says why).
-    enum class AvantLecture { Lire, MettreDeCote, Laisser };
-    using GardeLecture = std::function<AvantLecture(const QString &archivePath)>;
-    void setGardeLecture(GardeLecture garde) { m_gardeLecture = std::move(garde); }
-    AvantLecture garde_lecture(const QString &archivePath) const
+    enum class BeforeRead { Read, SetAside, Leave };
+    using ReadGuard = std::function<BeforeRead(const QString &archivePath)>;
+    void SetReadGuard(ReadGuard guard) { m_readGuard = std::move(guard); }
+    BeforeRead CheckBeforeRead(const QString &archivePath) const
     {
-        return m_gardeLecture ? m_gardeLecture(archivePath) : AvantLecture::Lire;
+        return m_readGuard ? m_readGuard(archivePath) : BeforeRead::Read;
     }
 
     // Messages larger than this (octets) are not fetched; 0 for no limit.
-    void setTailleMaxMail(qint64 octets) { m_tailleMaxMail = octets; }
-    qint64 TailleMaxMail() const { return m_tailleMaxMail; }
+    void SetMaxMailSize(qint64 octets) { m_maxMailSize = octets; }
+    qint64 MaxMailSize() const { return m_maxMailSize; }
+    // Taken at the next Open: with JetonOAuth2 the password is an access token.
+    void SetAuthMethod(Authentification method) { m_authMethod = method; }
+    Authentification AuthMethod() const { return m_authMethod; }
 
 Q_SIGNALS:
     void Connected();
@@ -83,6 +87,7 @@ Q_SIGNALS:
     void StatusChanged(const QString &Status, qint32 StatusType);
 
 private:
-    qint64 m_tailleMaxMail = 50LL * 1024 * 1024;
-    GardeLecture m_gardeLecture;
+    qint64 m_maxMailSize = 50LL * 1024 * 1024;
+    ReadGuard m_readGuard;
+    Authentification m_authMethod = Authentification::MotDePasse;
 };

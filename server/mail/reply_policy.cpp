@@ -6,11 +6,11 @@ QString raison_sans_reponse(const Pop3Message &mail, const QString &adresse_repo
 {
     const QString prefix = QStringLiteral("Pas de réponse : ");
     if (mail.Sender.Address.isEmpty())
-        return prefix + (mail.raison_sans_adresse.isEmpty()
+        return prefix + (mail.NoAddressReason.isEmpty()
                              ? QStringLiteral("aucune adresse d'expéditeur")
-                             : mail.raison_sans_adresse);
-    if (mail.automatique)
-        return prefix + QStringLiteral("courrier automatique (") + mail.raison_automatique + u')';
+                             : mail.NoAddressReason);
+    if (mail.Automatic)
+        return prefix + QStringLiteral("courrier automatique (") + mail.AutomaticReason + u')';
     // Read the setting the same way as a sender, so that quoting and case do not hide it.
     const QString own = sender_address(adresse_reponse.trimmed().toUtf8()).address;
     if (!own.isEmpty() && own.compare(mail.Sender.Address, Qt::CaseInsensitive) == 0)

@@ -12,7 +12,7 @@ Reponse::Reponse(ServerState &state, Affichage &affichage, SmtpSender &smtp, Hor
                  QObject *parent)
     : QObject(parent), m_state(state), m_affichage(affichage), m_smtp(smtp), m_horloge(horloge),
       m_signalement(state, affichage, std::move(horloge)),
-      m_outbox(state.rep_appli + QStringLiteral("outbox"))
+      m_boite_envoi(state.rep_appli + QStringLiteral("outbox"))
 {
     connect(&m_smtp, &SmtpSender::ConnectionMade, this, &Reponse::notification);
     connect(&m_smtp, &SmtpSender::MessageSent, this, &Reponse::notification);
@@ -51,9 +51,9 @@ bool Reponse::prepare_reponse(const MessageEnCours &message)
 {
     m_state.compteur_reponses = compteur_suivant(m_state.compteur_reponses);
     const qint16 numero = m_state.compteur_reponses;
-    if (m_outbox.ajoute(numero, compose(message, numero), m_horloge().toUTC()))
+    if (m_boite_envoi.ajoute(numero, compose(message, numero), m_horloge().toUTC()))
         return true;
-    m_signalement.erreur(m_outbox.error());
+    m_signalement.erreur(m_boite_envoi.erreur());
     m_en_memoire.append({numero, message});
     return false;
 }
@@ -86,8 +86,8 @@ void Reponse::sendmail2()
     p.password = m_state.auth_smtp ? m_state.pass_pop : QString();
 
     envoie_en_memoire();
-    const Outbox::Round tour = m_outbox.envoie(m_smtp, m_horloge().toUTC());
-    for (const QString &ligne : tour.lines)
+    const BoiteEnvoi::Tour tour = m_boite_envoi.envoie(m_smtp, m_horloge().toUTC());
+    for (const QString &ligne : tour.lignes)
         m_signalement.information(ligne);
 }
 

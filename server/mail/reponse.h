@@ -3,8 +3,8 @@
 #include "server/frame/horloge.h"
 #include "server/frame/server_state.h"
 #include "server/frame/signalement.h"
+#include "server/mail/boite_envoi.h"
 #include "server/mail/message_en_cours.h"
-#include "server/mail/outbox.h"
 #include "server/mail/smtp_sender.h"
 
 #include <QObject>
@@ -54,6 +54,6 @@ private:
     SmtpSender &m_smtp;
     Horloge m_horloge;
     Signalement m_signalement;
-    Outbox m_outbox;
+    BoiteEnvoi m_boite_envoi;
     QList<EnMemoire> m_en_memoire;
 };

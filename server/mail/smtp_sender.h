@@ -1,5 +1,7 @@
 #pragma once
 
+#include "server/mail/authentification.h"
+
 #include <QByteArray>
 #include <QList>
 #include <QObject>
@@ -12,7 +14,8 @@ struct SmtpProperties {
                       // "smtps://host[:port]"
     QString port;     // used when server names no port; empty gives 25
     QString username; // SMTP authentication when not empty
-    QString password;
+    QString password; // with JetonOAuth2, an OAuth 2.0 access token
+    Authentification authentification = Authentification::MotDePasse;
     QString sendto; // the one recipient: a reply never goes to a list
     QString cc;     // must stay empty, as must bcc: a send with either is refused
     QString bcc;

@@ -153,8 +153,8 @@ void Traitement::ligne_log(const MessageEnCours &m, const QString &lancement)
 
 std::optional<Pop3Message> Traitement::releve(const LigneBoite &ligne, const QString &archive)
 {
-    m_session.setTailleMaxMail(qint64(m_state.taille_max_mail_mo) * 1024 * 1024);
-    m_session.setGardeLecture([this, ligne](const QString &fichier) {
+    m_session.SetMaxMailSize(qint64(m_state.taille_max_mail_mo) * 1024 * 1024);
+    m_session.SetReadGuard([this, ligne](const QString &fichier) {
         QString erreur;
         const auto suite = garde_lecture(
             m_juges,
@@ -327,9 +327,9 @@ std::optional<MessageEnCours> Traitement::traite_message()
     const std::optional<Pop3Message> message = releve(ligne, archive);
     if (!message)
         return std::nullopt;
-    if (!message->illisible.isEmpty())
+    if (!message->Unreadable.isEmpty())
         m_signalement.erreur(QStringLiteral("message ") + QString::number(m.numero) +
-                             QStringLiteral(" illisible (") + message->illisible +
+                             QStringLiteral(" illisible (") + message->Unreadable +
                              QStringLiteral("), archivé dans ") + archive);
     // Without a UIDL the mail is known by its own bytes, read back from its archive.
     if (ligne.uidl.isEmpty()) {

@@ -73,15 +73,15 @@ QByteArray encoder(const Pop3Message &mail)
     sortie += champ("Subject", mail.Subject);
     sortie += champ("Body", mail.Body);
     sortie += champ("Sender", mail.Sender.Address);
-    sortie += champ("automatique", QByteArray(mail.automatique ? "1" : "0"));
-    sortie += champ("raison_automatique", mail.raison_automatique);
-    sortie += champ("raison_sans_adresse", mail.raison_sans_adresse);
+    sortie += champ("automatique", QByteArray(mail.Automatic ? "1" : "0"));
+    sortie += champ("raison_automatique", mail.AutomaticReason);
+    sortie += champ("raison_sans_adresse", mail.NoAddressReason);
     sortie += champ("MessageId", mail.MessageId);
     for (const QByteArray &reference : mail.References)
         sortie += champ("References", reference);
-    sortie += champ("illisible", mail.illisible);
+    sortie += champ("illisible", mail.Unreadable);
     sortie += champ("AuthenticationResults", mail.AuthenticationResults);
-    sortie += champ("DomaineFrom", mail.DomaineFrom);
+    sortie += champ("FromDomain", mail.FromDomain);
     return sortie + kFin + '\n';
 }
 
@@ -107,21 +107,21 @@ std::optional<Pop3Message> decoder(const QByteArray &sortie)
         else if (nom == "Sender")
             mail.Sender.Address = texte;
         else if (nom == "automatique")
-            mail.automatique = octets == "1";
+            mail.Automatic = octets == "1";
         else if (nom == "raison_automatique")
-            mail.raison_automatique = texte;
+            mail.AutomaticReason = texte;
         else if (nom == "raison_sans_adresse")
-            mail.raison_sans_adresse = texte;
+            mail.NoAddressReason = texte;
         else if (nom == "MessageId")
             mail.MessageId = octets;
         else if (nom == "References")
             mail.References.append(octets);
         else if (nom == "illisible")
-            mail.illisible = texte;
+            mail.Unreadable = texte;
         else if (nom == "AuthenticationResults")
             mail.AuthenticationResults = octets;
-        else if (nom == "DomaineFrom")
-            mail.DomaineFrom = texte;
+        else if (nom == "FromDomain")
+            mail.FromDomain = texte;
         else
             return std::nullopt;
     }
@@ -136,7 +136,7 @@ Pop3Message mis_de_cote(const QString &chemin, const QString &raison)
         if (const std::optional<QByteArray> head = mail_limits::entete(file))
             mail = parse_mail_head(*head);
     }
-    mail.illisible = raison;
+    mail.Unreadable = raison;
     return mail;
 }
 

@@ -13,9 +13,9 @@ std::optional<Pop3Message> read_mail_file(const QString &path)
     const std::optional<QByteArray> head = mail_limits::entete(file);
     if (!head) {
         Pop3Message mail;
-        mail.illisible = QStringLiteral("en-têtes au-delà des limites (%1 en-têtes, %2 octets)")
-                             .arg(mail_limits::kNombreEntetes)
-                             .arg(mail_limits::kTailleEntetes);
+        mail.Unreadable = QStringLiteral("en-têtes au-delà des limites (%1 en-têtes, %2 octets)")
+                              .arg(mail_limits::kNombreEntetes)
+                              .arg(mail_limits::kTailleEntetes);
         return mail;
     }
     if (!file.seek(0))
@@ -23,7 +23,7 @@ std::optional<Pop3Message> read_mail_file(const QString &path)
     if (const std::optional<QString> reason = mail_limits::depassement(file)) {
         // The header block alone is safe to read: it says whom to answer.
         Pop3Message mail = parse_mail_head(*head);
-        mail.illisible = *reason;
+        mail.Unreadable = *reason;
         return mail;
     }
     file.close();

@@ -279,14 +279,14 @@ Pop3Message readMail(const QByteArray &raw,
         mail.Subject = decodeWords(*subject);
     // The first of these present names the sender; a bad From is not mended
     // with another header's address.
-    mail.raison_sans_adresse = QStringLiteral("aucune adresse d'expéditeur");
+    mail.NoAddressReason = QStringLiteral("aucune adresse d'expéditeur");
     for (const char *name : {"From", "Sender", "Return-Path"}) {
         if (const auto value = rawHeaderValue(raw, name)) {
             const SenderAddress sender = sender_address(*value);
             mail.Sender.Address = sender.address;
-            mail.raison_sans_adresse = sender.raison;
+            mail.NoAddressReason = sender.raison;
             if (qstrcmp(name, "From") == 0 && sender.isValid())
-                mail.DomaineFrom = sender.address.mid(sender.address.lastIndexOf(u'@') + 1);
+                mail.FromDomain = sender.address.mid(sender.address.lastIndexOf(u'@') + 1);
             break;
         }
     }
@@ -307,8 +307,8 @@ Pop3Message readMail(const QByteArray &raw,
             mail.Body = html_to_text(decodedText(html));
     } catch (const std::exception &) {
     }
-    mail.raison_automatique = automaticReason(raw, type, mail.Sender.Address);
-    mail.automatique = !mail.raison_automatique.isEmpty();
+    mail.AutomaticReason = automaticReason(raw, type, mail.Sender.Address);
+    mail.Automatic = !mail.AutomaticReason.isEmpty();
     return mail;
 }
 
@@ -317,7 +317,7 @@ Pop3Message readMail(const QByteArray &raw,
 Pop3Message parse_mail(const QByteArray &raw)
 {
     Pop3Message mail = readMail(raw, [&raw] { return parsed(raw); });
-    mail.raw = raw;
+    mail.Raw = raw;
     return mail;
 }
 

@@ -9,6 +9,7 @@
 #include "server/vmime/server_address.h"
 #include "server/vmime/vmime_failure.h"
 #include "server/vmime/vmime_guarded_socket.h"
+#include "server/vmime/vmime_oauth2.h"
 #include "server/vmime/vmime_pop3_retrieve.h"
 #include "server/vmime/vmime_service.h"
 #include "server/vmime/vmime_tracer.h"
@@ -247,17 +248,25 @@ qint32 VmimePop3Session::Open(const QString &server, qint32 port, const QString 
 
     const std::string userName = user.toStdString();
     const std::string secret = password.toStdString();
+    const bool parJeton = AuthMethod() == Authentification::JetonOAuth2;
     d->guard->setAnswerLimit(mail_limits::kTailleReponse);
     const auto failure = d->dialogue([&] {
         d->drop(false);
         d->session = vmime::net::session::create();
-        d->store = d->session->getStore(vmime_url(address));
-        configure_vmime_service(d->store, address, options);
-        // USER/PASS only: the tracer masks PASS, and every POP3 server knows it.
-        d->store->setProperty("options.sasl", false);
-        d->store->setProperty("options.apop", false);
-        d->store->setProperty("auth.username", userName);
-        d->store->setProperty("auth.password", secret);
+        if (parJeton) {
+            d->store = d->session->getStore(vmime_url(address),
+                                            vmime::make_shared<vmime_oauth2::JetonAuthenticator>());
+            configure_vmime_service(d->store, address, options);
+            vmime_oauth2::configurer(d->store, userName, secret);
+        } else {
+            d->store = d->session->getStore(vmime_url(address));
+            configure_vmime_service(d->store, address, options);
+            // USER/PASS only: the tracer masks PASS, and every POP3 server knows it.
+            d->store->setProperty("options.sasl", false);
+            d->store->setProperty("options.apop", false);
+            d->store->setProperty("auth.username", userName);
+            d->store->setProperty("auth.password", secret);
+        }
         try {
             d->store->connect();
             d->inbox = d->store->getDefaultFolder();
@@ -333,7 +342,7 @@ std::optional<Pop3Message> VmimePop3Session::FetchMessage(qint32 number, const Q
                QStringLiteral("Pas de session POP3 ouverte"));
         return std::nullopt;
     }
-    const qint64 limit = TailleMaxMail();
+    const qint64 limit = MaxMailSize();
     qint64 listed = -1;
     for (const Pop3MessageInfo &info : std::as_const(d->list))
         if (info.MsgNumber == number)
@@ -392,19 +401,19 @@ std::optional<Pop3Message> VmimePop3Session::FetchMessage(qint32 number, const Q
 
 std::optional<Pop3Message> VmimePop3Session::lireArchive(qint32 number, const QString &archivePath)
 {
-    switch (garde_lecture(archivePath)) {
-    case AvantLecture::Laisser:
+    switch (CheckBeforeRead(archivePath)) {
+    case BeforeRead::Leave:
         QFile::remove(archivePath);
         return std::nullopt;
-    case AvantLecture::MettreDeCote:
+    case BeforeRead::SetAside:
         return lecture_bornee::mis_de_cote(
             archivePath, QStringLiteral("sa lecture n'a pas abouti avant un arrêt du serveur, "
                                         "elle n'est pas reprise"));
-    case AvantLecture::Lire:
+    case BeforeRead::Read:
         break;
     }
     // The parse runs in a child process, waited for on the worker: the caller
-    // keeps handling its events and busy() holds the sequencer meanwhile.
+    // keeps handling its events and Busy() holds the sequencer meanwhile.
     const QString programme = d->programmeLecture.isEmpty() ? lecture_bornee::programme_par_defaut()
                                                             : d->programmeLecture;
     lecture_bornee::Resultat resultat;
@@ -479,7 +488,7 @@ void VmimePop3Session::Close()
 
 qint32 VmimePop3Session::State() const { return d->state; }
 
-bool VmimePop3Session::busy() const { return d->runner.busy(); }
+bool VmimePop3Session::Busy() const { return d->runner.busy(); }
 
 void VmimePop3Session::Cancel()
 {

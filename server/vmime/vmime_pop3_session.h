@@ -12,7 +12,7 @@
 //
 // Each call runs its part of the dialogue on a worker thread and waits for it
 // in a nested event loop: window events, timer ticks and clicks are handled
-// during the call, and the sequencer must hold its step while busy() is true.
+// during the call, and the sequencer must hold its step while Busy() is true.
 // A call made while another is in flight does nothing but report
 // MailError::Busy. Every event is emitted on the caller's thread before the
 // call returns; no exception ever leaves a call.
@@ -61,7 +61,7 @@ public:
     qint32 DeleteMessage(qint32 number) override;
     void Close() override;
     qint32 State() const override;
-    bool busy() const override;
+    bool Busy() const override;
     void Cancel() override;
 
 private:

@@ -6,6 +6,7 @@
 #include "server/vmime/mail_failure.h"
 #include "server/vmime/server_address.h"
 #include "server/vmime/vmime_failure.h"
+#include "server/vmime/vmime_oauth2.h"
 #include "server/vmime/vmime_service.h"
 #include "server/vmime/vmime_tracer.h"
 
@@ -172,7 +173,8 @@ struct VmimeSmtpSender::Dialogue {
     ServerAddress address;
     VmimeServiceOptions options;
     QString username;
-    QString password;
+    QString password; // an access token with JetonOAuth2
+    Authentification authentification = Authentification::MotDePasse;
     // Whether the server's EHLO answer offered AUTH: vmime reports a server
     // without it like a refused password.
     std::shared_ptr<std::atomic<bool>> authOffered = std::make_shared<std::atomic<bool>>(false);
@@ -233,10 +235,15 @@ void VmimeSmtpSender::Dialogue::open()
                     *offered = true;
             });
     session = vmime::net::session::create();
+    const bool parJeton = authentification == Authentification::JetonOAuth2;
     transport = session->getTransport(
-        vmime_url(address), vmime::make_shared<vmime::security::sasl::defaultSASLAuthenticator>());
+        vmime_url(address),
+        parJeton ? vmime::make_shared<vmime_oauth2::JetonAuthenticator>()
+                 : vmime::make_shared<vmime::security::sasl::defaultSASLAuthenticator>());
     configure_vmime_service(transport, address, options);
-    if (!username.isEmpty()) {
+    if (parJeton && !username.isEmpty()) {
+        vmime_oauth2::configurer(transport, utf8(username), utf8(password));
+    } else if (!username.isEmpty()) {
         transport->setProperty("options.need-authentication", true);
         transport->setProperty("auth.username", utf8(username));
         transport->setProperty("auth.password", utf8(password));
@@ -332,6 +339,7 @@ bool VmimeSmtpSender::sendcomposed(const ComposedMail &mail)
     Dialogue dialogue{this, mail, *address};
     dialogue.username = properties.username;
     dialogue.password = properties.password;
+    dialogue.authentification = properties.authentification;
     dialogue.options.timeoutMs = d->timeoutMs;
     dialogue.options.trustedCaFiles = d->trustedCaFiles;
     d->runner.run([&dialogue] { dialogue.run(); });

@@ -3,6 +3,7 @@
 #include "platform/widgets/twips.h"
 
 #include <QCheckBox>
+#include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -18,7 +19,7 @@ conf_mail::conf_mail(QWidget *parent)
 {
     setObjectName(QStringLiteral("conf_mail"));
     setWindowTitle(QStringLiteral("Configuration Mail"));
-    setFixedSize(twips(6225), twips(4740));
+    setFixedSize(twips(6225), twips(6300));
     setModal(false);
 
     const QFont font = police_formulaire();
@@ -79,10 +80,36 @@ conf_mail::conf_mail(QWidget *parent)
     setTabOrder(login, Password);
     setTabOrder(Password, serveur_pop);
     setTabOrder(serveur_pop, duree);
-    setTabOrder(duree, expediteurs);
+
+    label("Label6", QStringLiteral("Connexion :"), 0, 4680, 2055, 375, true);
+    connexion = new QComboBox(this);
+    connexion->setObjectName(QStringLiteral("connexion"));
+    connexion->setFont(font);
+    connexion->addItems({QStringLiteral("mot de passe"), QStringLiteral("OAuth2")});
+    placer(connexion, 2280, 4680, 1200, 375);
+    connexion_oauth2 = new QPushButton(QStringLiteral("Connexion OAuth2..."), this);
+    connexion_oauth2->setObjectName(QStringLiteral("connexion_oauth2"));
+    connexion_oauth2->setFont(font);
+    placer(connexion_oauth2, 3600, 4560, 2295, 735);
+    etat_oauth2 = new QLabel(this);
+    etat_oauth2->setObjectName(QStringLiteral("etat_oauth2"));
+    etat_oauth2->setFont(font);
+    etat_oauth2->setWordWrap(true);
+    etat_oauth2->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    placer(etat_oauth2, 240, 5400, 5655, 795);
+    setTabOrder(duree, connexion);
+    setTabOrder(connexion, connexion_oauth2);
+    setTabOrder(connexion_oauth2, expediteurs);
 
     ajuster_boutons(this);
     connect(enregistre, &QPushButton::clicked, this, &conf_mail::enregistrer);
+    connect(connexion, &QComboBox::currentIndexChanged, this, [this](int index) {
+        // With OAuth 2.0 the password is not used.
+        connexion_oauth2->setEnabled(index == 1);
+        Password->setEnabled(index != 1);
+    });
+    connexion_oauth2->setEnabled(false);
+    connect(connexion_oauth2, &QPushButton::clicked, this, &conf_mail::demande_connexion_oauth2);
 }
 
 MailSettingsFields conf_mail::fields() const
@@ -95,6 +122,7 @@ MailSettingsFields conf_mail::fields() const
     f.login = login->text();
     f.Password = Password->text();
     f.duree = duree->text();
+    f.connexion_oauth2 = connexion->currentIndex() == 1;
     return f;
 }
 
@@ -107,6 +135,13 @@ void conf_mail::setFields(const MailSettingsFields &f)
     login->setText(f.login);
     Password->setText(f.Password);
     duree->setText(f.duree);
+    connexion->setCurrentIndex(f.connexion_oauth2 ? 1 : 0);
+}
+
+void conf_mail::afficher_oauth2(const QString &text, bool enCours)
+{
+    etat_oauth2->setText(text);
+    connexion_oauth2->setEnabled(!enCours && connexion->currentIndex() == 1);
 }
 
 void conf_mail::reject()

@@ -1,5 +1,7 @@
 #include "server/windows/fenetre_serveur.h"
 
+#include "platform/message_box.h"
+#include "server/core/connexion_oauth2.h"
 #include "server/core/serveur.h"
 #include "server/keys/provisioning.h"
 #include "server/windows/conf_expediteurs.h"
@@ -7,7 +9,9 @@
 #include "server/windows/form1.h"
 #include "server/windows/operator_tools.h"
 
+#include <QDesktopServices>
 #include <QPushButton>
+#include <QUrl>
 
 FenetreServeur::FenetreServeur(Serveur &serveur, QObject *parent)
     : FenetreServeur(serveur, provisioning::executable_defaut(), parent)
@@ -32,6 +36,8 @@ FenetreServeur::FenetreServeur(Serveur &serveur, const QString &executable, QObj
     connect(m_conf->expediteurs, &QPushButton::clicked, this, &FenetreServeur::expediteurs_click);
     connect(m_expediteurs, &conf_expediteurs::enregistrer, this,
             &FenetreServeur::enregistre_expediteurs_click);
+    connect(m_conf, &conf_mail::demande_connexion_oauth2, this,
+            &FenetreServeur::connexion_oauth2_click);
 }
 
 FenetreServeur::~FenetreServeur() = default;
@@ -79,4 +85,31 @@ void FenetreServeur::cre_clefs_click()
     m_form->cre_clefs->setEnabled(false);
     m_serveur.cre_clefs();
     m_form->cre_clefs->setEnabled(true);
+}
+
+void FenetreServeur::connexion_oauth2_click()
+{
+    if (m_connexion)
+        return;
+    // The sign-in reads the [oauth2] section and the login as pop3.ini holds them.
+    m_connexion = new ConnexionOAuth2(m_serveur.state().rep_appli, this);
+    connect(m_connexion, &ConnexionOAuth2::code_appareil, this,
+            [this](const QString &adresse, const QString &code, const QString &) {
+                m_conf->afficher_oauth2(QStringLiteral("Ouvrez dans un navigateur ") + adresse +
+                                            QStringLiteral(" et saisissez le code ") + code,
+                                        true);
+            });
+    connect(m_connexion, &ConnexionOAuth2::adresse_navigateur, this, [this](const QString &a) {
+        m_conf->afficher_oauth2(QStringLiteral("Autorisez l'accès dans le navigateur : ") + a,
+                                true);
+        QDesktopServices::openUrl(QUrl(a));
+    });
+    connect(m_connexion, &ConnexionOAuth2::termine, this, [this](bool, const QString &message) {
+        m_conf->afficher_oauth2(message, false);
+        m_connexion->deleteLater();
+        m_connexion = nullptr;
+        platform::afficher_message(message);
+    });
+    m_conf->afficher_oauth2(QStringLiteral("Connexion OAuth2 en cours..."), true);
+    m_connexion->demarrer();
 }

@@ -7,6 +7,7 @@
 class Form1;
 class OutilsOperateur;
 class Serveur;
+class ConnexionOAuth2;
 class conf_expediteurs;
 class conf_mail;
 
@@ -35,10 +36,12 @@ private:
     void expediteurs_click();
     void enregistre_expediteurs_click();
     void cre_clefs_click();
+    void connexion_oauth2_click();
 
     Serveur &m_serveur;
     std::unique_ptr<Form1> m_form;
-    conf_mail *m_conf;               // owned by the main window
-    conf_expediteurs *m_expediteurs; // owned by m_conf
-    OutilsOperateur *m_outils;       // owned by this
+    conf_mail *m_conf;                      // owned by the main window
+    conf_expediteurs *m_expediteurs;        // owned by m_conf
+    OutilsOperateur *m_outils;              // owned by this
+    ConnexionOAuth2 *m_connexion = nullptr; // the sign-in running, owned by this
 };

@@ -26,9 +26,9 @@ Pop3Message mail(const QString &subject, const QString &body, bool automatique =
     m.Subject = subject;
     m.Body = body;
     m.Sender.Address = QStringLiteral("user@example.org");
-    m.raw = "Subject: " + subject.toUtf8() + "\r\n\r\n" + body.toUtf8() + "\r\n";
-    m.automatique = automatique;
-    m.raison_automatique = automatique ? QStringLiteral("Auto-Submitted: auto-replied") : QString();
+    m.Raw = "Subject: " + subject.toUtf8() + "\r\n\r\n" + body.toUtf8() + "\r\n";
+    m.Automatic = automatique;
+    m.AutomaticReason = automatique ? QStringLiteral("Auto-Submitted: auto-replied") : QString();
     return m;
 }
 
@@ -314,7 +314,7 @@ private Q_SLOTS:
     {
         const Pop3Message bad = mail("Actions", "Commande:run.bat;Code:BBBBBBBBBBBB;");
         session->mailbox = {bad, mail("Actions", "Commande:run.bat;Code:AAAAAAAAAAAA;")};
-        session->unfetchable = {bad.raw};
+        session->unfetchable = {bad.Raw};
         ticks(60 * Traitement::kEchecsReleveMax);
         QVERIFY(!QFile::exists(folder() + "actions/marker")); // nothing behind it taken yet
         QVERIFY(smtp->composed.isEmpty());
@@ -322,7 +322,7 @@ private Q_SLOTS:
         QTRY_VERIFY(QFile::exists(folder() + "actions/marker"));
         QCOMPARE(smtp->composed.size(), 1);
         QCOMPARE(session->mailbox.size(), 1); // it stays in the box
-        QCOMPARE(session->mailbox.first().raw, bad.raw);
+        QCOMPARE(session->mailbox.first().Raw, bad.Raw);
         QVERIFY(state().tab_clefs.contains("BBBBBBBBBBBB"));
         ticks(60);
         QFile journalFile(state().fichier_journal);

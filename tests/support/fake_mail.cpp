@@ -18,7 +18,7 @@ qint32 FakePop3Session::MailboxFigure2() const
 {
     qint32 total = 0;
     for (const Pop3Message &m : mailbox)
-        total += qint32(m.raw.size());
+        total += qint32(m.Raw.size());
     return total;
 }
 
@@ -26,7 +26,7 @@ void FakePop3Session::suivreUidls() const
 {
     QList<QByteArray> raws;
     for (const Pop3Message &m : mailbox)
-        raws.append(m.raw);
+        raws.append(m.Raw);
     if (raws == m_connus)
         return;
     m_connus = raws;
@@ -42,7 +42,7 @@ QList<Pop3MessageInfo> FakePop3Session::MessageList() const
         return list;
     suivreUidls();
     for (qsizetype i = 0; i < mailbox.size(); ++i)
-        list.append({qint32(i + 1), qint32(mailbox.at(i).raw.size()), m_uidls.at(i)});
+        list.append({qint32(i + 1), qint32(mailbox.at(i).Raw.size()), m_uidls.at(i)});
     return list;
 }
 
@@ -50,11 +50,11 @@ std::optional<Pop3Message> FakePop3Session::FetchMessage(qint32 number, const QS
 {
     if (!m_open || number < 1 || number > mailbox.size())
         return std::nullopt;
-    if (unfetchable.contains(mailbox.at(number - 1).raw)) {
+    if (unfetchable.contains(mailbox.at(number - 1).Raw)) {
         Q_EMIT ErrorPOP3(5, QStringLiteral("connexion perdue pendant RETR %1").arg(number));
         return std::nullopt;
     }
-    if (!test_files::ecrire(archivePath, mailbox.at(number - 1).raw)) {
+    if (!test_files::ecrire(archivePath, mailbox.at(number - 1).Raw)) {
         Q_EMIT ErrorPOP3(18, QStringLiteral("Le message %1 n'a pas pu être archivé dans %2")
                                  .arg(number)
                                  .arg(archivePath));

@@ -31,7 +31,7 @@ public:
     qint32 DeleteMessage(qint32 number) override;
     void Close() override;
     qint32 State() const override { return m_open ? kStateTransaction : kStateClosed; }
-    bool busy() const override { return false; }
+    bool Busy() const override { return false; }
     void Cancel() override {}
     // The next mails get UIDLs given before, as another mailbox or a server
     // that reuses them would.

@@ -15,11 +15,16 @@
 // TLS from the first byte, certificate caCert() (self-signed, for 127.0.0.1);
 // accounts pop3Users() "u1".."u11", all with pop3Password(). Test programs
 // running side by side must not share an account: tst_pop3_session takes
-// u1..u5, the others are free for end-to-end tests.
+// u1..u5, tst_program_isolation u10, tst_oauth2_e2e u11; the others are free
+// for end-to-end tests.
 // SMTP (aiosmtpd): smtpPort() takes any mail, smtpAuthPort() requires AUTH
 // with smtpUser()/smtpPassword(); both write into one Maildir, each mail with
 // the envelope in its X-MailFrom and X-RcptTo headers. Tell the mails of one
 // test from those of another by a recipient address of its own.
+// OAuth 2.0, by value() of these keys: IDENTITY_PORT, the test identity
+// service (scripts/identity-service.py); OAUTH_USERS "o1".."o3", POP3 accounts
+// that sign in with its tokens (tst_oauth2_e2e takes them); SMTP_OAUTH_PORT,
+// an SMTP server where only AUTH XOAUTH2 with such a token succeeds.
 class MailServers
 {
 public:

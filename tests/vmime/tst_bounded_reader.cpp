@@ -116,17 +116,12 @@ private Q_SLOTS:
         QVERIFY(local);
         QVERIFY2(child.mail, qPrintable(child.echec));
         const auto fields = [](const Pop3Message &m) {
-            return QStringList{m.Subject,
-                               m.Body,
-                               m.Sender.Address,
-                               QString::number(m.automatique),
-                               m.raison_automatique,
-                               m.raison_sans_adresse,
-                               m.MessageId,
-                               m.References.join(' '),
-                               m.illisible,
-                               m.AuthenticationResults,
-                               m.DomaineFrom};
+            return QStringList{m.Subject,         m.Body,
+                               m.Sender.Address,  QString::number(m.Automatic),
+                               m.AutomaticReason, m.NoAddressReason,
+                               m.MessageId,       m.References.join(' '),
+                               m.Unreadable,      m.AuthenticationResults,
+                               m.FromDomain};
         };
         QCOMPARE(fields(*child.mail), fields(*local));
     }
@@ -151,8 +146,8 @@ private Q_SLOTS:
         const lecture_bornee::Resultat result =
             lecture_bornee::lire(lecture_bornee::programme_par_defaut(), path, {cpu, delay});
         QVERIFY2(result.mail, qPrintable(result.echec));
-        QVERIFY2(result.mail->illisible.contains(QStringLiteral("au-delà de ses limites")),
-                 qPrintable(result.mail->illisible));
+        QVERIFY2(result.mail->Unreadable.contains(QStringLiteral("au-delà de ses limites")),
+                 qPrintable(result.mail->Unreadable));
         QCOMPARE(result.mail->Sender.Address, QStringLiteral("mallory@example.org"));
         QVERIFY(result.mail->Body.isEmpty());
     }

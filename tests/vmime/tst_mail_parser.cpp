@@ -101,8 +101,8 @@ void TestMailParser::fields()
     QCOMPARE(mail.Subject, subject);
     QCOMPARE(mail.Sender.Address, sender);
     QCOMPARE(mail.Body, body);
-    QCOMPARE(mail.raw, raw);
-    QVERIFY(!mail.automatique);
+    QCOMPARE(mail.Raw, raw);
+    QVERIFY(!mail.Automatic);
 }
 
 void TestMailParser::automatic_data()
@@ -153,9 +153,9 @@ void TestMailParser::automatic()
     QFETCH(QByteArray, raw);
     QFETCH(bool, automatic);
     const Pop3Message mail = parse_mail(raw);
-    QCOMPARE(mail.automatique, automatic);
+    QCOMPARE(mail.Automatic, automatic);
     // The log names what gave the mail away.
-    QCOMPARE(mail.raison_automatique.isEmpty(), !automatic);
+    QCOMPARE(mail.AutomaticReason.isEmpty(), !automatic);
 }
 
 void TestMailParser::senderAddress_data()
@@ -209,7 +209,7 @@ void TestMailParser::senderAddress()
     const Pop3Message mail = parse_mail("From: " + from + "\r\nSubject: x\r\n\r\nbody\r\n");
     QCOMPARE(mail.Sender.Address, address);
     if (address.isEmpty())
-        QVERIFY2(mail.raison_sans_adresse.contains(reason), qPrintable(mail.raison_sans_adresse));
+        QVERIFY2(mail.NoAddressReason.contains(reason), qPrintable(mail.NoAddressReason));
 }
 
 void TestMailParser::rawSubject_data()
@@ -299,7 +299,7 @@ void TestMailParser::garbageNeverThrows()
 {
     QFETCH(QByteArray, raw);
     const Pop3Message mail = parse_mail(raw);
-    QCOMPARE(mail.raw, raw);
+    QCOMPARE(mail.Raw, raw);
     QVERIFY(mail.Sender.Address.isEmpty());
 }
 
@@ -359,7 +359,7 @@ void TestMailParser::authenticationResults()
         headers + (headers.contains("\r\n\r\n") ? "" : "Subject: x\r\n\r\nbody\r\n");
     const Pop3Message mail = parse_mail(raw);
     QCOMPARE(mail.AuthenticationResults, results);
-    QCOMPARE(mail.DomaineFrom, fromDomain);
+    QCOMPARE(mail.FromDomain, fromDomain);
 }
 
 QTEST_GUILESS_MAIN(TestMailParser)

@@ -206,7 +206,7 @@ void TestPop3Session::fetchesRealMail()
     QCOMPARE(mail->Subject, subject);
     QCOMPARE(mail->Sender.Address, sender);
     QVERIFY2(mail->Body.startsWith(bodyStart), qPrintable(mail->Body));
-    QVERIFY(mail->illisible.isEmpty());
+    QVERIFY(mail->Unreadable.isEmpty());
 
     QCOMPARE(readFile(archive), readFile(dataFile(file)));
     // It may hold a code still valid: nobody else reads it.
@@ -293,7 +293,7 @@ void TestPop3Session::failures()
     QVERIFY(!errors.first().at(1).toString().isEmpty());
     QCOMPARE(status.last().at(1).toInt(), 8);
     QCOMPARE(session.State(), Pop3Session::kStateClosed);
-    QVERIFY(!session.busy());
+    QVERIFY(!session.Busy());
 }
 
 void TestPop3Session::statusLinesNeverShowThePassword()
@@ -390,7 +390,7 @@ void TestPop3Session::waitsInEventLoopAndRefusesReentry()
     qint32 reentered = 0;
     QTimer::singleShot(0, this, [&] {
         ranDuringCall = true;
-        busyDuringCall = session.busy();
+        busyDuringCall = session.Busy();
         reentered = session.Open(local(m_servers.pop3Port()), 110, QStringLiteral("u4"),
                                  QStringLiteral("x"));
     });
@@ -420,7 +420,7 @@ void TestPop3Session::waitsInEventLoopAndRefusesReentry()
                                     static_cast<qint16>(MailError::Timeout)}));
     for (QThread *thread : std::as_const(signalThreads))
         QCOMPARE(thread, caller);
-    QVERIFY(!session.busy());
+    QVERIFY(!session.Busy());
 }
 
 void TestPop3Session::callsWithoutSessionAreHarmless()
@@ -453,7 +453,7 @@ void TestPop3Session::callOutlivesAQuitOfTheEventLoops()
     QTimer::singleShot(50, &session, [] { QCoreApplication::exit(0); });
     QCOMPARE(session.Open(local(silent.port()), 110, QStringLiteral("u"), QStringLiteral("p")),
              int(MailError::Timeout));
-    QVERIFY(!session.busy());
+    QVERIFY(!session.Busy());
 }
 
 void TestPop3Session::mailBeyondTheReaderLimitsIsSetAside_data()
@@ -493,13 +493,13 @@ void TestPop3Session::mailBeyondTheReaderLimitsIsSetAside()
     QCOMPARE(errors.count(), 0);
 
     QVERIFY(hostile.has_value());
-    QVERIFY(!hostile->illisible.isEmpty());
+    QVERIFY(!hostile->Unreadable.isEmpty());
     QVERIFY(hostile->Body.isEmpty());
     QCOMPARE(hostile->Sender.Address, sender);
     QCOMPARE(readFile(dir.filePath("1.eml")), mail);
 
     QVERIFY(command.has_value());
-    QVERIFY(command->illisible.isEmpty());
+    QVERIFY(command->Unreadable.isEmpty());
     QVERIFY(command->Body.startsWith("Commande: run.bat;"));
 }
 
@@ -511,7 +511,7 @@ void TestPop3Session::mailOverTheSizeLimitIsNotFetched()
     QVERIFY(!m_servers.deliverFile(user, dataFile("plain_ascii.eml")).isEmpty());
 
     VmimePop3Session session;
-    session.setTailleMaxMail(readFile(dataFile("plain_ascii.eml")).size());
+    session.SetMaxMailSize(readFile(dataFile("plain_ascii.eml")).size());
     QSignalSpy errors(&session, &Pop3Session::ErrorPOP3);
     QStringList sent;
     connect(&session, &Pop3Session::StatusChanged, this, [&](const QString &line, qint32 type) {
@@ -560,7 +560,7 @@ void TestPop3Session::hostilePeers()
     VmimePop3Session session;
     session.setTimeout(1000);
     // The listing says the message is small; the flood says otherwise.
-    session.setTailleMaxMail(1024 * 1024);
+    session.SetMaxMailSize(1024 * 1024);
     QSignalSpy errors(&session, &Pop3Session::ErrorPOP3);
     QTemporaryDir dir;
     const QString archive = dir.filePath(QStringLiteral("1.eml"));

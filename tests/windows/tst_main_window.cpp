@@ -10,6 +10,7 @@
 #include "tests/support/test_files.h"
 
 #include <QCheckBox>
+#include <QComboBox>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
@@ -132,6 +133,41 @@ private Q_SLOTS:
         QVERIFY(serveur->T_sequenceur().isActive());
         QCOMPARE(d.login->text(), QString("  bob  ")); // as typed at the last save
         QVERIFY(!read("pop3.ini").contains("mallory"));
+    }
+
+    void oauthSignInFromTheSettingsDialog_data()
+    {
+        QTest::addColumn<QByteArray>("section");
+        QTest::addColumn<QString>("said");
+        QTest::newRow("no client registered") << QByteArray() << "client_id manquant";
+        QTest::newRow("token endpoint in clear to another host")
+            << QByteArray("[oauth2]\r\nclient_id=c\r\nurl_jeton=http://idp.example.org/t\r\n")
+            << "https:// exigé";
+    }
+    void oauthSignInFromTheSettingsDialog()
+    {
+        QFETCH(QByteArray, section);
+        QFETCH(QString, said);
+        QStringList messages;
+        platform::installer_gestionnaire_messages(
+            [&messages](const QString &text) { messages.append(text); });
+        QFile ini(folder() + "pop3.ini");
+        QVERIFY(ini.open(QIODevice::Append));
+        ini.write("[mail]\r\nlogin=box@example.org\r\n" + section);
+        ini.close();
+        conf_mail &d = fenetres->dialogue();
+        QTest::mouseClick(form().configuration_mail, Qt::LeftButton);
+        QVERIFY(!d.connexion_oauth2->isEnabled());
+        d.connexion->setCurrentIndex(1);
+        QVERIFY(d.connexion_oauth2->isEnabled());
+        QVERIFY(!d.Password->isEnabled());
+        QTest::mouseClick(d.connexion_oauth2, Qt::LeftButton);
+        QTRY_COMPARE(messages.size(), 1);
+        QVERIFY2(messages.first().contains(said), qPrintable(messages.first()));
+        QCOMPARE(d.etat_oauth2->text(), messages.first());
+        QVERIFY(d.connexion_oauth2->isEnabled());
+        QTest::mouseClick(d.enregistre, Qt::LeftButton);
+        QVERIFY(read("pop3.ini").contains("connexion=oauth2\r\n"));
     }
 
     void escapeOnAFreshFolderDoesNotStartPolling()

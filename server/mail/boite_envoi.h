@@ -14,36 +14,36 @@
 // neither a server that is down nor a crash before the send loses it; it
 // leaves the folder once a server accepted it, when a server refused it for
 // good, or when it has waited too long.
-class Outbox
+class BoiteEnvoi
 {
 public:
-    struct Entry {
-        QString file;       // path of its file
+    struct Entree {
+        QString fichier;    // path of its file
         qint16 numero = 0;  // the reply's number, given when it was composed
-        QDateTime composed; // UTC
+        QDateTime composee; // UTC
         ComposedMail mail;
     };
 
     // What one send round did.
-    struct Round {
-        int sent = 0;
-        int left = 0;
-        QStringList lines; // for the message log and the journal, one per event
+    struct Tour {
+        int envoyees = 0;
+        int restantes = 0;
+        QStringList lignes; // for the message log and the journal, one per event
     };
 
     static constexpr qint64 kDelaiAbandonJours = 7;
 
-    explicit Outbox(const QString &folder);
+    explicit BoiteEnvoi(const QString &dossier);
 
-    QString folder() const { return m_folder; }
+    QString dossier() const { return m_dossier; }
 
     // Writes the reply owner-only and durably (synced, renamed into place,
-    // the folder synced). False when it could not be stored; error() says why.
+    // the folder synced). False when it could not be stored; erreur() says why.
     [[nodiscard]] bool ajoute(qint16 numero, const ComposedMail &mail, const QDateTime &now);
     // The stored replies, oldest first. Files that cannot be read are set
-    // aside (renamed *.illisible) and reported in error().
-    QList<Entry> en_attente();
-    [[nodiscard]] bool retire(const Entry &entry);
+    // aside (renamed *.illisible) and reported in erreur().
+    QList<Entree> en_attente();
+    [[nodiscard]] bool retire(const Entree &entree);
 
     // Sends what the folder holds, oldest first. A reply the server accepted
     // is removed, and so is one it refused for good (a 5xx answer...), with
@@ -52,12 +52,12 @@ public:
     // round stops, since the others would fail the same way. A reply still
     // unsent kDelaiAbandonJours after it was composed is abandoned: removed,
     // with a line saying so.
-    Round envoie(SmtpSender &smtp, const QDateTime &now);
+    Tour envoie(SmtpSender &smtp, const QDateTime &now);
 
-    QString error() const { return m_error; }
+    QString erreur() const { return m_erreur; }
 
 private:
-    QString m_folder;
-    QString m_error;
+    QString m_dossier;
+    QString m_erreur;
     bool m_envoi_en_cours = false;
 };

@@ -1,6 +1,6 @@
 // The outbox: replies stored before they are sent, kept across an SMTP outage
 // and a restart, sent oldest first, abandoned after a week.
-#include "server/mail/outbox.h"
+#include "server/mail/boite_envoi.h"
 #include "server/vmime/vmime_smtp_sender.h"
 #include "tests/support/fake_mail.h"
 #include "tests/support/mail_servers.h"
@@ -41,19 +41,19 @@ private Q_SLOTS:
 void TestOutbox::storesOwnerOnlyAndReadsBackOldestFirst()
 {
     QTemporaryDir dir;
-    Outbox outbox(dir.filePath(QStringLiteral("outbox")));
+    BoiteEnvoi outbox(dir.filePath(QStringLiteral("outbox")));
     // Added out of order in time: the listing follows the composition time.
     QVERIFY(outbox.ajoute(2, mail(QStringLiteral("b@example.org"), "two"), kT0.addSecs(60)));
     QVERIFY(outbox.ajoute(1, mail(QStringLiteral("\"a;b\"@example.org"), "one\r\n."), kT0));
     QVERIFY(outbox.ajoute(3, mail(QStringLiteral("c@example.org")), kT0.addSecs(61)));
     QVERIFY(!outbox.ajoute(4, mail(QStringLiteral("c@example.org\r\nRCPT TO:<d@x.org>")), kT0));
 
-    const QList<Outbox::Entry> entries = outbox.en_attente();
+    const QList<BoiteEnvoi::Entree> entries = outbox.en_attente();
     QCOMPARE(entries.size(), 3);
     QCOMPARE(entries.at(0).numero, qint16(1));
     QCOMPARE(entries.at(1).numero, qint16(2));
     QCOMPARE(entries.at(2).numero, qint16(3));
-    QCOMPARE(entries.at(0).composed, kT0);
+    QCOMPARE(entries.at(0).composee, kT0);
     QCOMPARE(entries.at(0).mail.rcptto, QStringLiteral("\"a;b\"@example.org"));
     QCOMPARE(entries.at(0).mail.bytes,
              mail(QStringLiteral("\"a;b\"@example.org"), "one\r\n.").bytes);
@@ -62,10 +62,10 @@ void TestOutbox::storesOwnerOnlyAndReadsBackOldestFirst()
     const QFileDevice::Permissions user =
         QFileDevice::ReadUser | QFileDevice::WriteUser | QFileDevice::ExeUser;
     const QFileDevice::Permissions ownerOnly = QFileDevice::ReadOwner | QFileDevice::WriteOwner;
-    for (const Outbox::Entry &entry : entries)
-        QCOMPARE(QFile::permissions(entry.file) & ~user, ownerOnly);
+    for (const BoiteEnvoi::Entree &entry : entries)
+        QCOMPARE(QFile::permissions(entry.fichier) & ~user, ownerOnly);
     // Nothing half-written stays beside them.
-    QCOMPARE(QDir(outbox.folder()).entryList(QDir::Files).size(), 3);
+    QCOMPARE(QDir(outbox.dossier()).entryList(QDir::Files).size(), 3);
 }
 
 void TestOutbox::sendRound_data()
@@ -92,28 +92,28 @@ void TestOutbox::sendRound()
     QFETCH(QString, line);
 
     QTemporaryDir dir;
-    Outbox outbox(dir.filePath(QStringLiteral("outbox")));
+    BoiteEnvoi outbox(dir.filePath(QStringLiteral("outbox")));
     QVERIFY(outbox.ajoute(1, mail(QStringLiteral("a@example.org")), kT0));
     QVERIFY(outbox.ajoute(2, mail(QStringLiteral("b@example.org")), kT0.addSecs(1)));
     FakeSmtpSender smtp;
     smtp.refuse = refuse;
 
-    const Outbox::Round round = outbox.envoie(smtp, kT0.addDays(ageDays).addSecs(5));
-    QCOMPARE(round.sent, sent);
-    QCOMPARE(round.left, left);
+    const BoiteEnvoi::Tour round = outbox.envoie(smtp, kT0.addDays(ageDays).addSecs(5));
+    QCOMPARE(round.envoyees, sent);
+    QCOMPARE(round.restantes, left);
     QCOMPARE(outbox.en_attente().size(), left);
     if (!refuse) {
         QCOMPARE(smtp.composed.size(), 2);
         QCOMPARE(smtp.composed.at(0).rcptto, QStringLiteral("a@example.org"));
     }
     if (!line.isEmpty())
-        QVERIFY2(round.lines.join(u'\n').contains(line), qPrintable(round.lines.join(u'\n')));
+        QVERIFY2(round.lignes.join(u'\n').contains(line), qPrintable(round.lignes.join(u'\n')));
 }
 
 void TestOutbox::unreadableFileIsSetAside()
 {
     QTemporaryDir dir;
-    Outbox outbox(dir.filePath(QStringLiteral("outbox")));
+    BoiteEnvoi outbox(dir.filePath(QStringLiteral("outbox")));
     QVERIFY(outbox.ajoute(1, mail(QStringLiteral("a@example.org")), kT0));
     QFile bad(dir.filePath(QStringLiteral("outbox/00000000-truncated.reply")));
     QVERIFY(bad.open(QIODevice::WriteOnly));
@@ -121,10 +121,10 @@ void TestOutbox::unreadableFileIsSetAside()
     bad.close();
 
     QCOMPARE(outbox.en_attente().size(), 1);
-    QVERIFY(outbox.error().contains(QStringLiteral("illisible")));
+    QVERIFY(outbox.erreur().contains(QStringLiteral("illisible")));
     QVERIFY(QFile::exists(bad.fileName() + QStringLiteral(".illisible")));
     QCOMPARE(outbox.en_attente().size(), 1);
-    QVERIFY(outbox.error().isEmpty());
+    QVERIFY(outbox.erreur().isEmpty());
 }
 
 // Real sender, real server: the reply outlives a server that is down and a
@@ -138,25 +138,25 @@ void TestOutbox::survivesOutageAndRestart()
     QTemporaryDir dir;
     const QString folder = dir.filePath(QStringLiteral("outbox"));
     {
-        Outbox outbox(folder);
+        BoiteEnvoi outbox(folder);
         QVERIFY(outbox.ajoute(5, mail(recipient, "first"), kNow));
         VmimeSmtpSender down;
         down.properties.server = QStringLiteral("127.0.0.1:%1").arg(MailServers::unusedPort());
-        const Outbox::Round round = outbox.envoie(down, kNow);
-        QCOMPARE(round.sent, 0);
-        QCOMPARE(round.left, 1);
+        const BoiteEnvoi::Tour round = outbox.envoie(down, kNow);
+        QCOMPARE(round.envoyees, 0);
+        QCOMPARE(round.restantes, 1);
     }
-    Outbox restarted(folder);
+    BoiteEnvoi restarted(folder);
     VmimeSmtpSender up;
     up.properties.server = QStringLiteral("127.0.0.1:%1").arg(servers.smtpPort());
-    const Outbox::Round round = restarted.envoie(up, kNow);
-    QCOMPARE(round.sent, 1);
+    const BoiteEnvoi::Tour round = restarted.envoie(up, kNow);
+    QCOMPARE(round.envoyees, 1);
     QCOMPARE(restarted.en_attente().size(), 0);
     const QList<MailServers::ReceivedMail> received = servers.receivedMails(recipient);
     QCOMPARE(received.size(), 1);
     QVERIFY2(received.first().raw.endsWith("\r\n\r\nfirst\r\n"),
              received.first().raw.right(20).toHex().constData());
-    QCOMPARE(restarted.envoie(up, kNow).sent, 0);
+    QCOMPARE(restarted.envoie(up, kNow).envoyees, 0);
 }
 
 void TestOutbox::refusalByReplyCode_data()
@@ -174,7 +174,7 @@ void TestOutbox::refusalByReplyCode()
     const MailServers servers;
     QVERIFY2(servers.isValid(), qPrintable(servers.error()));
     QTemporaryDir dir;
-    Outbox outbox(dir.filePath(QStringLiteral("outbox")));
+    BoiteEnvoi outbox(dir.filePath(QStringLiteral("outbox")));
     const QString recipient = QStringLiteral("refus-%1@example.org").arg(code);
     QVERIFY(outbox.ajoute(1, mail(recipient), kNow));
     VmimeSmtpSender smtp;
@@ -183,10 +183,10 @@ void TestOutbox::refusalByReplyCode()
 
     QStringList lines;
     for (int round = 0; round < 2; ++round) {
-        const Outbox::Round result = outbox.envoie(smtp, kNow);
-        QCOMPARE(result.sent, 0);
-        QCOMPARE(result.left, kept ? 1 : 0);
-        lines += result.lines;
+        const BoiteEnvoi::Tour result = outbox.envoie(smtp, kNow);
+        QCOMPARE(result.envoyees, 0);
+        QCOMPARE(result.restantes, kept ? 1 : 0);
+        lines += result.lignes;
         if (round == 0)
             QCOMPARE(smtp.replycode, code);
     }
@@ -197,4 +197,4 @@ void TestOutbox::refusalByReplyCode()
 }
 
 QTEST_GUILESS_MAIN(TestOutbox)
-#include "tst_outbox.moc"
+#include "tst_boite_envoi.moc"

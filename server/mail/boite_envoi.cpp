@@ -1,4 +1,4 @@
-#include "server/mail/outbox.h"
+#include "server/mail/boite_envoi.h"
 
 #include "common/durable_file.h"
 
@@ -15,13 +15,13 @@ const QByteArray kMagic("TRAMELON-OUTBOX 1");
 const QString kSuffix = QStringLiteral(".reply");
 const QString kSetAside = QStringLiteral(".illisible");
 
-QByteArray headerLine(const QByteArray &key, const QByteArray &value)
+QByteArray ligne_entete(const QByteArray &key, const QByteArray &value)
 {
     return key + ": " + value + '\n';
 }
 
 // The file names sort in the order the replies were composed.
-QString fileName(const QDateTime &composed, qint16 numero)
+QString nom_fichier(const QDateTime &composed, qint16 numero)
 {
     static std::atomic<quint32> serial{0};
     return composed.toUTC().toString(QStringLiteral("yyyyMMdd-HHmmsszzz")) +
@@ -29,7 +29,7 @@ QString fileName(const QDateTime &composed, qint16 numero)
            kSuffix;
 }
 
-std::optional<Outbox::Entry> readEntry(const QString &path)
+std::optional<BoiteEnvoi::Entree> lit_entree(const QString &path)
 {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
@@ -38,8 +38,8 @@ std::optional<Outbox::Entry> readEntry(const QString &path)
     const qsizetype end = data.indexOf("\n\n");
     if (!data.startsWith(kMagic + '\n') || end < 0)
         return std::nullopt;
-    Outbox::Entry entry;
-    entry.file = path;
+    BoiteEnvoi::Entree entree;
+    entree.fichier = path;
     bool numero = false;
     for (const QByteArray &line : data.left(end).split('\n').mid(1)) {
         const qsizetype colon = line.indexOf(": ");
@@ -48,147 +48,147 @@ std::optional<Outbox::Entry> readEntry(const QString &path)
         const QByteArray key = line.left(colon);
         const QString value = QString::fromUtf8(line.mid(colon + 2));
         if (key == "numero")
-            entry.numero = static_cast<qint16>(value.toInt(&numero));
+            entree.numero = static_cast<qint16>(value.toInt(&numero));
         else if (key == "composed")
-            entry.composed = QDateTime::fromString(value, Qt::ISODateWithMs);
+            entree.composee = QDateTime::fromString(value, Qt::ISODateWithMs);
         else if (key == "mail-from")
-            entry.mail.mailfrom = value;
+            entree.mail.mailfrom = value;
         else if (key == "rcpt-to")
-            entry.mail.rcptto = value;
+            entree.mail.rcptto = value;
     }
-    entry.mail.bytes = data.mid(end + 2);
-    if (!numero || !entry.composed.isValid() || entry.mail.mailfrom.isEmpty() ||
-        entry.mail.rcptto.isEmpty() || entry.mail.bytes.isEmpty())
+    entree.mail.bytes = data.mid(end + 2);
+    if (!numero || !entree.composee.isValid() || entree.mail.mailfrom.isEmpty() ||
+        entree.mail.rcptto.isEmpty() || entree.mail.bytes.isEmpty())
         return std::nullopt;
-    return entry;
+    return entree;
 }
 
-QString nonRetire(const Outbox::Entry &entry)
+QString nonRetire(const BoiteEnvoi::Entree &entree)
 {
     return QStringLiteral("Réponse n %1 retirée, mais son fichier %2 n'a pu être supprimé")
-        .arg(entry.numero)
-        .arg(entry.file);
+        .arg(entree.numero)
+        .arg(entree.fichier);
 }
 
 } // namespace
 
-Outbox::Outbox(const QString &folder) : m_folder(folder) {}
+BoiteEnvoi::BoiteEnvoi(const QString &dossier) : m_dossier(dossier) {}
 
-bool Outbox::ajoute(qint16 numero, const ComposedMail &mail, const QDateTime &now)
+bool BoiteEnvoi::ajoute(qint16 numero, const ComposedMail &mail, const QDateTime &now)
 {
-    m_error.clear();
+    m_erreur.clear();
     // Line breaks in the envelope would break the record, and the envelope.
     for (const QString &field : {mail.mailfrom, mail.rcptto}) {
         if (field.isEmpty() || field.contains(u'\n') || field.contains(u'\r')) {
-            m_error =
+            m_erreur =
                 QStringLiteral("Réponse n %1 non enregistrée : adresse non valide").arg(numero);
             return false;
         }
     }
     QDir dir;
-    if (!dir.mkpath(m_folder)) {
-        m_error = QStringLiteral("Impossible de créer le dossier des réponses %1").arg(m_folder);
+    if (!dir.mkpath(m_dossier)) {
+        m_erreur = QStringLiteral("Impossible de créer le dossier des réponses %1").arg(m_dossier);
         return false;
     }
-    QFile::setPermissions(m_folder,
+    QFile::setPermissions(m_dossier,
                           QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
 
     QByteArray record = kMagic + '\n';
-    record += headerLine("numero", QByteArray::number(numero));
-    record += headerLine("composed", now.toUTC().toString(Qt::ISODateWithMs).toLatin1());
-    record += headerLine("mail-from", mail.mailfrom.toUtf8());
-    record += headerLine("rcpt-to", mail.rcptto.toUtf8());
+    record += ligne_entete("numero", QByteArray::number(numero));
+    record += ligne_entete("composed", now.toUTC().toString(Qt::ISODateWithMs).toLatin1());
+    record += ligne_entete("mail-from", mail.mailfrom.toUtf8());
+    record += ligne_entete("rcpt-to", mail.rcptto.toUtf8());
     record += '\n';
     record += mail.bytes;
 
     // The folder is synced with the file: the mail it answers is deleted from
     // the mailbox right after, and a reply lost to a power cut would not come back.
     QString why;
-    if (durable::remplacer(QDir(m_folder).filePath(fileName(now, numero)), record, &why,
+    if (durable::remplacer(QDir(m_dossier).filePath(nom_fichier(now, numero)), record, &why,
                            durable::kProprietaireSeul))
         return true;
-    m_error =
-        QStringLiteral("Réponse n %1 non enregistrée dans %2 : %3").arg(numero).arg(m_folder, why);
+    m_erreur =
+        QStringLiteral("Réponse n %1 non enregistrée dans %2 : %3").arg(numero).arg(m_dossier, why);
     return false;
 }
 
-QList<Outbox::Entry> Outbox::en_attente()
+QList<BoiteEnvoi::Entree> BoiteEnvoi::en_attente()
 {
-    m_error.clear();
-    QList<Entry> entries;
-    const QDir dir(m_folder);
+    m_erreur.clear();
+    QList<Entree> entrees;
+    const QDir dir(m_dossier);
     for (const QString &name :
          dir.entryList({QLatin1Char('*') + kSuffix}, QDir::Files, QDir::Name)) {
         const QString path = dir.filePath(name);
-        if (auto entry = readEntry(path)) {
-            entries.append(*entry);
+        if (auto entree = lit_entree(path)) {
+            entrees.append(*entree);
             continue;
         }
         // One unreadable file must not stop the others nor come back every round.
         // A failed rename leaves it for the next round, which says so again.
         QFile::rename(path, path + kSetAside);
-        m_error =
+        m_erreur =
             QStringLiteral("Réponse en attente illisible, mise de côté : %1").arg(path + kSetAside);
     }
-    return entries;
+    return entrees;
 }
 
-bool Outbox::retire(const Entry &entry) { return QFile::remove(entry.file); }
+bool BoiteEnvoi::retire(const Entree &entree) { return QFile::remove(entree.fichier); }
 
-Outbox::Round Outbox::envoie(SmtpSender &smtp, const QDateTime &now)
+BoiteEnvoi::Tour BoiteEnvoi::envoie(SmtpSender &smtp, const QDateTime &now)
 {
-    Round round;
+    Tour round;
     // The send processes window events: a tick meanwhile must not send the
     // same replies a second time.
     if (m_envoi_en_cours)
         return round;
     m_envoi_en_cours = true;
     const auto done = qScopeGuard([this] { m_envoi_en_cours = false; });
-    const QList<Entry> entries = en_attente();
-    if (!m_error.isEmpty())
-        round.lines.append(m_error);
-    for (qsizetype i = 0; i < entries.size(); ++i) {
-        const Entry &entry = entries.at(i);
-        if (entry.composed.daysTo(now) >= kDelaiAbandonJours) {
-            if (!retire(entry))
-                round.lines.append(nonRetire(entry));
-            round.lines.append(
+    const QList<Entree> entrees = en_attente();
+    if (!m_erreur.isEmpty())
+        round.lignes.append(m_erreur);
+    for (qsizetype i = 0; i < entrees.size(); ++i) {
+        const Entree &entree = entrees.at(i);
+        if (entree.composee.daysTo(now) >= kDelaiAbandonJours) {
+            if (!retire(entree))
+                round.lignes.append(nonRetire(entree));
+            round.lignes.append(
                 QStringLiteral("Réponse n %1 à %2 abandonnée : non envoyée depuis le %3")
-                    .arg(entry.numero)
-                    .arg(entry.mail.rcptto,
-                         entry.composed.toLocalTime().toString(QStringLiteral("dd/MM/yy HH:mm"))));
+                    .arg(entree.numero)
+                    .arg(entree.mail.rcptto,
+                         entree.composee.toLocalTime().toString(QStringLiteral("dd/MM/yy HH:mm"))));
             continue;
         }
         bool sessionOpened = false;
         const QMetaObject::Connection watch = QObject::connect(
             &smtp, &SmtpSender::ConnectionMade, &smtp, [&sessionOpened] { sessionOpened = true; });
-        const bool accepted = smtp.sendcomposed(entry.mail);
+        const bool accepted = smtp.sendcomposed(entree.mail);
         QObject::disconnect(watch);
         if (accepted) {
-            ++round.sent;
-            if (!retire(entry))
-                round.lines.append(nonRetire(entry));
+            ++round.envoyees;
+            if (!retire(entree))
+                round.lignes.append(nonRetire(entree));
             continue;
         }
         if (smtp.permanentfailure) {
             // Sent again it would be refused again: said once, then dropped.
-            if (!retire(entry))
-                round.lines.append(nonRetire(entry));
-            round.lines.append(QStringLiteral("Réponse n %1 à %2 abandonnée : refusée par le "
-                                              "serveur SMTP (%3)")
-                                   .arg(entry.numero)
-                                   .arg(entry.mail.rcptto, smtp.statustext()));
+            if (!retire(entree))
+                round.lignes.append(nonRetire(entree));
+            round.lignes.append(QStringLiteral("Réponse n %1 à %2 abandonnée : refusée par le "
+                                               "serveur SMTP (%3)")
+                                    .arg(entree.numero)
+                                    .arg(entree.mail.rcptto, smtp.statustext()));
             continue;
         }
-        round.lines.append(
+        round.lignes.append(
             QStringLiteral("Réponse n %1 à %2 non envoyée, gardée pour un nouvel essai")
-                .arg(entry.numero)
-                .arg(entry.mail.rcptto));
+                .arg(entree.numero)
+                .arg(entree.mail.rcptto));
         if (!sessionOpened) {
-            round.left += static_cast<int>(entries.size() - i);
+            round.restantes += static_cast<int>(entrees.size() - i);
             return round;
         }
-        ++round.left;
+        ++round.restantes;
     }
     return round;
 }
