@@ -14,7 +14,7 @@
 #include <QTest>
 
 namespace {
-const QString kUser = QStringLiteral("u11");
+const QString kUser = QStringLiteral("u12");
 const QString kKey1 = QStringLiteral("AAAAAAAAAAA1");
 const QString kKey2 = QStringLiteral("BBBBBBBBBBB2");
 const QByteArray kMx = "mx.example.net";
