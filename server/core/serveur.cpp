@@ -3,6 +3,7 @@
 #include "platform/message_box.h"
 #include "platform/shell_launch.h"
 #include "server/frame/config.h"
+#include "server/frame/config_expediteurs.h"
 #include "server/frame/journal.h"
 #include "server/keys/key_store.h"
 #include "server/mail/pop3_session.h"
@@ -55,6 +56,7 @@ bool Serveur::demarrer()
     MailSettingsFields fields;
     const bool adresseConfiguree = config::charge_config_mail(m_state, fields);
     const int tick = config::charge_config_timer(m_state, fields);
+    m_state.expediteurs = config::charge_config_expediteurs(m_state.fichier_ini);
     m_champs = fields;
     m_T_sequenceur.setInterval(tick);
     if (!key_store::charger_clefs(m_state)) {
@@ -132,6 +134,19 @@ void Serveur::enregistrer_configuration(MailSettingsFields &fields)
     m_T_sequenceur.stop();
     m_signalement.erreur(QStringLiteral("aucune adresse de réponse : la boite n'est pas relevée "
                                         "tant que « repondre » est vide"));
+}
+
+void Serveur::enregistrer_expediteurs(const ReglesExpediteurs &regles)
+{
+    m_state.expediteurs = regles;
+    if (!config::sauve_config_expediteurs(regles, m_state.fichier_ini)) {
+        const QString text =
+            QStringLiteral("la configuration n'a pas pu être écrite dans ") + m_state.fichier_ini;
+        m_affichage.erreur(text);
+        platform::afficher_message(text);
+    }
+    journal::ecrire_journal(m_state, QStringLiteral("   modifications expéditeurs autorisés"),
+                            m_environnement.horloge());
 }
 
 void Serveur::abandonner_configuration()

@@ -65,6 +65,8 @@ public:
     void abandonner_configuration();
     // The settings as last loaded or saved.
     const MailSettingsFields &configuration() const { return m_champs; }
+    // The allowed senders' dialog: saves and applies from the next mail on.
+    void enregistrer_expediteurs(const ReglesExpediteurs &regles);
 
     // "Création d'un fichier clefs": a new key file, and a message saying how it went.
     void cre_clefs();

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "common/key_file.h"
+#include "server/frame/config_expediteurs.h"
 
 #include <QString>
 #include <QStringList>
@@ -42,4 +43,6 @@ struct ServerState {
     // Mails larger than this (MB) are not fetched: they are reported and left
     // in the mailbox ("taille_max_mo" in pop3.ini).
     int taille_max_mail_mo = 50;
+    // Who may command the server and be answered (section "expediteurs").
+    ReglesExpediteurs expediteurs;
 };

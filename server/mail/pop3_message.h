@@ -37,6 +37,12 @@ public:
     // Its Message-ID and References ("<...>" each), to thread the reply.
     QByteArray MessageId;
     QList<QByteArray> References;
+    // The topmost Authentication-Results field, unfolded, empty when there is
+    // none: the receiving server writes its own above any the sender wrote.
+    QByteArray AuthenticationResults;
+    // The domain of the From mailbox, in ASCII; empty when From names none
+    // (Sender.Address may then come from another header).
+    QString FromDomain;
     // Why the mail could not be read within the reader's limits (nesting,
     // headers), empty when it was read. Such a mail is refused, never retried.
     QString Unreadable;

@@ -1,13 +1,15 @@
 #include "server/mail/textes_reponse.h"
 
 #include "server/frame/journal.h"
+#include "server/mail/commande_citee.h"
 
 namespace {
 const QString kCrLf = QStringLiteral("\r\n");
 
 // The command comes from the mail: whatever it holds, it stays on its own line
-// of the text, so the journal keeps it as one line too.
-QString ligne(const QString &commande) { return journal::sur_une_ligne(commande); }
+// of the text, so the journal keeps it as one line too, and it is cut short, so
+// that no mail can use the replies to relay a message.
+QString ligne(const QString &commande) { return commande_citee(journal::sur_une_ligne(commande)); }
 } // namespace
 
 QString texte_acceptation(const QString &commande)

@@ -5,7 +5,8 @@
 #include <QtGlobal>
 
 // The texts of the replies, which the journal keeps too. Each begins with one
-// blank and none ends with a line break; lines are joined by CR LF.
+// blank and none ends with a line break; lines are joined by CR LF. The
+// command is repeated as commande_citee() gives it: short, on one line.
 
 // The command was launched.
 QString texte_acceptation(const QString &commande);

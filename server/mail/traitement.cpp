@@ -7,6 +7,7 @@
 #include "server/keys/actions_directory.h"
 #include "server/keys/key_store.h"
 #include "server/mail/garde_lecture.h"
+#include "server/mail/politique_expediteurs.h"
 #include "server/mail/pop3_session.h"
 #include "server/mail/reply_policy.h"
 #include "server/mail/textes_reponse.h"
@@ -209,17 +210,23 @@ void Traitement::lit_message(const Pop3Message &message, MessageEnCours &m)
     m_affichage.vider(Champ::Label12);
 }
 
+bool Traitement::enregistre(const MessageEnCours &m)
+{
+    QString erreur;
+    if (m_juges.enregistrer(m.identite, QString::fromLatin1(m.message_id), m_horloge(), &erreur))
+        return true;
+    m_signalement.erreur(erreur + QStringLiteral(", ") + message_numero(m.numero) +
+                         QStringLiteral(" reste dans la boite"));
+    return false;
+}
+
 bool Traitement::juge(MessageEnCours &m)
 {
     // The mail counts as judged before its code is burnt and its command
     // launched: a crash from here on never runs it, nor refuses it, a second
     // time. A mail that cannot be recorded stays in the box, untouched.
-    QString erreur;
-    if (!m_juges.enregistrer(m.identite, QString::fromLatin1(m.message_id), m_horloge(), &erreur)) {
-        m_signalement.erreur(erreur + QStringLiteral(", ") + message_numero(m.numero) +
-                             QStringLiteral(" reste dans la boite"));
+    if (!enregistre(m))
         return false;
-    }
 
     // The code is burnt before anything is launched, whatever happens next.
     const auto verification = brule_code(m);
@@ -268,6 +275,18 @@ void Traitement::reprend_interrompu(MessageEnCours &m)
     m_signalement.information(QStringLiteral("message ") + QString::number(m.numero) +
                               QStringLiteral(" repris après un arrêt du serveur : répondu sans "
                                              "être relancé"));
+}
+
+void Traitement::refuse_expediteur(MessageEnCours &m, const QString &refus) const
+{
+    // Its code stays usable and nothing is launched; and a reply would go to
+    // an address anyone can write into a mail.
+    m.commande_valide = false;
+    m.a_repondre = false;
+    m.sans_reponse = refus + QStringLiteral(" : ") +
+                     (m.expediteur.isEmpty() ? QStringLiteral("aucune adresse") : m.expediteur) +
+                     QStringLiteral(", rien n'est lancé ni répondu");
+    m_signalement.information(m.sans_reponse);
 }
 
 void Traitement::decide_reponse(const Pop3Message &message, MessageEnCours &m) const
@@ -327,8 +346,16 @@ std::optional<MessageEnCours> Traitement::traite_message()
 
     lit_message(*message, m);
     ligne_log(m, QString());
-    if (interrompu) {
-        QFile::remove(archive);
+    // Under a sender policy, a sender that fails it is recorded like any
+    // other mail, but neither judged nor answered.
+    const QString refus = refus_expediteur(m_state.expediteurs, *message);
+    if (interrompu)
+        QFile::remove(archive); // its first archive stays
+    if (!refus.isEmpty()) {
+        if (!interrompu && !enregistre(m))
+            return std::nullopt;
+        refuse_expediteur(m, refus);
+    } else if (interrompu) {
         reprend_interrompu(m);
     } else {
         if (!juge(m))
@@ -337,7 +364,8 @@ std::optional<MessageEnCours> Traitement::traite_message()
     }
 
     m_identite_en_cours = m.identite;
-    decide_reponse(*message, m);
+    if (refus.isEmpty())
+        decide_reponse(*message, m);
     m_session.DeleteMessage(m.numero);
     retire_de_la_liste(m.numero);
     return m;

@@ -65,6 +65,8 @@ private:
     // Fetches the mail into its archive; a failure is counted against the mail.
     std::optional<Pop3Message> releve(const LigneBoite &ligne, const QString &archive);
     void lit_message(const Pop3Message &message, MessageEnCours &m);
+    // Records the mail as judged; false when the record could not be written.
+    bool enregistre(const MessageEnCours &m);
     // Records the mail, burns its code and launches its command; false when
     // the record could not be written (the mail then stays in the box).
     bool juge(MessageEnCours &m);
@@ -72,6 +74,8 @@ private:
     void reprend_interrompu(MessageEnCours &m);
     // Strikes the mail's code from the key store.
     key_store::Verification brule_code(const MessageEnCours &m);
+    // A sender the policy refuses: nothing is launched, no reply is sent.
+    void refuse_expediteur(MessageEnCours &m, const QString &refus) const;
     void decide_reponse(const Pop3Message &message, MessageEnCours &m) const;
     // The dated line of Text3: command, code and the launch's outcome, if any.
     void ligne_log(const MessageEnCours &m, const QString &lancement);

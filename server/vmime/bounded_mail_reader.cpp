@@ -83,6 +83,8 @@ QByteArray encoder(const Pop3Message &mail)
     for (const QByteArray &reference : mail.References)
         sortie += champ("References", reference);
     sortie += champ("illisible", mail.Unreadable);
+    sortie += champ("AuthenticationResults", mail.AuthenticationResults);
+    sortie += champ("FromDomain", mail.FromDomain);
     return sortie + kFin + '\n';
 }
 
@@ -119,6 +121,10 @@ std::optional<Pop3Message> decoder(const QByteArray &sortie)
             mail.References.append(octets);
         else if (nom == "illisible")
             mail.Unreadable = texte;
+        else if (nom == "AuthenticationResults")
+            mail.AuthenticationResults = octets;
+        else if (nom == "FromDomain")
+            mail.FromDomain = texte;
         else
             return std::nullopt;
     }

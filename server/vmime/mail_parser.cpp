@@ -285,9 +285,14 @@ Pop3Message readMail(const QByteArray &raw,
             const SenderAddress sender = sender_address(*value);
             mail.Sender.Address = sender.address;
             mail.NoAddressReason = sender.raison;
+            if (qstrcmp(name, "From") == 0 && sender.isValid())
+                mail.FromDomain = sender.address.mid(sender.address.lastIndexOf(u'@') + 1);
             break;
         }
     }
+    // The first one from the top is the receiving server's own.
+    if (const auto results = rawHeaderValue(raw, "Authentication-Results"))
+        mail.AuthenticationResults = *results;
     if (const auto id = rawHeaderValue(raw, "Message-ID"))
         mail.MessageId = message_ids(*id).value(0);
     if (const auto references = rawHeaderValue(raw, "References"))

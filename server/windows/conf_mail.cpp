@@ -68,6 +68,10 @@ conf_mail::conf_mail(QWidget *parent)
     enregistre->setObjectName(QStringLiteral("enregistre"));
     enregistre->setFont(font);
     placer(enregistre, 2280, 3600, 3615, 855);
+    expediteurs = new QPushButton(QStringLiteral("Expéditeurs autorisés"), this);
+    expediteurs->setObjectName(QStringLiteral("expediteurs"));
+    expediteurs->setFont(font);
+    placer(expediteurs, 240, 3600, 1815, 855);
 
     setTabOrder(serveur_mail, auth_smtp);
     setTabOrder(auth_smtp, enregistre);
@@ -95,6 +99,7 @@ conf_mail::conf_mail(QWidget *parent)
     placer(etat_oauth2, 240, 5400, 5655, 795);
     setTabOrder(duree, connexion);
     setTabOrder(connexion, connexion_oauth2);
+    setTabOrder(connexion_oauth2, expediteurs);
 
     ajuster_boutons(this);
     connect(enregistre, &QPushButton::clicked, this, &conf_mail::enregistrer);

@@ -29,7 +29,8 @@ public:
     QLineEdit *repondre_a;
     QLineEdit *duree;
     QPushButton *enregistre;
-    QComboBox *connexion; // 0 "mot de passe", 1 "OAuth2"
+    QPushButton *expediteurs; // opens the allowed senders' dialog
+    QComboBox *connexion;     // 0 "mot de passe", 1 "OAuth2"
     QPushButton *connexion_oauth2;
     QLabel *etat_oauth2;
 

@@ -4,6 +4,7 @@
 #include "server/core/connexion_oauth2.h"
 #include "server/core/serveur.h"
 #include "server/keys/provisioning.h"
+#include "server/windows/conf_expediteurs.h"
 #include "server/windows/conf_mail.h"
 #include "server/windows/form1.h"
 #include "server/windows/operator_tools.h"
@@ -19,7 +20,7 @@ FenetreServeur::FenetreServeur(Serveur &serveur, QObject *parent)
 
 FenetreServeur::FenetreServeur(Serveur &serveur, const QString &executable, QObject *parent)
     : QObject(parent), m_serveur(serveur), m_form(std::make_unique<Form1>()),
-      m_conf(new conf_mail(m_form.get())),
+      m_conf(new conf_mail(m_form.get())), m_expediteurs(new conf_expediteurs(m_conf)),
       m_outils(new OutilsOperateur(serveur.state(), *m_form, executable, this))
 {
     m_form->lier(m_serveur.affichage());
@@ -32,6 +33,9 @@ FenetreServeur::FenetreServeur(Serveur &serveur, const QString &executable, QObj
     connect(m_form.get(), &Form1::fermeture, &m_serveur, &Serveur::arret);
     connect(m_conf, &conf_mail::enregistrer, this, &FenetreServeur::enregistre_click);
     connect(m_conf, &conf_mail::abandon, this, &FenetreServeur::abandon_configuration);
+    connect(m_conf->expediteurs, &QPushButton::clicked, this, &FenetreServeur::expediteurs_click);
+    connect(m_expediteurs, &conf_expediteurs::enregistrer, this,
+            &FenetreServeur::enregistre_expediteurs_click);
     connect(m_conf, &conf_mail::demande_connexion_oauth2, this,
             &FenetreServeur::connexion_oauth2_click);
 }
@@ -60,6 +64,20 @@ void FenetreServeur::abandon_configuration()
     m_conf->setFields(m_serveur.configuration());
     m_serveur.abandonner_configuration();
     m_form->configuration_mail->setEnabled(true);
+}
+
+void FenetreServeur::expediteurs_click()
+{
+    // Always the settings in force: a dialog closed without saving left its text.
+    m_expediteurs->setRegles(m_serveur.state().expediteurs);
+    m_expediteurs->open();
+}
+
+void FenetreServeur::enregistre_expediteurs_click()
+{
+    m_serveur.enregistrer_expediteurs(m_expediteurs->regles());
+    m_expediteurs->setRegles(m_serveur.state().expediteurs);
+    m_expediteurs->accept();
 }
 
 void FenetreServeur::cre_clefs_click()

@@ -100,7 +100,8 @@ private Q_SLOTS:
         addDataFiles();
         QTest::newRow("beyond the limits") << hostile_mails::nested(20000, " ") << QString();
         QTest::newRow("tabs, line ends and percent signs in the header")
-            << QByteArray("From: a@example.org\r\nSubject: 100%\tsur\r\n deux\r\n"
+            << QByteArray("Authentication-Results: mx; dmarc=pass\r\n\t(50%; x)\r\n"
+                          "From: a@example.org\r\nSubject: 100%\tsur\r\n deux\r\n"
                           "Message-ID: <1%0A@x>\r\nReferences: <a@x> <b@x>\r\n\r\nCode: 5%;\r\n")
             << QString();
     }
@@ -119,7 +120,8 @@ private Q_SLOTS:
                                m.Sender.Address,  QString::number(m.Automatic),
                                m.AutomaticReason, m.NoAddressReason,
                                m.MessageId,       m.References.join(' '),
-                               m.Unreadable};
+                               m.Unreadable,      m.AuthenticationResults,
+                               m.FromDomain};
         };
         QCOMPARE(fields(*child.mail), fields(*local));
     }

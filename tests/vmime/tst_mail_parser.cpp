@@ -39,6 +39,8 @@ private Q_SLOTS:
     void garbageNeverThrows();
     void htmlToText_data();
     void htmlToText();
+    void authenticationResults_data();
+    void authenticationResults();
 };
 
 void TestMailParser::fields_data()
@@ -326,6 +328,38 @@ void TestMailParser::htmlToText()
     QFETCH(QString, html);
     QFETCH(QString, text);
     QCOMPARE(html_to_text(html), text);
+}
+
+void TestMailParser::authenticationResults_data()
+{
+    QTest::addColumn<QByteArray>("headers");
+    QTest::addColumn<QByteArray>("results");
+    QTest::addColumn<QString>("fromDomain");
+    QTest::newRow("the topmost of two, folded")
+        << QByteArray("Received: by mx.example.net\r\n"
+                      "Authentication-Results: mx.example.net;\r\n"
+                      "\tdmarc=fail header.from=x.org\r\n"
+                      "Authentication-Results: mx.example.net; dmarc=pass\r\n"
+                      "From: A <a@X.org>\r\n")
+        << QByteArray("mx.example.net;\tdmarc=fail header.from=x.org") << "x.org";
+    QTest::newRow("name in another case, none in the body")
+        << QByteArray("authentication-results: spf=pass\r\nFrom: a@x.org\r\n\r\n"
+                      "Authentication-Results: mx; dmarc=pass\r\n")
+        << QByteArray("spf=pass") << "x.org";
+    QTest::newRow("no From: the Sender's domain is no From domain")
+        << QByteArray("Sender: a@x.org\r\n") << QByteArray() << "";
+}
+
+void TestMailParser::authenticationResults()
+{
+    QFETCH(QByteArray, headers);
+    QFETCH(QByteArray, results);
+    QFETCH(QString, fromDomain);
+    const QByteArray raw =
+        headers + (headers.contains("\r\n\r\n") ? "" : "Subject: x\r\n\r\nbody\r\n");
+    const Pop3Message mail = parse_mail(raw);
+    QCOMPARE(mail.AuthenticationResults, results);
+    QCOMPARE(mail.FromDomain, fromDomain);
 }
 
 QTEST_GUILESS_MAIN(TestMailParser)

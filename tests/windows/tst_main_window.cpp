@@ -2,12 +2,14 @@
 // settings dialog and the operator's buttons, clicked as an operator would.
 #include "platform/message_box.h"
 #include "server/core/serveur.h"
+#include "server/windows/conf_expediteurs.h"
 #include "server/windows/conf_mail.h"
 #include "server/windows/fenetre_serveur.h"
 #include "server/windows/form1.h"
 #include "tests/support/fake_mail.h"
 #include "tests/support/test_files.h"
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QFile>
 #include <QLabel>
@@ -217,6 +219,34 @@ private Q_SLOTS:
         form().close();
         QCOMPARE(session->closed, 0);
         QCOMPARE(fins, QList<int>{0});
+    }
+
+    void allowedSendersAreEditedFromTheMailSettings()
+    {
+        QTest::mouseClick(form().configuration_mail, Qt::LeftButton);
+        conf_mail &d = fenetres->dialogue();
+        conf_expediteurs &e = fenetres->dialogue_expediteurs();
+        QTest::mouseClick(d.expediteurs, Qt::LeftButton);
+        QVERIFY(e.isVisible() && e.autorises->text().isEmpty() && !e.dmarc->isChecked());
+        e.autorises->setText(" *@x.org, a@y.org ");
+        QTest::mouseClick(e.dmarc, Qt::LeftButton);
+        e.serveur_authentification->setText("mx.google.com");
+        QTest::mouseClick(e.enregistre, Qt::LeftButton);
+        QVERIFY(!e.isVisible());
+        QVERIFY(d.isVisible()); // back to the mail settings, still open
+        const QByteArray ini = read("pop3.ini");
+        QVERIFY(
+            ini.contains("[expediteurs]\r\nautorises=*@x.org, a@y.org\r\n"
+                         "authentification=dmarc\r\nserveur_authentification=mx.google.com\r\n"));
+        QVERIFY(serveur->state().expediteurs.dmarc_exige());
+
+        // Closed without saving: the next opening shows the settings in force.
+        QTest::mouseClick(d.expediteurs, Qt::LeftButton);
+        e.autorises->clear();
+        e.reject();
+        QTest::mouseClick(d.expediteurs, Qt::LeftButton);
+        QCOMPARE(e.autorises->text(), QString("*@x.org, a@y.org"));
+        QCOMPARE(read("pop3.ini"), ini);
     }
 };
 
