@@ -22,6 +22,29 @@
 #include <QTest>
 #include <QUrlQuery>
 
+namespace {
+// The server as the program puts it together for OAuth 2.0 sign-in, with what
+// it writes to its message logs.
+struct ServeurOAuth2 {
+    explicit ServeurOAuth2(const QString &dossier) : source(dossier), serveur(avec(dossier, source))
+    {
+        arret_sur_revocation(serveur, source);
+        QObject::connect(&serveur.affichage(), &Affichage::ajoute, &serveur,
+                         [this](Champ, const QString &text) { logs += text; });
+    }
+    static Serveur avec(const QString &dossier, SourceJeton &source)
+    {
+        ComposantsMail mail = avec_oauth2(source, std::make_unique<VmimePop3Session>(),
+                                          std::make_unique<VmimeSmtpSender>());
+        return Serveur(dossier, std::move(mail.session), std::move(mail.smtp), [](int) {});
+    }
+
+    SourceJeton source;
+    Serveur serveur;
+    QString logs;
+};
+} // namespace
+
 class TestOAuth2E2e : public QObject
 {
     Q_OBJECT
@@ -222,14 +245,9 @@ private Q_SLOTS:
                      oauthSection(client));
         }
 
-        SourceJeton source(folder.path());
-        ComposantsMail mail = avec_oauth2(source, std::make_unique<VmimePop3Session>(),
-                                          std::make_unique<VmimeSmtpSender>());
-        Serveur serveur(folder.path(), std::move(mail.session), std::move(mail.smtp), [](int) {});
-        arret_sur_revocation(serveur, source);
-        QString logs;
-        connect(&serveur.affichage(), &Affichage::ajoute, this,
-                [&logs](Champ, const QString &text) { logs += text; });
+        ServeurOAuth2 programme(folder.path());
+        Serveur &serveur = programme.serveur;
+        const QString &logs = programme.logs;
         QVERIFY(serveur.demarrer());
         serveur.T_sequenceur().stop();
 
@@ -293,14 +311,9 @@ private Q_SLOTS:
                                                               "Code:DDDDDDDDDDD1;\r\n"))
                      .isEmpty());
 
-        SourceJeton source(folder.path());
-        ComposantsMail mail = avec_oauth2(source, std::make_unique<VmimePop3Session>(),
-                                          std::make_unique<VmimeSmtpSender>());
-        Serveur serveur(folder.path(), std::move(mail.session), std::move(mail.smtp), [](int) {});
-        arret_sur_revocation(serveur, source);
-        QString logs;
-        connect(&serveur.affichage(), &Affichage::ajoute, this,
-                [&logs](Champ, const QString &text) { logs += text; });
+        ServeurOAuth2 programme(folder.path());
+        Serveur &serveur = programme.serveur;
+        const QString &logs = programme.logs;
         QVERIFY(serveur.demarrer());
         serveur.T_sequenceur().setInterval(3600 * 1000); // the test ticks
         QVERIFY(serveur.T_sequenceur().isActive());

@@ -68,6 +68,24 @@ class TestReplay : public QObject
         QVERIFY(
             !servers.deliver(kUser, ServerFolder::commandMail(sender, "Actions", body)).isEmpty());
     }
+    // Short timeouts: the servers answer at once or not at all.
+    static std::unique_ptr<VmimePop3Session> sessionRapide()
+    {
+        auto session = std::make_unique<VmimePop3Session>();
+        session->setTimeout(5000);
+        return session;
+    }
+    Serveur serveurSansTimer(std::unique_ptr<VmimePop3Session> session) const
+    {
+        auto smtp = std::make_unique<VmimeSmtpSender>();
+        smtp->setTimeout(5000);
+        return Serveur(folder->path(), std::move(session), std::move(smtp), [](int) {});
+    }
+    static void unCycle(Serveur &serveur)
+    {
+        for (int i = 0; i < 60; ++i)
+            serveur.sequenceur().tick();
+    }
     int launches() const { return int(folder->read("actions/marker").count("launched")); }
     int refusals(const QString &to = {}) const
     {
@@ -139,23 +157,16 @@ private Q_SLOTS:
         QFETCH(QByteArray, hostile);
         QVERIFY(!servers.deliver(kUser, hostile).isEmpty());
         deliverCommand();
-        auto session = std::make_unique<VmimePop3Session>();
-        session->setTimeout(5000);
+        auto session = sessionRapide();
         session->setLecture({}, {2, 10000});
-        auto smtp = std::make_unique<VmimeSmtpSender>();
-        smtp->setTimeout(5000);
-        Serveur serveur(folder->path(), std::move(session), std::move(smtp), [](int) {});
+        Serveur serveur = serveurSansTimer(std::move(session));
         QVERIFY(serveur.demarrer());
         serveur.T_sequenceur().stop(); // ticks come from the test
-        const auto cycle = [&] {
-            for (int i = 0; i < 60; ++i)
-                serveur.sequenceur().tick();
-        };
 
-        cycle();
+        unCycle(serveur);
         QCOMPARE(servers.messageCount(kUser), 1);
         QVERIFY(serveur.affichage().champs().Text3.contains("illisible"));
-        cycle();
+        unCycle(serveur);
         QCOMPARE(servers.messageCount(kUser), 0);
         QCOMPARE(launches(), 1);
         QTRY_COMPARE(servers.receivedMails(kMallory).size(), 1);
@@ -210,23 +221,15 @@ private Q_SLOTS:
                           .replace("127.0.0.1:" + QByteArray::number(servers.pop3Port()),
                                    proxy.address().toLatin1()));
         deliverCommand();
-        auto session = std::make_unique<VmimePop3Session>();
-        session->setTimeout(5000);
-        auto smtp = std::make_unique<VmimeSmtpSender>();
-        smtp->setTimeout(5000);
-        Serveur serveur(folder->path(), std::move(session), std::move(smtp), [](int) {});
+        Serveur serveur = serveurSansTimer(sessionRapide());
         QVERIFY(serveur.demarrer());
         serveur.T_sequenceur().stop(); // ticks come from the test
-        const auto cycle = [&] {
-            for (int i = 0; i < 60; ++i)
-                serveur.sequenceur().tick();
-        };
 
-        cycle();
+        unCycle(serveur);
         QCOMPARE(proxy.cuts(), 1);
         QCOMPARE(launches(), 1);
         QCOMPARE(servers.messageCount(kUser), 1); // the deletion was lost with the connection
-        cycle();
+        unCycle(serveur);
         QCOMPARE(servers.messageCount(kUser), 0);
         QVERIFY(serveur.affichage().champs().Text3.contains("déjà traité"));
         QCOMPARE(launches(), 1);
