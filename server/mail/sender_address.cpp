@@ -99,7 +99,7 @@ QString invalid(const QString &why)
 }
 
 // The local part as its owner means it (quotes and quoted pairs undone) and the
-// position of the "@" that ends it; false when the spec has no such form.
+// position of the "@" that ends it; false when the addr-spec has no such form.
 bool readLocalPart(const QByteArray &spec, QByteArray &local, qsizetype &at)
 {
     if (!spec.startsWith('"')) {
