@@ -15,6 +15,7 @@
 #include <QClipboard>
 #include <QComboBox>
 #include <QFile>
+#include <QProcess>
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
@@ -24,6 +25,33 @@ class TestKestrineE2e : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
+    // Asked from a terminal with no display at all, it still answers.
+    void answersWithoutDisplay_data()
+    {
+        QTest::addColumn<QString>("option");
+        QTest::addColumn<QString>("answer");
+        QTest::newRow("--help") << "--help"
+                                << "--folder DIR";
+        QTest::newRow("--version") << "--version"
+                                   << "kestrine ";
+    }
+    void answersWithoutDisplay()
+    {
+        QFETCH(QString, option);
+        QFETCH(QString, answer);
+        QProcess kestrine;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+            env.remove(QString::fromLatin1(name));
+        kestrine.setProcessEnvironment(env);
+        kestrine.start(KESTRINE_BIN, {option});
+        QVERIFY(kestrine.waitForFinished(10000));
+        QCOMPARE(kestrine.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(kestrine.exitCode(), 0);
+        QVERIFY2(QString::fromUtf8(kestrine.readAllStandardOutput()).contains(answer),
+                 kestrine.readAllStandardError().constData());
+    }
+
     void composedMailIsAcceptedEndToEnd()
     {
         platform::installer_gestionnaire_messages([](const QString &) {});
