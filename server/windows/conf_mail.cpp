@@ -19,7 +19,7 @@ conf_mail::conf_mail(QWidget *parent)
 {
     setObjectName(QStringLiteral("conf_mail"));
     setWindowTitle(QStringLiteral("Configuration Mail"));
-    setFixedSize(twips(6225), twips(6300));
+    setFixedSize(twips(6225), twips(6000));
     setModal(false);
 
     const QFont font = police_formulaire();
@@ -86,11 +86,11 @@ conf_mail::conf_mail(QWidget *parent)
     connexion->setObjectName(QStringLiteral("connexion"));
     connexion->setFont(font);
     connexion->addItems({QStringLiteral("mot de passe"), QStringLiteral("OAuth2")});
-    placer(connexion, 2280, 4680, 1200, 375);
+    placer(connexion, 2280, 4680, 1800, 375);
     connexion_oauth2 = new QPushButton(QStringLiteral("Connexion OAuth2..."), this);
     connexion_oauth2->setObjectName(QStringLiteral("connexion_oauth2"));
     connexion_oauth2->setFont(font);
-    placer(connexion_oauth2, 3600, 4560, 2295, 735);
+    placer(connexion_oauth2, 2280, 5160, 2295, 555);
     etat_oauth2 = new QLabel(this);
     etat_oauth2->setObjectName(QStringLiteral("etat_oauth2"));
     etat_oauth2->setFont(font);
