@@ -2,9 +2,9 @@
 // server and the test identity service: the login command, the cycles that
 // renew the token, and what a revoked grant or a silent endpoint do.
 #include "platform/message_box.h"
-#include "server/core/connexion_oauth2.h"
-#include "server/core/oauth_jeton.h"
-#include "server/core/oauth_serveur.h"
+#include "server/core/oauth/connexion_oauth2.h"
+#include "server/core/oauth/oauth_jeton.h"
+#include "server/core/oauth/oauth_serveur.h"
 #include "server/core/serveur.h"
 #include "server/frame/oauth_token_file.h"
 #include "server/mail/sequenceur.h"

@@ -1,4 +1,4 @@
-#include "server/core/oauth_client.h"
+#include "server/core/oauth/oauth_client.h"
 
 #include <QEventLoop>
 #include <QJsonDocument>

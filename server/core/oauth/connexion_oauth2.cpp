@@ -1,6 +1,6 @@
-#include "server/core/connexion_oauth2.h"
+#include "server/core/oauth/connexion_oauth2.h"
 
-#include "server/core/oauth_jeton.h"
+#include "server/core/oauth/oauth_jeton.h"
 #include "server/frame/oauth_token_file.h"
 
 #include <QCoreApplication>
