@@ -76,6 +76,6 @@ int main(int argc, char *argv[])
         return 2;
     }
     if (options.connexionOAuth2)
-        return connexion_oauth2_terminal(*rep_appli);
+        return connexion_oauth2_terminal(*rep_appli, {options.portOAuth2, options.collerOAuth2});
     return executer(*rep_appli, !options.sansFenetre);
 }

@@ -5,7 +5,7 @@
 namespace {
 
 const char kAide[] =
-    "Usage : tramelon [--headless] [--folder DIR] [--connexion-oauth2]\n"
+    "Usage : tramelon [--headless] [--folder DIR] [--connexion-oauth2 [--port N] [--coller]]\n"
     "Tramelon, serveur de commandes par mail : relève une boîte POP3, lance les\n"
     "fichiers de commande des mails \"Actions\" dont le code est valide et répond\n"
     "à chaque mail par SMTP.\n"
@@ -19,6 +19,13 @@ const char kAide[] =
     "                et section [oauth2]) : affiche l'adresse et le code à saisir dans\n"
     "                un navigateur, attend l'autorisation et enregistre le jeton dans\n"
     "                jeton_oauth2.dat ; à faire une fois avant de lancer le serveur\n"
+    "  --port N      avec --connexion-oauth2, connexion par navigateur (google) :\n"
+    "                attend le retour du navigateur sur 127.0.0.1:N, pour un tunnel\n"
+    "                depuis l'ordinateur qui a le navigateur (ssh -L N:127.0.0.1:N)\n"
+    "  --coller      avec --connexion-oauth2, connexion par navigateur : ouvrez\n"
+    "                l'adresse affichée sur n'importe quel ordinateur, puis collez\n"
+    "                sur l'entrée standard l'adresse où le navigateur a été renvoyé ;\n"
+    "                le navigateur a 10 minutes pour revenir\n"
     "  --version     affiche la version\n"
     "  --help        affiche cette aide\n";
 
@@ -39,6 +46,19 @@ OptionsServeur lire_options(int argc, char *argv[])
             options.sansFenetre = true;
         } else if (option == QLatin1String("--connexion-oauth2")) {
             options.connexionOAuth2 = true;
+        } else if (option == QLatin1String("--port") && i + 1 < argc) {
+            bool nombre = false;
+            const uint port = QString::fromLocal8Bit(argv[++i]).toUInt(&nombre);
+            if (!nombre || port == 0 || port > 65535) {
+                std::fprintf(stderr,
+                             "tramelon: --port attend un numéro de port (1 à 65535), "
+                             "pas %s\n",
+                             argv[i]);
+                options.sortie = 2;
+            }
+            options.portOAuth2 = quint16(port);
+        } else if (option == QLatin1String("--coller")) {
+            options.collerOAuth2 = true;
         } else if (option == QLatin1String("--folder") && i + 1 < argc) {
             options.dossier = QString::fromLocal8Bit(argv[++i]);
         } else if (option.startsWith(QLatin1String("--folder="))) {
@@ -50,6 +70,11 @@ OptionsServeur lire_options(int argc, char *argv[])
         }
         if (options.sortie)
             break;
+    }
+    if (!options.sortie && !options.connexionOAuth2 &&
+        (options.portOAuth2 != 0 || options.collerOAuth2)) {
+        std::fputs("tramelon: --port et --coller ne vont qu'avec --connexion-oauth2\n", stderr);
+        options.sortie = 2;
     }
     return options;
 }
