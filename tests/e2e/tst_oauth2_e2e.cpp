@@ -319,7 +319,7 @@ private Q_SLOTS:
         QCOMPARE(statusFor(n.port, request), status);
         QCOMPARE(n.done->size(), 0);
         QCOMPARE(browse(n.address), QString());
-        QVERIFY(n.done->wait(10000));
+        QTRY_COMPARE_WITH_TIMEOUT(n.done->size(), 1, 10000);
         QVERIFY2(n.done->first().at(0).toBool(), qPrintable(n.done->first().at(1).toString()));
     }
 
@@ -340,7 +340,7 @@ private Q_SLOTS:
         for (int i = 0; i < idle.size(); ++i)
             QCOMPARE(idle[i]->state() == QAbstractSocket::ConnectedState, i >= 8);
         QCOMPARE(browse(n.address), QString());
-        QVERIFY(n.done->wait(10000));
+        QTRY_COMPARE_WITH_TIMEOUT(n.done->size(), 1, 10000);
         QVERIFY(n.done->first().at(0).toBool());
     }
 
@@ -352,7 +352,7 @@ private Q_SLOTS:
         QCOMPARE(statusFor(n.port, {}), 0);
         QCOMPARE(statusFor(n.port, "GET /?code=x&sta"), 0);
         QCOMPARE(n.done->size(), 0);
-        QVERIFY(n.done->wait(10000));
+        QTRY_COMPARE_WITH_TIMEOUT(n.done->size(), 1, 10000);
         QCOMPARE(n.done->first().at(0).toBool(), false);
         QVERIFY2(n.done->first().at(1).toString().contains("délai"),
                  qPrintable(n.done->first().at(1).toString()));

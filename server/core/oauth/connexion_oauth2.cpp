@@ -330,7 +330,6 @@ int connexion_oauth2_terminal(const QString &rep_appli, const OptionsConnexion &
     ConnexionOAuth2 connexion(rep_appli);
     connexion.set_port(options.port);
     std::unique_ptr<LectureLignes> entree;
-    bool colle = false;
     QObject::connect(
         &connexion, &ConnexionOAuth2::code_appareil, &connexion,
         [&options](const QString &adresse, const QString &code, const QString &complete) {
@@ -368,17 +367,18 @@ int connexion_oauth2_terminal(const QString &rep_appli, const OptionsConnexion &
             entree = std::make_unique<LectureLignes>(STDIN_FILENO);
             QObject::connect(entree.get(), &LectureLignes::ligne, &connexion,
                              [&](const QByteArray &ligne) {
-                                 if (colle || ligne.trimmed().isEmpty())
+                                 if (!connexion.attend_retour() || ligne.trimmed().isEmpty())
                                      return;
                                  const QString refus = connexion.coller(QString::fromUtf8(ligne));
-                                 colle = refus.isEmpty();
-                                 if (!colle) {
+                                 if (!refus.isEmpty()) {
                                      std::fprintf(stderr, "tramelon: %s\n", qPrintable(refus));
                                      std::fflush(stderr);
                                  }
                              });
+            // Once an answer came, pasted or through the listener, the end of
+            // the input changes nothing.
             QObject::connect(entree.get(), &LectureLignes::fin, &connexion, [&] {
-                if (!colle)
+                if (connexion.attend_retour())
                     connexion.annuler(QStringLiteral("entrée standard fermée sans l'adresse "
                                                      "de retour du navigateur"));
             });

@@ -44,6 +44,8 @@ public:
     // copied it. Empty when taken (the sign-in goes on to its end); otherwise
     // why it was not, in French, and the sign-in still waits.
     QString coller(const QString &adresse);
+    // Browser flow: no answer taken yet, neither from the listener nor pasted.
+    bool attend_retour() const { return !m_fini && !m_code_recu; }
 
     static constexpr int kDelaiNavigateurMs = 10 * 60 * 1000;
 
