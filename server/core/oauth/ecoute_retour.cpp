@@ -47,8 +47,14 @@ QString EcouteRetour::ecouter(quint16 port)
 {
     if (m_serveur->listen(QHostAddress::LocalHost, port))
         return {};
+    QString cause = m_serveur->errorString();
+    if (m_serveur->serverError() == QAbstractSocket::AddressInUseError)
+        cause = QStringLiteral("le port est déjà pris par un autre programme (--port)");
+    else if (m_serveur->serverError() == QAbstractSocket::SocketAccessError)
+        cause = QStringLiteral("port réservé à l'administrateur (choisissez-en un au-dessus "
+                               "de 1023)");
     return QStringLiteral("impossible d'écouter sur 127.0.0.1:%1 : %2")
-        .arg(port ? QString::number(port) : QStringLiteral("*"), m_serveur->errorString());
+        .arg(port ? QString::number(port) : QStringLiteral("*"), cause);
 }
 
 quint16 EcouteRetour::port() const { return m_serveur->serverPort(); }
