@@ -1,6 +1,7 @@
 #include "server/core/oauth/ecoute_retour.h"
 
 #include <QHostAddress>
+#include <QPointer>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTimer>
@@ -111,8 +112,12 @@ void EcouteRetour::lire(QTcpSocket *socket)
         repondre(socket, 405, QString());
         return;
     }
+    // Whoever judges may end the sign-in, and whoever waits for that end may
+    // delete this listener in a nested event loop (a message box).
+    const QPointer<QTcpSocket> garde(socket);
     const Reponse reponse = m_juge(QUrl::fromEncoded(mots[1], QUrl::StrictMode));
-    repondre(socket, reponse.statut, reponse.texte);
+    if (garde)
+        repondre(socket, reponse.statut, reponse.texte);
 }
 
 void EcouteRetour::repondre(QTcpSocket *socket, int statut, const QString &texte)
