@@ -115,32 +115,33 @@ const char *JetonAuthenticator::choisir(const std::string &offre)
 {
     m_consulte = true;
     m_offre = offre;
+    m_choisi = nullptr;
     for (const char *name : kMecanismes) {
         std::istringstream mots(offre);
         std::string mot;
-        while (mots >> mot)
+        while (!m_choisi && mots >> mot)
             if (mot == name)
-                return name;
+                m_choisi = name;
     }
-    return nullptr;
+    return m_choisi;
 }
 
-std::optional<QString> JetonAuthenticator::refus(const QString &serveur) const
+MailFailure JetonAuthenticator::expliquer(const MailFailure &failure, const QString &serveur) const
 {
-    std::istringstream mots(m_offre);
-    std::string mot;
-    QStringList offerts;
-    while (mots >> mot) {
-        if (std::find(std::begin(kMecanismes), std::end(kMecanismes), mot) != std::end(kMecanismes))
-            return std::nullopt;
-        offerts.append(QString::fromStdString(mot));
-    }
+    if (failure.number != MailError::AuthenticationFailed)
+        return failure;
+    if (m_choisi)
+        return {MailError::AuthenticationFailed,
+                QStringLiteral("Authentification refusée : le serveur %1 n'a pas accepté le jeton "
+                               "d'accès (%2)")
+                    .arg(serveur, QLatin1String(m_choisi))};
     const QString debut = QStringLiteral("Le serveur %1 ne prend pas la connexion par jeton "
                                          "OAuth 2.0 (ni XOAUTH2 ni OAUTHBEARER) : ")
                               .arg(serveur);
-    if (!m_consulte || offerts.isEmpty())
-        return debut + QStringLiteral("il ne propose aucune connexion SASL connue");
-    return debut + QStringLiteral("il propose ") + offerts.join(u' ');
+    const QString offre = QString::fromStdString(m_offre).simplified();
+    return {MailError::AuthenticationUnavailable,
+            debut + (offre.isEmpty() ? QStringLiteral("il ne propose aucune connexion SASL connue")
+                                     : QStringLiteral("il propose ") + offre)};
 }
 
 void enregistrer_mecanismes()

@@ -1,7 +1,8 @@
 #pragma once
 
+#include "server/vmime/mail_failure.h"
+
 #include <QString>
-#include <QStringList>
 
 #include <vmime/net/service.hpp>
 #include <vmime/security/sasl/defaultSASLAuthenticator.hpp>
@@ -28,14 +29,15 @@ public:
     // nullptr when neither token mechanism is offered.
     const char *choisir(const std::string &offre);
 
-    // After a failed sign-in: the line that says the server (serveur: "POP3",
-    // "SMTP") takes no token sign-in, naming what it offers; nothing when it
-    // offered a token mechanism, so that the failure lies elsewhere.
-    std::optional<QString> refus(const QString &serveur) const;
+    // What a failed sign-in with the server (serveur: "POP3", "SMTP") means:
+    // one that takes no token gets a line saying so, naming what it offers;
+    // a refused token is no wrong password. Other failures are left as they are.
+    MailFailure expliquer(const MailFailure &failure, const QString &serveur) const;
 
 private:
     bool m_consulte = false; // vmime read a SASL offer it could use
     std::string m_offre;
+    const char *m_choisi = nullptr;
 };
 
 // Registers XOAUTH2 and OAUTHBEARER with vmime, once per process.

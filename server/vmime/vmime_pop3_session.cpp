@@ -286,10 +286,8 @@ qint32 VmimePop3Session::Open(const QString &server, qint32 port, const QString 
             throw;
         }
     });
-    if (failure && parJeton && failure->number == MailError::AuthenticationFailed) {
-        if (const auto refus = authenticator->refus(QStringLiteral("POP3")))
-            failure = MailFailure{MailError::AuthenticationUnavailable, *refus};
-    }
+    if (failure && parJeton)
+        failure = authenticator->expliquer(*failure, QStringLiteral("POP3"));
     if (failure) {
         setState(kStateClosed, QStringLiteral("Session fermée"));
         report(failure->code(), failure->description);

@@ -293,10 +293,10 @@ void VmimeSmtpSender::Dialogue::failed(const std::exception &error)
                                              "serveur SMTP ne propose pas AUTH : réponse "
                                              "non envoyée")};
     else if (failure.number == MailError::AuthenticationFailed &&
-             authentification == Authentification::JetonOAuth2)
-        if (const auto refus = jeton->refus(QStringLiteral("SMTP")))
-            failure = MailFailure{MailError::AuthenticationUnavailable,
-                                  *refus + QStringLiteral(" : réponse non envoyée")};
+             authentification == Authentification::JetonOAuth2) {
+        failure = jeton->expliquer(failure, QStringLiteral("SMTP"));
+        failure.description += QStringLiteral(" : réponse non envoyée");
+    }
     // A failure after the server took the mail only concerns the goodbye.
     if (accepted)
         failure.description = QStringLiteral("Message remis ; ") + failure.description;

@@ -83,6 +83,9 @@ private Q_SLOTS:
             << QByteArray("XOAUTH2") << box << tok << QByteArray("AUTH XOAUTH2") << "";
         QTest::newRow("OAUTHBEARER alone")
             << QByteArray("OAUTHBEARER") << box << tok << QByteArray("AUTH OAUTHBEARER") << "";
+        QTest::newRow("token refused: no word of a password")
+            << QByteArray("XOAUTH2") << box << "tok-dead" << QByteArray("AUTH XOAUTH2")
+            << QString::fromUtf8("le serveur POP3 n'a pas accepté le jeton d'accès (XOAUTH2)");
         QTest::newRow("no token mechanism, the offer named")
             << QByteArray("PLAIN LOGIN") << box << tok << QByteArray()
             << neither + " : il propose PLAIN LOGIN";
