@@ -25,6 +25,12 @@
 // service (scripts/identity-service.py); OAUTH_USERS "o1".."o3", POP3 accounts
 // that sign in with its tokens (tst_oauth2_e2e takes them); SMTP_OAUTH_PORT,
 // an SMTP server where only AUTH XOAUTH2 with such a token succeeds.
+// Token sign-in whatever the server offers: TOKEN_POP3_XOAUTH2_PORT,
+// TOKEN_POP3_OAUTHBEARER_PORT, TOKEN_POP3_BOTH_PORT, Dovecot servers that
+// take tokens only (any user with a live token, its mailbox made on the
+// first sign-in; tst_sasl_jeton_serveurs takes the users "jeton-..."), and
+// TOKEN_SMTP_XOAUTH2_PORT, TOKEN_SMTP_OAUTHBEARER_PORT, TOKEN_SMTP_BOTH_PORT,
+// TOKEN_SMTP_BOTH_PLAIN_PORT, SMTP servers offering exactly those mechanisms.
 class MailServers
 {
 public:
