@@ -54,8 +54,10 @@ int executer(const QString &rep_appli, bool avecFenetre)
     // Before anything is read or written: a second server on the folder would
     // strike the same keys.
     VerrouDossier verrou;
-    if (QString erreur; !verrou.prendre(rep_appli, &erreur)) {
-        std::fprintf(stderr, "tramelon: %s\n", erreur.toLocal8Bit().constData());
+    QString erreurVerrou;
+    const VerrouDossier::Issue issue = verrou.prendre(rep_appli, &erreurVerrou);
+    if (issue == VerrouDossier::Issue::Occupe) {
+        std::fprintf(stderr, "tramelon: %s\n", erreurVerrou.toLocal8Bit().constData());
         return 1;
     }
     SourceJeton jetons(rep_appli);
@@ -66,8 +68,14 @@ int executer(const QString &rep_appli, bool avecFenetre)
     std::unique_ptr<SortieConsole> console;
     if (!avecFenetre)
         console = std::make_unique<SortieConsole>(serveur.affichage());
+    // A lock that could not be made is said after the start-up's own checks,
+    // which name the cause better (an unreadable key file, a folder of root's).
     if (!serveur.demarrer())
         return 1;
+    if (issue != VerrouDossier::Issue::Pris) {
+        std::fprintf(stderr, "tramelon: %s\n", erreurVerrou.toLocal8Bit().constData());
+        return 1;
+    }
     installer_arret_sur_signal(&serveur, [&serveur] { serveur.arret(); });
     if (!avecFenetre)
         return QCoreApplication::exec();

@@ -18,21 +18,23 @@ VerrouDossier::~VerrouDossier()
         ::close(m_fd);
 }
 
-bool VerrouDossier::prendre(const QString &rep_appli, QString *erreur)
+VerrouDossier::Issue VerrouDossier::prendre(const QString &rep_appli, QString *erreur)
 {
     const QString chemin = rep_appli + QStringView(kNomFichier).toString();
     const QByteArray nom = QFile::encodeName(chemin);
     const int fd = ::open(nom.constData(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
     if (fd < 0) {
         const int cause = errno;
+        // Left by a server started under another account (sudo), or a folder
+        // this user may not write in: the rights of whichever is in the way.
+        const QString gene = platform::existe(chemin) ? chemin : rep_appli;
         if (erreur)
-            *erreur = QStringLiteral("le verrou du dossier %1 n'a pas pu être créé (%2) : le "
-                                     "dossier doit être accessible en écriture pour "
-                                     "l'utilisateur %3 (%4)")
-                          .arg(chemin, QString::fromLocal8Bit(std::strerror(cause)),
+            *erreur = QStringLiteral("le verrou %1 n'a pas pu être ouvert (%2) : %3 doit être "
+                                     "accessible en écriture pour l'utilisateur %4 (%5)")
+                          .arg(chemin, QString::fromLocal8Bit(std::strerror(cause)), gene,
                                platform::utilisateur_courant(),
-                               platform::proprietaire_et_droits(rep_appli));
-        return false;
+                               platform::proprietaire_et_droits(gene));
+        return Issue::Impossible;
     }
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
         QByteArray pid(32, '\0');
@@ -45,7 +47,7 @@ bool VerrouDossier::prendre(const QString &rep_appli, QString *erreur)
                           .arg(rep_appli, pid.trimmed().isEmpty()
                                               ? QStringLiteral("inconnu")
                                               : QString::fromLatin1(pid.trimmed()));
-        return false;
+        return Issue::Occupe;
     }
     // The file is ours now: what it held was the id of a process that ended.
     const QByteArray texte = QByteArray::number(qint64(::getpid())) + '\n';
@@ -53,5 +55,5 @@ bool VerrouDossier::prendre(const QString &rep_appli, QString *erreur)
         // The lock holds all the same; only the id shown to a second server is missing.
     }
     m_fd = fd;
-    return true;
+    return Issue::Pris;
 }

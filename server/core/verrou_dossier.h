@@ -17,10 +17,14 @@ public:
     VerrouDossier(const VerrouDossier &) = delete;
     VerrouDossier &operator=(const VerrouDossier &) = delete;
 
-    // Takes the lock of the folder (given with its final separator). False,
-    // with erreur set in French, when another process holds it or the lock
-    // file cannot be made.
-    bool prendre(const QString &rep_appli, QString *erreur);
+    enum class Issue {
+        Pris,
+        Occupe,     // another process holds it
+        Impossible, // the lock file cannot be made or opened by this user
+    };
+    // Takes the lock of the folder (given with its final separator); unless
+    // it was taken, erreur says why in French.
+    Issue prendre(const QString &rep_appli, QString *erreur);
 
 private:
     int m_fd = -1;
