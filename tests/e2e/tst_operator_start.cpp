@@ -25,7 +25,7 @@ struct Issue {
     qint64 ms = 0;
 };
 
-QProcessEnvironment sansEcran()
+QProcessEnvironment environnementSansEcran()
 {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
@@ -34,7 +34,7 @@ QProcessEnvironment sansEcran()
 }
 
 // The program run to its end, as an operator's shell would (at most 60 s).
-Issue lancer(const QStringList &commande, const QProcessEnvironment &env = sansEcran())
+Issue lancer(const QStringList &commande, const QProcessEnvironment &env = environnementSansEcran())
 {
     QProcess p;
     p.setProcessEnvironment(env);
@@ -88,7 +88,7 @@ private Q_SLOTS:
                                  "[TIMER]\r\nrelance=0\r\n[PATH]\r\nrepertoire_commande=" +
                                      folder.actions().toUtf8() + "\r\n");
         QProcess tramelon;
-        tramelon.setProcessEnvironment(sansEcran());
+        tramelon.setProcessEnvironment(environnementSansEcran());
         tramelon.start(TRAMELON_BIN, {"--headless", "--folder", folder.path()});
         QString log;
         QTRY_VERIFY_WITH_TIMEOUT(
@@ -133,7 +133,7 @@ private Q_SLOTS:
                                          "Commande:run.bat;\r\nCode:LLLLLLLLLLL2;\r\n"))
                      .isEmpty());
         QProcess premier;
-        premier.setProcessEnvironment(sansEcran());
+        premier.setProcessEnvironment(environnementSansEcran());
         premier.start(TRAMELON_BIN, {"--headless", "--folder", folder.path()});
         QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(folder.marker()), 15000);
 
@@ -149,7 +149,7 @@ private Q_SLOTS:
         const pid_t enfant = pid_t(folder.read("actions/child").trimmed().toInt());
         QVERIFY(enfant > 0 && ::kill(enfant, 0) == 0); // still running
         QProcess troisieme;
-        troisieme.setProcessEnvironment(sansEcran());
+        troisieme.setProcessEnvironment(environnementSansEcran());
         troisieme.start(TRAMELON_BIN, {"--headless", "--folder", folder.path()});
         QString log;
         QTRY_VERIFY_WITH_TIMEOUT(
@@ -242,7 +242,7 @@ private Q_SLOTS:
         QFETCH(QStringList, commande);
         QFETCH(QString, plateforme);
         QFETCH(QString, attendu);
-        QProcessEnvironment env = ::sansEcran();
+        QProcessEnvironment env = environnementSansEcran();
         if (!plateforme.isEmpty())
             env.insert("QT_QPA_PLATFORM", plateforme);
         const Issue issue = lancer(commande, env);
