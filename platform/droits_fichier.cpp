@@ -21,7 +21,8 @@ QString nom_utilisateur(uid_t uid)
 
 QString proprietaire_et_droits(const QString &path)
 {
-    struct stat etat {};
+    struct stat etat {
+    };
     if (::stat(QFile::encodeName(path).constData(), &etat) != 0)
         return {};
     return QStringLiteral("propriétaire %1, droits %2")
@@ -33,7 +34,8 @@ QString utilisateur_courant() { return nom_utilisateur(::geteuid()); }
 
 bool existe(const QString &path)
 {
-    struct stat etat {};
+    struct stat etat {
+    };
     return ::lstat(QFile::encodeName(path).constData(), &etat) == 0;
 }
 

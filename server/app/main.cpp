@@ -40,12 +40,11 @@ int verifier(const QString &rep_appli)
     SourceJeton jetons(rep_appli);
     ComposantsMail mail = avec_oauth2(jetons, std::make_unique<VmimePop3Session>(),
                                       std::make_unique<VmimeSmtpSender>());
-    Verification verification(rep_appli, *mail.session, *mail.smtp, jetons,
-                              [](bool reussi, const QString &texte) {
-                                  std::printf("%s %s\n", reussi ? "OK   " : "ÉCHEC",
-                                              texte.toLocal8Bit().constData());
-                                  std::fflush(stdout);
-                              });
+    Verification verification(
+        rep_appli, *mail.session, *mail.smtp, jetons, [](bool reussi, const QString &texte) {
+            std::printf("%s %s\n", reussi ? "OK   " : "ÉCHEC", texte.toLocal8Bit().constData());
+            std::fflush(stdout);
+        });
     return verification.executer() ? 0 : 1;
 }
 

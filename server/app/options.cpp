@@ -50,8 +50,7 @@ OptionsServeur lire_options(int argc, char *argv[])
         } else if (option == QLatin1String("--folder") && i + 1 < argc &&
                    !QByteArray(argv[i + 1]).startsWith("--")) {
             options.dossier = QString::fromLocal8Bit(argv[++i]);
-        } else if (option == QLatin1String("--folder") ||
-                   option == QLatin1String("--folder=")) {
+        } else if (option == QLatin1String("--folder") || option == QLatin1String("--folder=")) {
             std::fprintf(stderr, "tramelon: l'option --folder demande un dossier : "
                                  "--folder DOSSIER\n");
             options.sortie = 2;

@@ -70,7 +70,8 @@ int essai_fichier(const QString &fichier)
 QString faute(const QString &quoi, const QString &chemin, int erreur)
 {
     const QString droits = platform::proprietaire_et_droits(chemin);
-    return QStringLiteral("%1 %2 n'est pas accessible en écriture pour l'utilisateur %3 (%4%5) : %6")
+    return QStringLiteral(
+               "%1 %2 n'est pas accessible en écriture pour l'utilisateur %3 (%4%5) : %6")
         .arg(quoi, chemin, platform::utilisateur_courant(),
              droits.isEmpty() ? QString() : droits + QStringLiteral(", "), cause(erreur),
              remede(erreur, chemin));
@@ -105,8 +106,8 @@ QStringList controle_ecriture(const ServerState &state)
         fautes.append(faute(QStringLiteral("le dossier du serveur"), state.rep_appli, erreur));
     if (QFileInfo(state.rep_archives).isDir()) {
         if (const int erreur = essai_dossier(state.rep_archives))
-            fautes.append(faute(QStringLiteral("le dossier des archives"), state.rep_archives,
-                                erreur));
+            fautes.append(
+                faute(QStringLiteral("le dossier des archives"), state.rep_archives, erreur));
     }
     if (!state.fichier_journal.isEmpty() && platform::existe(state.fichier_journal)) {
         if (const int erreur = essai_fichier(state.fichier_journal))

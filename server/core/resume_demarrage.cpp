@@ -26,20 +26,18 @@ QString forme_serveur(const QString &reglage)
 
 QStringList lignes(const ServerState &state, bool oauth2, const QString &version)
 {
-    const QString connexion =
-        oauth2 ? QStringLiteral("OAuth 2.0") : QStringLiteral("mot de passe");
+    const QString connexion = oauth2 ? QStringLiteral("OAuth 2.0") : QStringLiteral("mot de passe");
     QStringList texte;
-    texte << QStringLiteral("Tramelon %1 démarré, dossier %2").arg(version, state.rep_appli)
-          << QStringLiteral("clefs inutilisées : %1")
-                 .arg(controle_dossier::clefs_inutilisees(state));
+    texte
+        << QStringLiteral("Tramelon %1 démarré, dossier %2").arg(version, state.rep_appli)
+        << QStringLiteral("clefs inutilisées : %1").arg(controle_dossier::clefs_inutilisees(state));
     const int bat = controle_dossier::nombre_fichiers_bat(state.rep_actions);
     texte << QStringLiteral("dossier des actions : %1 (%2)")
-                 .arg(state.rep_actions,
-                      bat < 0 ? QStringLiteral("introuvable ou illisible")
-                              : QStringLiteral("%1 fichier(s) .bat").arg(bat));
+                 .arg(state.rep_actions, bat < 0 ? QStringLiteral("introuvable ou illisible")
+                                                 : QStringLiteral("%1 fichier(s) .bat").arg(bat));
     texte << QStringLiteral("serveur POP3 : %1 (%2), compte %3, connexion par %4")
-                 .arg(state.nom_serveur_pop, forme_serveur(state.nom_serveur_pop),
-                      state.login_pop, connexion);
+                 .arg(state.nom_serveur_pop, forme_serveur(state.nom_serveur_pop), state.login_pop,
+                      connexion);
     texte << QStringLiteral("serveur SMTP : %1 (%2), authentification SMTP %3")
                  .arg(state.nom_serveur_smtp, forme_serveur(state.nom_serveur_smtp),
                       state.auth_smtp ? QStringLiteral("oui (") + connexion + u')'

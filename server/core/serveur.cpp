@@ -68,7 +68,8 @@ bool Serveur::demarrer()
 
     journal::initialise(m_state, m_environnement.horloge());
     // Found now rather than at the first mail, which could not be kept.
-    if (const QStringList fautes = controle_dossier::controle_ecriture(m_state); !fautes.isEmpty()) {
+    if (const QStringList fautes = controle_dossier::controle_ecriture(m_state);
+        !fautes.isEmpty()) {
         platform::afficher_message(fautes.join(u'\n'));
         return false;
     }

@@ -50,19 +50,21 @@ bool Verification::executer()
 
 void Verification::droits_prives(const QString &nom, const QString &chemin)
 {
-    struct stat fichier {};
-    struct stat dossier {};
+    struct stat fichier {
+    };
+    struct stat dossier {
+    };
     if (::stat(QFile::encodeName(chemin).constData(), &fichier) != 0 ||
         ::stat(QFile::encodeName(m_state.rep_appli).constData(), &dossier) != 0)
         return;
     if ((fichier.st_mode & (S_IRGRP | S_IROTH)) == 0 ||
         (dossier.st_mode & (S_IXGRP | S_IXOTH)) == 0)
         return;
-    dire(false, QStringLiteral("%1 est lisible par d'autres utilisateurs (%2, dossier %3) : "
-                               "chmod 600 %4 ou chmod 700 %5")
-                    .arg(nom, platform::proprietaire_et_droits(chemin),
-                         platform::proprietaire_et_droits(m_state.rep_appli), chemin,
-                         m_state.rep_appli));
+    dire(false,
+         QStringLiteral("%1 est lisible par d'autres utilisateurs (%2, dossier %3) : "
+                        "chmod 600 %4 ou chmod 700 %5")
+             .arg(nom, platform::proprietaire_et_droits(chemin),
+                  platform::proprietaire_et_droits(m_state.rep_appli), chemin, m_state.rep_appli));
 }
 
 void Verification::reglages()
@@ -72,9 +74,9 @@ void Verification::reglages()
         dire(false, QStringLiteral("pop3.ini absent (%1) : les réglages par défaut s'appliquent")
                         .arg(m_state.fichier_ini));
     } else if (QFile file(m_state.fichier_ini); !file.open(QIODevice::ReadOnly)) {
-        dire(false, QStringLiteral("pop3.ini illisible (%1) : %2")
-                        .arg(platform::proprietaire_et_droits(m_state.fichier_ini),
-                             m_state.fichier_ini));
+        dire(false,
+             QStringLiteral("pop3.ini illisible (%1) : %2")
+                 .arg(platform::proprietaire_et_droits(m_state.fichier_ini), m_state.fichier_ini));
     } else {
         dire(true, QStringLiteral("réglages lus dans ") + m_state.fichier_ini);
         droits_prives(QStringLiteral("pop3.ini"), m_state.fichier_ini);
@@ -151,14 +153,14 @@ void Verification::jeton()
 void Verification::pop3()
 {
     QString erreur;
-    const QMetaObject::Connection lien =
-        QObject::connect(&m_session, &Pop3Session::ErrorPOP3, &m_session,
-                         [&erreur](qint16, const QString &texte) {
-                             if (erreur.isEmpty())
-                                 erreur = texte;
-                         });
-    const QString serveur = QStringLiteral("POP3 %1 (%2)").arg(
-        m_state.nom_serveur_pop, resume_demarrage::forme_serveur(m_state.nom_serveur_pop));
+    const QMetaObject::Connection lien = QObject::connect(
+        &m_session, &Pop3Session::ErrorPOP3, &m_session, [&erreur](qint16, const QString &texte) {
+            if (erreur.isEmpty())
+                erreur = texte;
+        });
+    const QString serveur =
+        QStringLiteral("POP3 %1 (%2)")
+            .arg(m_state.nom_serveur_pop, resume_demarrage::forme_serveur(m_state.nom_serveur_pop));
     if (m_session.Open(m_state.nom_serveur_pop, kPortPop3, m_state.login_pop, m_state.pass_pop) !=
         0) {
         dire(false, QStringLiteral("%1 : connexion du compte %2 impossible : %3")
@@ -185,16 +187,17 @@ void Verification::smtp()
     // As the replies will be sent: the mailbox account signs in when asked to.
     p.username = m_state.auth_smtp ? m_state.login_pop : QString();
     p.password = m_state.auth_smtp ? m_state.pass_pop : QString();
-    const QString serveur = QStringLiteral("SMTP %1 (%2)").arg(
-        m_state.nom_serveur_smtp, resume_demarrage::forme_serveur(m_state.nom_serveur_smtp));
+    const QString serveur = QStringLiteral("SMTP %1 (%2)")
+                                .arg(m_state.nom_serveur_smtp,
+                                     resume_demarrage::forme_serveur(m_state.nom_serveur_smtp));
     if (!m_smtp.checkconnection()) {
         dire(false, QStringLiteral("%1 : %2").arg(serveur, m_smtp.statustext()));
         return;
     }
-    dire(true, QStringLiteral("%1 : connexion acceptée, %2, aucun mail envoyé")
-                   .arg(serveur, m_state.auth_smtp
-                                     ? QStringLiteral("authentification du compte ") +
-                                           m_state.login_pop + QStringLiteral(" réussie")
-                                     : QStringLiteral("sans authentification "
-                                                      "(authentification=off)")));
+    dire(true,
+         QStringLiteral("%1 : connexion acceptée, %2, aucun mail envoyé")
+             .arg(serveur, m_state.auth_smtp ? QStringLiteral("authentification du compte ") +
+                                                   m_state.login_pop + QStringLiteral(" réussie")
+                                             : QStringLiteral("sans authentification "
+                                                              "(authentification=off)")));
 }

@@ -29,11 +29,11 @@ VerrouDossier::Issue VerrouDossier::prendre(const QString &rep_appli, QString *e
         // this user may not write in: the rights of whichever is in the way.
         const QString gene = platform::existe(chemin) ? chemin : rep_appli;
         if (erreur)
-            *erreur = QStringLiteral("le verrou %1 n'a pas pu être ouvert (%2) : %3 doit être "
-                                     "accessible en écriture pour l'utilisateur %4 (%5)")
-                          .arg(chemin, QString::fromLocal8Bit(std::strerror(cause)), gene,
-                               platform::utilisateur_courant(),
-                               platform::proprietaire_et_droits(gene));
+            *erreur =
+                QStringLiteral("le verrou %1 n'a pas pu être ouvert (%2) : %3 doit être "
+                               "accessible en écriture pour l'utilisateur %4 (%5)")
+                    .arg(chemin, QString::fromLocal8Bit(std::strerror(cause)), gene,
+                         platform::utilisateur_courant(), platform::proprietaire_et_droits(gene));
         return Issue::Impossible;
     }
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
@@ -42,11 +42,11 @@ VerrouDossier::Issue VerrouDossier::prendre(const QString &rep_appli, QString *e
         pid.truncate(lu > 0 ? int(lu) : 0);
         ::close(fd);
         if (erreur)
-            *erreur = QStringLiteral("un autre serveur Tramelon utilise déjà le dossier %1 "
-                                     "(processus %2) : arrêtez-le avant d'en lancer un autre")
-                          .arg(rep_appli, pid.trimmed().isEmpty()
-                                              ? QStringLiteral("inconnu")
-                                              : QString::fromLatin1(pid.trimmed()));
+            *erreur =
+                QStringLiteral("un autre serveur Tramelon utilise déjà le dossier %1 "
+                               "(processus %2) : arrêtez-le avant d'en lancer un autre")
+                    .arg(rep_appli, pid.trimmed().isEmpty() ? QStringLiteral("inconnu")
+                                                            : QString::fromLatin1(pid.trimmed()));
         return Issue::Occupe;
     }
     // The file is ours now: what it held was the id of a process that ended.

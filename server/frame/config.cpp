@@ -48,9 +48,9 @@ QString lire_choix(ServerState &state, const char *key, const QStringList &choix
     const QString texte = lire("mail", key, QString(), state.fichier_ini);
     if (texte.isEmpty() || choix.contains(texte))
         return texte.isEmpty() ? choix.first() : texte;
-    state.reglages_corriges.append(QStringLiteral("%1=%2 lu comme %3 (%4)")
-                                       .arg(QLatin1String(key), texte, choix.first(),
-                                            choix.join(QStringLiteral(" ou "))));
+    state.reglages_corriges.append(
+        QStringLiteral("%1=%2 lu comme %3 (%4)")
+            .arg(QLatin1String(key), texte, choix.first(), choix.join(QStringLiteral(" ou "))));
     return choix.first();
 }
 
@@ -104,18 +104,17 @@ bool charge_config_mail(ServerState &state, MailSettingsFields &fields)
         lire("mail", "repondre", QStringView(kAdresseReponseDefaut).toString(), ini);
     fields.repondre_a = state.adresse_reponse;
     state.reglages_corriges.clear();
-    fields.auth_smtp = lire_choix(state, "authentification", {QStringLiteral("off"),
-                                                              QStringLiteral("on")}) == u"on";
+    fields.auth_smtp = lire_choix(state, "authentification",
+                                  {QStringLiteral("off"), QStringLiteral("on")}) == u"on";
     state.auth_smtp = fields.auth_smtp;
     state.login_pop = lire("mail", "login", QStringView(kLoginDefaut).toString(), ini);
     fields.login = state.login_pop;
     state.pass_pop = lire("mail", "pass", QStringView(kLoginDefaut).toString(), ini);
     fields.Password = state.pass_pop;
-    fields.connexion_oauth2 =
-        lire_choix(state, "connexion",
-                   {QStringView(oauth2::kConnexionMotDePasse).toString(),
-                    QStringView(oauth2::kConnexionOAuth2).toString()}) ==
-        QStringView(oauth2::kConnexionOAuth2);
+    fields.connexion_oauth2 = lire_choix(state, "connexion",
+                                         {QStringView(oauth2::kConnexionMotDePasse).toString(),
+                                          QStringView(oauth2::kConnexionOAuth2).toString()}) ==
+                              QStringView(oauth2::kConnexionOAuth2);
     // Not in the dialog: a limit an administrator sets once, if ever.
     state.taille_max_mail_mo =
         lire_nombre_note(state, "mail", "taille_max_mo", "50", kPlageTailleMail);

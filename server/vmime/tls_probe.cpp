@@ -1,5 +1,6 @@
 #include "server/vmime/tls_probe.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <vector>
@@ -58,16 +59,16 @@ Bytes client_hello()
     for (int i = 0; i < 32; ++i)
         body.push_back(static_cast<unsigned char>(0x5a ^ i));
     body.push_back(0); // no session id
-    const Bytes suites = list16({0xc02b, 0xc02f, 0xc02c, 0xc030, 0xcca9, 0xcca8, 0x009c, 0x009d,
-                                 0x002f, 0x0035});
+    const Bytes suites =
+        list16({0xc02b, 0xc02f, 0xc02c, 0xc030, 0xcca9, 0xcca8, 0x009c, 0x009d, 0x002f, 0x0035});
     body.insert(body.end(), suites.begin(), suites.end());
     body.push_back(1); // compression: none
     body.push_back(0);
     Bytes extensions;
-    for (const Bytes &one : {extension(0x000a, list16({0x001d, 0x0017, 0x0018})),
-                             extension(0x000b, Bytes{0x01, 0x00}),
-                             extension(0x000d, list16({0x0403, 0x0804, 0x0401, 0x0503, 0x0805,
-                                                       0x0501, 0x0601, 0x0201}))})
+    for (const Bytes &one :
+         {extension(0x000a, list16({0x001d, 0x0017, 0x0018})), extension(0x000b, Bytes{0x01, 0x00}),
+          extension(0x000d,
+                    list16({0x0403, 0x0804, 0x0401, 0x0503, 0x0805, 0x0501, 0x0601, 0x0201}))})
         extensions.insert(extensions.end(), one.begin(), one.end());
     block16(body, extensions);
 
@@ -99,16 +100,20 @@ private:
     int m_fd;
 };
 
-bool wait_for(int fd, short events, std::chrono::steady_clock::time_point deadline)
+// Steps of a wait, so that stop is asked in between.
+constexpr long kStepMs = 50;
+
+bool wait_for(int fd, short events, std::chrono::steady_clock::time_point deadline,
+              const std::function<bool()> &stop)
 {
     for (;;) {
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
                               deadline - std::chrono::steady_clock::now())
                               .count();
-        if (left <= 0)
+        if (left <= 0 || (stop && stop()))
             return false;
         pollfd one{fd, events, 0};
-        const int ready = ::poll(&one, 1, static_cast<int>(left));
+        const int ready = ::poll(&one, 1, static_cast<int>(std::min(left, kStepMs)));
         if (ready > 0)
             return true;
         if (ready < 0 && errno != EINTR)
@@ -124,7 +129,8 @@ bool looks_like_tls(const unsigned char *bytes, std::size_t size)
     return size >= 2 && (bytes[0] == 0x15 || bytes[0] == 0x16) && bytes[1] == 0x03;
 }
 
-bool expects_tls(const std::string &address, unsigned short port, int waitMs)
+bool expects_tls(const std::string &address, unsigned short port, int waitMs,
+                 const std::function<bool()> &stop)
 {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(waitMs);
     addrinfo hints{};
@@ -132,15 +138,14 @@ bool expects_tls(const std::string &address, unsigned short port, int waitMs)
     hints.ai_socktype = SOCK_STREAM;
     hints.ai_flags = AI_NUMERICHOST | AI_NUMERICSERV;
     addrinfo *found = nullptr;
-    if (::getaddrinfo(address.c_str(), std::to_string(port).c_str(), &hints, &found) != 0 ||
-        !found)
+    if (::getaddrinfo(address.c_str(), std::to_string(port).c_str(), &hints, &found) != 0 || !found)
         return false;
     const Descriptor fd(::socket(found->ai_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
-    const bool started = fd.get() >= 0 &&
-                         (::connect(fd.get(), found->ai_addr, found->ai_addrlen) == 0 ||
-                          errno == EINPROGRESS);
+    const bool started =
+        fd.get() >= 0 &&
+        (::connect(fd.get(), found->ai_addr, found->ai_addrlen) == 0 || errno == EINPROGRESS);
     ::freeaddrinfo(found);
-    if (!started || !wait_for(fd.get(), POLLOUT, deadline))
+    if (!started || !wait_for(fd.get(), POLLOUT, deadline, stop))
         return false;
     int error = 0;
     socklen_t size = sizeof error;
@@ -152,7 +157,7 @@ bool expects_tls(const std::string &address, unsigned short port, int waitMs)
         return false;
     unsigned char answer[2] = {};
     std::size_t got = 0;
-    while (got < sizeof answer && wait_for(fd.get(), POLLIN, deadline)) {
+    while (got < sizeof answer && wait_for(fd.get(), POLLIN, deadline, stop)) {
         const ssize_t n = ::recv(fd.get(), answer + got, sizeof answer - got, 0);
         if (n <= 0)
             return false;

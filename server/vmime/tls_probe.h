@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <string>
 
 // A mail server reached in plain text on a port that speaks TLS from the
@@ -16,6 +17,8 @@ bool looks_like_tls(const unsigned char *bytes, std::size_t size);
 // Connects to address:port (numeric), sends a TLS 1.2 ClientHello and waits
 // at most waitMs in all for the first bytes of the answer: true when they are
 // a TLS record. Any failure counts as no: the probe only ever adds a cause.
-bool expects_tls(const std::string &address, unsigned short port, int waitMs);
+// stop is asked between short waits: a call cancelled or timed out ends it.
+bool expects_tls(const std::string &address, unsigned short port, int waitMs,
+                 const std::function<bool()> &stop);
 
 } // namespace tls_probe

@@ -37,8 +37,8 @@ MailFailure describe_vmime_failure(const std::exception &error, qint64 elapsedMs
     const QString detail = chainText(error).trimmed();
 
     if (const auto *tls = dynamic_cast<const TlsExpected *>(&error)) {
-        const QString where = QString::fromStdString(tls->host()) + QLatin1Char(':') +
-                              QString::number(tls->port());
+        const QString where =
+            QString::fromStdString(tls->host()) + QLatin1Char(':') + QString::number(tls->port());
         return MailFailure{MailError::TlsFailure,
                            QStringLiteral("le port %1 attend TLS dès la connexion, il ne parle "
                                           "pas en clair : écrivez pop3s://%1 (POP3) ou "

@@ -203,7 +203,9 @@ void VmimeSocket::probeForTls()
         std::chrono::steady_clock::now() - m_connectedAt < std::chrono::milliseconds(kProbeAfterMs))
         return;
     m_probed = true;
-    if (tls_probe::expects_tls(m_peerAddress, m_port, kProbeWaitMs))
+    const auto handler = m_timeoutHandler;
+    if (tls_probe::expects_tls(m_peerAddress, m_port, kProbeWaitMs,
+                               [handler] { return handler && handler->isTimeOut(); }))
         throw TlsExpected(m_peerName, m_port);
 }
 

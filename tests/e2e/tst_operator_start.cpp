@@ -91,10 +91,9 @@ private Q_SLOTS:
         tramelon.setProcessEnvironment(environnementSansEcran());
         tramelon.start(TRAMELON_BIN, {"--headless", "--folder", folder.path()});
         QString log;
-        QTRY_VERIFY_WITH_TIMEOUT(
-            (log += QString::fromLocal8Bit(tramelon.readAllStandardError()))
-                .contains("tant que « repondre » est vide"),
-            10000);
+        QTRY_VERIFY_WITH_TIMEOUT((log += QString::fromLocal8Bit(tramelon.readAllStandardError()))
+                                     .contains("tant que « repondre » est vide"),
+                                 10000);
         ::kill(pid_t(tramelon.processId()), SIGTERM);
         QVERIFY(tramelon.waitForFinished(10000));
         const QString journal = QString::fromUtf8(
@@ -109,7 +108,8 @@ private Q_SLOTS:
             "cycle : 60 s",
             "réglage corrigé dans pop3.ini : authentification=oui lu comme off (off ou on)",
             "réglage corrigé dans pop3.ini : relance=0 lu comme 60 (de 60 à 3600)",
-            "aucune adresse de réponse : la boite n'est pas relevée tant que « repondre » est vide"};
+            "aucune adresse de réponse : la boite n'est pas relevée tant que « repondre » est "
+            "vide"};
         for (const QString &line : expected) {
             QVERIFY2(log.count(line) == 1, qPrintable(line + "\n---\n" + log));
             QVERIFY2(journal.contains(line), qPrintable(line + "\n---\n" + journal));
@@ -175,17 +175,20 @@ private Q_SLOTS:
             << pop << smtp << secret << "off" << 0
             << "OK    POP3 " + pop + " (en clair) : connecté en tant que op1, 2 mail(s)";
         QTest::newRow("mot de passe POP3 faux")
-            << pop << smtp << "faux" << "off" << 1
-            << "ÉCHEC POP3 " + pop + " (en clair) : connexion du compte op1 impossible : "
-               "Authentification refusée";
+            << pop << smtp << "faux"
+            << "off" << 1
+            << "ÉCHEC POP3 " + pop +
+                   " (en clair) : connexion du compte op1 impossible : "
+                   "Authentification refusée";
         QTest::newRow("authentification SMTP refusée")
             << pop << local(m_servers.smtpAuthPort()) << secret << "on" << 1
             << "ÉCHEC SMTP " + local(m_servers.smtpAuthPort()) + " (en clair) : Authentification";
         const QString personne = local(MailServers::unusedPort());
         QTest::newRow("serveur POP3 injoignable")
             << personne << smtp << secret << "off" << 1
-            << "ÉCHEC POP3 " + personne + " (en clair) : connexion du compte op1 impossible : "
-               "Connexion refusée";
+            << "ÉCHEC POP3 " + personne +
+                   " (en clair) : connexion du compte op1 impossible : "
+                   "Connexion refusée";
         const QString tls = local(m_servers.pop3sPort());
         QTest::newRow("en clair sur le port TLS")
             << tls << smtp << secret << "off" << 1
@@ -203,8 +206,9 @@ private Q_SLOTS:
         QFETCH(QString, attendu);
         m_servers.clearMailbox(kUser);
         for (int i = 0; i < 2; ++i)
-            QVERIFY(!m_servers.deliver(kUser, ServerFolder::commandMail("v@example.org", "Actions",
-                                                                        "Commande:run.bat;\r\n"))
+            QVERIFY(!m_servers
+                         .deliver(kUser, ServerFolder::commandMail("v@example.org", "Actions",
+                                                                   "Commande:run.bat;\r\n"))
                          .isEmpty());
         ServerFolder folder(m_servers, kUser, {"VVVVVVVVVVV1"});
         ecrireIni(folder, pop, smtp, pass, auth);
@@ -231,7 +235,8 @@ private Q_SLOTS:
         QTest::newRow("tramelon") << QStringList{TRAMELON_BIN, "--folder", "/tmp"} << QString()
                                   << "lancez-le sans fenêtre avec « tramelon --headless";
         QTest::newRow("tramelon, xcb demandé")
-            << QStringList{TRAMELON_BIN, "--folder", "/tmp"} << "xcb" << "--headless";
+            << QStringList{TRAMELON_BIN, "--folder", "/tmp"} << "xcb"
+            << "--headless";
         QTest::newRow("kestrine") << QStringList{KESTRINE_BIN} << QString()
                                   << "kestrine: aucun écran";
     }
@@ -253,30 +258,46 @@ private Q_SLOTS:
     void fichiersHorsDePortee_data()
     {
         QTest::addColumn<QString>("droitsClefs");
+        QTest::addColumn<bool>("oauth2");
         QTest::addColumn<QString>("attendu");
         QTest::newRow("clefs.dat de root")
-            << "600" << "clefs.dat illisible (propriétaire root, droits 0600) : ";
+            << "600" << false << "clefs.dat illisible (propriétaire root, droits 0600) : ";
         QTest::newRow("dossier de root")
-            << "644" << "n'est pas accessible en écriture pour l'utilisateur nobody "
-                        "(propriétaire root, droits 0755, permission refusée)";
+            << "644" << false
+            << "n'est pas accessible en écriture pour l'utilisateur nobody "
+               "(propriétaire root, droits 0755, permission refusée)";
+        QTest::newRow("jeton de root, vérifié")
+            << "644" << true
+            << "ÉCHEC OAuth2 : jeton_oauth2.dat illisible (propriétaire root, droits 0600)";
     }
 
     // As after a "sudo" set-up: the service's account meets root's files.
     void fichiersHorsDePortee()
     {
         QFETCH(QString, droitsClefs);
+        QFETCH(bool, oauth2);
         QFETCH(QString, attendu);
         if (::geteuid() != 0)
             QSKIP("needs root to run the program as another user");
         ServerFolder folder(m_servers, kUser, {"RRRRRRRRRRR1"});
+        if (oauth2) {
+            ecrireIni(folder, local(m_servers.pop3Port()), local(m_servers.smtpPort()), "", "off",
+                      "connexion=oauth2\r\n[oauth2]\r\nfournisseur=microsoft\r\n"
+                      "client_id=client-de-test\r\n");
+            folder.write("jeton_oauth2.dat", "refresh_token=r\n");
+            QVERIFY(QProcess::execute("chmod", {"600", folder.path() + "jeton_oauth2.dat"}) == 0);
+        }
         QVERIFY(QProcess::execute("chmod", {droitsClefs, folder.path() + "clefs.dat"}) == 0);
         QVERIFY(QProcess::execute("chmod", {"755", folder.path()}) == 0);
         const Issue issue =
-            lancer({"setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups",
-                    TRAMELON_BIN, "--headless", "--folder", folder.path()});
+            lancer({"setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups", TRAMELON_BIN,
+                    oauth2 ? "--verifier" : "--headless", "--folder", folder.path()});
         QCOMPARE(issue.code, 1);
-        QVERIFY2(issue.erreur.contains(attendu), qPrintable(issue.erreur));
-        QVERIFY2(!issue.erreur.contains("pas de fichier clef"), qPrintable(issue.erreur));
+        const QString dit = issue.sortie + issue.erreur;
+        QVERIFY2(dit.contains(attendu), qPrintable(dit));
+        // Not the words for what is absent: the file is there.
+        QVERIFY2(!dit.contains("pas de fichier clef") && !dit.contains("lancez d'abord"),
+                 qPrintable(dit));
     }
 };
 
