@@ -33,8 +33,9 @@ QStringList lignes(const ServerState &state, bool oauth2, const QString &version
         << QStringLiteral("clefs inutilisées : %1").arg(controle_dossier::clefs_inutilisees(state));
     const int bat = controle_dossier::nombre_fichiers_bat(state.rep_actions);
     texte << QStringLiteral("dossier des actions : %1 (%2)")
-                 .arg(state.rep_actions, bat < 0 ? QStringLiteral("introuvable ou illisible")
-                                                 : QStringLiteral("%1 fichier(s) .bat").arg(bat));
+                 .arg(state.rep_actions, bat < 0
+                                             ? QStringLiteral("introuvable ou fermé à la lecture")
+                                             : QStringLiteral("%1 fichier(s) .bat").arg(bat));
     texte << QStringLiteral("serveur POP3 : %1 (%2), compte %3, connexion par %4")
                  .arg(state.nom_serveur_pop, forme_serveur(state.nom_serveur_pop), state.login_pop,
                       connexion);

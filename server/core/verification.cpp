@@ -119,7 +119,7 @@ void Verification::fichiers()
 
     const int bat = controle_dossier::nombre_fichiers_bat(m_state.rep_actions);
     if (bat < 0)
-        dire(false, QStringLiteral("dossier des actions %1 introuvable ou illisible "
+        dire(false, QStringLiteral("dossier des actions %1 introuvable ou fermé à la lecture "
                                    "(repertoire_commande dans pop3.ini)")
                         .arg(m_state.rep_actions));
     else if (bat == 0)
