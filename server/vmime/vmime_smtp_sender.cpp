@@ -186,7 +186,10 @@ struct VmimeSmtpSender::Dialogue {
     vmime::shared_ptr<vmime::net::transport> transport;
     QElapsedTimer clock;
     bool connected = false;
+    // Sent, or for a check only, the session accepted.
     bool accepted = false;
+    // Up to the server's acceptance of the session, then QUIT.
+    bool checkOnly = false;
 
     void run();
     void open();
@@ -214,6 +217,11 @@ void VmimeSmtpSender::Dialogue::run()
     clock.start();
     try {
         open();
+        if (checkOnly) {
+            close();
+            accepted = true;
+            return;
+        }
         if (const auto refusal = utf8Refusal(transport, mail)) {
             postFailure(*refusal, 0, true);
             close();
@@ -314,7 +322,7 @@ void VmimeSmtpSender::Dialogue::failed(const std::exception &error)
     post(&SmtpSender::ConnectionClosed, QStringLiteral("Connexion fermée"));
 }
 
-std::optional<ServerAddress> VmimeSmtpSender::checkedServer(const ComposedMail &mail)
+std::optional<ServerAddress> VmimeSmtpSender::checkedServer(const ComposedMail *mail)
 {
     replycode = 0;
     permanentfailure = false;
@@ -332,7 +340,7 @@ std::optional<ServerAddress> VmimeSmtpSender::checkedServer(const ComposedMail &
         fail(static_cast<qint16>(MailError::BadAddress), address.error());
         return std::nullopt;
     }
-    if (mail.rcptto.isEmpty() || mail.mailfrom.isEmpty()) {
+    if (mail && (mail->rcptto.isEmpty() || mail->mailfrom.isEmpty())) {
         permanentfailure = true;
         fail(static_cast<qint16>(MailError::BadAddress),
              QStringLiteral("Aucun destinataire pour la réponse"));
@@ -343,7 +351,7 @@ std::optional<ServerAddress> VmimeSmtpSender::checkedServer(const ComposedMail &
 
 bool VmimeSmtpSender::sendcomposed(const ComposedMail &mail)
 {
-    const std::optional<ServerAddress> address = checkedServer(mail);
+    const std::optional<ServerAddress> address = checkedServer(&mail);
     if (!address)
         return false;
     if (properties.authentification == Authentification::JetonOAuth2) {
@@ -355,6 +363,23 @@ bool VmimeSmtpSender::sendcomposed(const ComposedMail &mail)
         }
     }
     Dialogue dialogue{this, mail, *address};
+    dialogue.username = properties.username;
+    dialogue.password = properties.password;
+    dialogue.authentification = properties.authentification;
+    dialogue.options.timeoutMs = d->timeoutMs;
+    dialogue.options.trustedCaFiles = d->trustedCaFiles;
+    d->runner.run([&dialogue] { dialogue.run(); });
+    return dialogue.accepted;
+}
+
+bool VmimeSmtpSender::checkconnection()
+{
+    const std::optional<ServerAddress> address = checkedServer(nullptr);
+    if (!address)
+        return false;
+    const ComposedMail none;
+    Dialogue dialogue{this, none, *address};
+    dialogue.checkOnly = true;
     dialogue.username = properties.username;
     dialogue.password = properties.password;
     dialogue.authentification = properties.authentification;
