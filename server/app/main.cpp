@@ -10,6 +10,7 @@
 #include "server/core/sortie_console.h"
 #include "server/frame/termination.h"
 #include "server/vmime/vmime_pop3_session.h"
+#include "server/vmime/sonnette_imap.h"
 #include "server/vmime/vmime_smtp_sender.h"
 #include "server/windows/fenetre_serveur.h"
 #include "server/windows/form1.h"
@@ -37,6 +38,7 @@ int executer(const QString &rep_appli, bool avecFenetre)
     ComposantsMail mail = avec_oauth2(jetons, std::make_unique<VmimePop3Session>(),
                                       std::make_unique<VmimeSmtpSender>());
     Serveur serveur(rep_appli, std::move(mail.session), std::move(mail.smtp), &fin);
+    serveur.installer_sonnette(std::make_unique<SonnetteImap>());
     arret_sur_revocation(serveur, jetons);
     std::unique_ptr<SortieConsole> console;
     if (!avecFenetre)

@@ -100,7 +100,8 @@ void Form1::lier(const Affichage &affichage)
     for (Champ champ :
          {Champ::Label1, Champ::Label4, Champ::Label5, Champ::Label6, Champ::Label7, Champ::Label8,
           Champ::Label9, Champ::Label10, Champ::Label11, Champ::Label12, Champ::Label14,
-          Champ::Text2, Champ::Text3, Champ::txtstatus, Champ::Text5, Champ::lvwmessages})
+          Champ::Text2, Champ::Text3, Champ::txtstatus, Champ::Text5, Champ::lvwmessages,
+          Champ::sonnette})
         montrer(champs, champ);
     connect(&affichage, &Affichage::modifie, this,
             [this, &affichage](Champ champ) { montrer(affichage.champs(), champ); });
@@ -155,6 +156,9 @@ void Form1::montrer(const ChampsFenetre &c, Champ champ)
         return montrer_texte(champ, c.txtstatus);
     case Champ::Text5:
         return montrer_texte(champ, c.Text5);
+    case Champ::sonnette:
+        // Small on purpose: the lamp tells, on hovering, whether the doorbell rings.
+        return Label1->setToolTip(c.sonnette);
     }
 }
 
