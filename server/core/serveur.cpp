@@ -2,6 +2,7 @@
 
 #include "platform/message_box.h"
 #include "platform/shell_launch.h"
+#include "server/core/sonnette_serveur.h"
 #include "server/frame/config.h"
 #include "server/frame/config_expediteurs.h"
 #include "server/frame/journal.h"
@@ -10,7 +11,6 @@
 #include "server/mail/reponse.h"
 #include "server/mail/sequenceur.h"
 #include "server/mail/smtp_sender.h"
-#include "server/core/sonnette_serveur.h"
 
 #include <QCoreApplication>
 

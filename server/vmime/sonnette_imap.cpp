@@ -161,8 +161,8 @@ QString Connexion::connecter_tcp(const ServerAddress &adresse)
 
     QString cause;
     for (const addrinfo *a = liste; a; a = a->ai_next) {
-        const int fd = ::socket(a->ai_family, a->ai_socktype | SOCK_CLOEXEC | SOCK_NONBLOCK,
-                                a->ai_protocol);
+        const int fd =
+            ::socket(a->ai_family, a->ai_socktype | SOCK_CLOEXEC | SOCK_NONBLOCK, a->ai_protocol);
         if (fd < 0) {
             cause = texte_errno(errno);
             continue;
@@ -180,9 +180,10 @@ QString Connexion::connecter_tcp(const ServerAddress &adresse)
                 m_partage.publier(fd);
                 return {};
             }
-            cause = n == 0 ? QStringLiteral("pas de réponse en %1 s")
-                                 .arg(m_reglages.delai.count() / 1000)
-                           : texte_errno(erreur ? erreur : ECONNREFUSED);
+            cause =
+                n == 0
+                    ? QStringLiteral("pas de réponse en %1 s").arg(m_reglages.delai.count() / 1000)
+                    : texte_errno(erreur ? erreur : ECONNREFUSED);
         } else {
             cause = texte_errno(errno);
         }

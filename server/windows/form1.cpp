@@ -100,9 +100,9 @@ void Form1::lier(const Affichage &affichage)
     for (Champ champ :
          {Champ::Label1, Champ::Label4, Champ::Label5, Champ::Label6, Champ::Label7, Champ::Label8,
           Champ::Label9, Champ::Label10, Champ::Label11, Champ::Label12, Champ::Label14,
-          Champ::Text2, Champ::Text3, Champ::txtstatus, Champ::Text5, Champ::lvwmessages,
-          Champ::sonnette})
+          Champ::Text2, Champ::Text3, Champ::txtstatus, Champ::Text5, Champ::lvwmessages})
         montrer(champs, champ);
+    montrer(champs, Champ::sonnette);
     connect(&affichage, &Affichage::modifie, this,
             [this, &affichage](Champ champ) { montrer(affichage.champs(), champ); });
     connect(&affichage, &Affichage::ajoute, this, [this](Champ champ, const QString &texte) {

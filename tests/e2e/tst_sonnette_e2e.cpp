@@ -185,13 +185,64 @@ private Q_SLOTS:
         QCOMPARE(journal().count("sonnette IMAP :"), 1);
     }
 
+    void signIn_data()
+    {
+        QTest::addColumn<QString>("secret"); // "jeton": a live token of the identity service
+        QTest::addColumn<bool>("jeton");
+        QTest::addColumn<bool>("connectee");
+        QTest::newRow("password") << "secret" << false << true;
+        QTest::newRow("wrong password") << "faux" << false << false;
+        QTest::newRow("XOAUTH2 token") << "jeton" << true << true;
+        QTest::newRow("dead token") << "at-mort" << true << false;
+    }
+    void signIn()
+    {
+        QFETCH(QString, secret);
+        QFETCH(bool, jeton);
+        QFETCH(bool, connectee);
+        const QString compte = servers.value("DOORBELL_USERS").split(' ').value(2);
+        if (secret == "jeton") {
+            // The identity service grants a token for that mailbox at once.
+            QProcess python;
+            python.start("/usr/bin/python3",
+                         {"-c",
+                          "import json, sys, urllib.parse, urllib.request\n"
+                          "base, user = sys.argv[1], sys.argv[2]\n"
+                          "def post(path, **form):\n"
+                          "    data = urllib.parse.urlencode(form).encode()\n"
+                          "    return json.load(urllib.request.urlopen(base + path, data))\n"
+                          "post('/admin/client', client_id='sonnette', username=user)\n"
+                          "code = post('/device', client_id='sonnette')['device_code']\n"
+                          "print(post('/token', client_id='sonnette', device_code=code,\n"
+                          "    grant_type='urn:ietf:params:oauth:grant-type:device_code')"
+                          "['access_token'])\n",
+                          "http://127.0.0.1:" + servers.value("IDENTITY_PORT"), compte});
+            QVERIFY(python.waitForFinished(10000));
+            secret = QString::fromLatin1(python.readAllStandardOutput().trimmed());
+            QVERIFY2(secret.startsWith("at-"), python.readAllStandardError().constData());
+        }
+        SonnetteImap sonnette(rapide());
+        QSignalSpy ok(&sonnette, &Sonnette::connectee);
+        QSignalSpy panne(&sonnette, &Sonnette::en_panne);
+        sonnette.demarrer(
+            {QStringLiteral("imap://127.0.0.1:%1").arg(port("IMAP_PORT")), compte, secret, jeton});
+        QTRY_VERIFY_WITH_TIMEOUT(ok.size() + panne.size() > 0, 10000);
+        QCOMPARE(ok.size(), connectee ? 1 : 0);
+        if (!connectee)
+            QVERIFY2(panne.at(0).at(0).toString().contains("a refusé la connexion de"),
+                     qPrintable(panne.at(0).at(0).toString()));
+    }
+
     void refusedChainGetsNoCredential_data()
     {
         QTest::addColumn<QString>("chain");
         QTest::addColumn<QString>("reason");
-        QTest::newRow("self-signed") << "self-signed" << "issuer is unknown";
-        QTest::newRow("other host") << "other-host" << "does not match";
-        QTest::newRow("expired") << "expired" << "expired";
+        QTest::newRow("self-signed") << "self-signed"
+                                     << "issuer is unknown";
+        QTest::newRow("other host") << "other-host"
+                                    << "does not match";
+        QTest::newRow("expired") << "expired"
+                                 << "expired";
     }
     void refusedChainGetsNoCredential()
     {

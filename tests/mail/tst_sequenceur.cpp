@@ -114,7 +114,7 @@ private Q_SLOTS:
 
     void bellStartsACycleNeverInTheMiddleOfOne_data()
     {
-        QTest::addColumn<int>("avant");         // ticks before the bell
+        QTest::addColumn<int>("avant");        // ticks before the bell
         QTest::addColumn<QList<int>>("suite"); // the steps of the ticks after it
         QTest::newRow("between cycles") << 20 << QList<int>{1, 2, 3};
         QTest::newRow("before any cycle") << 0 << QList<int>{1, 2, 3};
