@@ -136,6 +136,7 @@ public:
 private:
     QString connecter_tcp(const ServerAddress &adresse);
     QString verifier_chaine(mailstream *flux) const;
+    int uid_suivant(uint32_t &uid);
     QString echec(const QString &etape, int code) const;
     static void compter(mailimap *, int type, const char *, size_t taille, void *contexte);
 
@@ -146,7 +147,29 @@ private:
     QByteArray m_hote;
     QString m_serveur;
     size_t m_recu = 0;
+    uint32_t m_uid_suivant = 0; // UIDNEXT: it grows when, and only when, a mail comes
 };
+
+int Connexion::uid_suivant(uint32_t &uid)
+{
+    mailimap_status_att_list *demande = mailimap_status_att_list_new_empty();
+    if (!demande)
+        return MAILIMAP_ERROR_MEMORY;
+    mailimap_status_att_list_add(demande, MAILIMAP_STATUS_ATT_UIDNEXT);
+    mailimap_mailbox_data_status *etat = nullptr;
+    const int r = mailimap_status(m_imap, "INBOX", demande, &etat);
+    mailimap_status_att_list_free(demande);
+    if (r == MAILIMAP_NO_ERROR && etat && etat->st_info_list) {
+        for (clistiter *i = clist_begin(etat->st_info_list); i; i = clist_next(i)) {
+            const auto *info = static_cast<const mailimap_status_info *>(clist_content(i));
+            if (info->st_att == MAILIMAP_STATUS_ATT_UIDNEXT)
+                uid = info->st_value;
+        }
+    }
+    if (etat)
+        mailimap_mailbox_data_status_free(etat);
+    return r;
+}
 
 QString Connexion::connecter_tcp(const ServerAddress &adresse)
 {
@@ -316,6 +339,7 @@ QString Connexion::ouvrir(const Sonnette::Acces &acces)
     r = mailimap_select(m_imap, "INBOX");
     if (r != MAILIMAP_NO_ERROR || !m_imap->imap_selection_info)
         return echec(QStringLiteral("la sélection de INBOX"), r);
+    m_uid_suivant = m_imap->imap_selection_info->sel_uidnext;
     return {};
 }
 
@@ -345,9 +369,19 @@ QString Connexion::veiller(const std::function<void()> &sonner)
         r = mailimap_idle_done(m_imap);
         if (r != MAILIMAP_NO_ERROR)
             return m_partage.arrete() ? QString() : echec(QStringLiteral("la fin de IDLE"), r);
-        if (m_imap->imap_selection_info->sel_exists != kAucunExists ||
-            m_imap->imap_selection_info->sel_recent > 0)
+        // The server also says EXISTS when the POP3 session only read or
+        // deleted: a mail came only if UIDNEXT grew.
+        if (m_imap->imap_selection_info->sel_exists == kAucunExists &&
+            m_imap->imap_selection_info->sel_recent == 0)
+            continue;
+        uint32_t uid = m_uid_suivant;
+        m_recu = 0;
+        r = uid_suivant(uid);
+        if (r != MAILIMAP_NO_ERROR)
+            return m_partage.arrete() ? QString() : echec(QStringLiteral("STATUS"), r);
+        if (uid != m_uid_suivant)
             sonner();
+        m_uid_suivant = uid;
     }
 }
 
