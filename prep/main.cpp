@@ -2,6 +2,7 @@
 #include "platform/app_folder.h"
 #include "platform/widgets/application_setup.h"
 #include "platform/widgets/message_box_window.h"
+#include "prep/fin_de_session.h"
 #include "prep/form1.h"
 #include "prep/options.h"
 
@@ -40,6 +41,7 @@ int main(int argc, char *argv[])
     platform::preparer_application(QStringLiteral("kestrine"));
     platform::installer_boites_de_message();
     kestrine::Form1 form(*rep_appli);
+    kestrine::quitter_en_fin_de_session(form);
     form.show();
     return QApplication::exec();
 }

@@ -1,5 +1,6 @@
 // Tramelon, the mail command server.
 #include "platform/app_folder.h"
+#include "platform/termination.h"
 #include "platform/widgets/application_setup.h"
 #include "platform/widgets/message_box_window.h"
 #include "server/app/options.h"
@@ -8,7 +9,6 @@
 #include "server/core/oauth_serveur.h"
 #include "server/core/serveur.h"
 #include "server/core/sortie_console.h"
-#include "server/frame/termination.h"
 #include "server/vmime/sonnette_imap.h"
 #include "server/vmime/vmime_pop3_session.h"
 #include "server/vmime/vmime_smtp_sender.h"

@@ -1,8 +1,8 @@
 // The server's start-up, the operator's commands and the shut-down, without any
 // window and without any mail server (the session is a double never reached).
 #include "platform/message_box.h"
+#include "platform/termination.h"
 #include "server/core/serveur.h"
-#include "server/frame/termination.h"
 #include "tests/support/fake_mail.h"
 #include "tests/support/test_files.h"
 

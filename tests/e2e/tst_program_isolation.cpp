@@ -83,8 +83,12 @@ private Q_SLOTS:
 
         // One mail, one entry: the answer text's own lines (three when accepted,
         // four when refused), the command on one of them, whatever it held.
-        const QList<QByteArray> journal =
+        // (The line about the keys left, this folder holding few, is the operator's.)
+        QList<QByteArray> journal =
             folder.read("journal_" + QDate::currentDate().toString("yyyy-MM") + ".txt").split('\n');
+        journal.removeIf([](const QByteArray &l) {
+            return l.contains("clef inutilisée") || l.contains("clef(s) inutilisée(s)");
+        });
         QCOMPARE(journal.size(), lance ? 4 : 5);
         QCOMPARE(journal.at(1), ligne_commande + '\r');
 
