@@ -12,6 +12,7 @@
 #include "server/core/sortie_console.h"
 #include "server/core/verification.h"
 #include "server/core/verrou_dossier.h"
+#include "server/vmime/sonnette_imap.h"
 #include "server/vmime/vmime_pop3_session.h"
 #include "server/vmime/vmime_smtp_sender.h"
 #include "server/windows/fenetre_serveur.h"
@@ -63,6 +64,7 @@ int executer(const QString &rep_appli, bool avecFenetre)
     ComposantsMail mail = avec_oauth2(jetons, std::make_unique<VmimePop3Session>(),
                                       std::make_unique<VmimeSmtpSender>());
     Serveur serveur(rep_appli, std::move(mail.session), std::move(mail.smtp), &fin);
+    serveur.installer_sonnette(std::make_unique<SonnetteImap>());
     arret_sur_revocation(serveur, jetons);
     std::unique_ptr<SortieConsole> console;
     if (!avecFenetre)

@@ -79,14 +79,6 @@ QString faute(const QString &quoi, const QString &chemin, int erreur)
 
 } // namespace
 
-int clefs_inutilisees(const ServerState &state)
-{
-    int n = 0;
-    for (int i = 1; i <= 100 && i < state.tab_clefs.size(); ++i)
-        n += state.tab_clefs.at(i).isEmpty() ? 0 : 1;
-    return n;
-}
-
 QString texte_clefs_non_chargees(const ServerState &state)
 {
     // The words the operator has always seen for a folder without keys.

@@ -12,9 +12,6 @@
 // wrong and how to put it right.
 namespace controle_dossier {
 
-// The keys left unused (slots 1 to 100 that hold one).
-int clefs_inutilisees(const ServerState &state);
-
 // Why clefs.dat could not be loaded: "pas de fichier clef" when there is
 // none, else the owner and the rights of the file that cannot be read.
 QString texte_clefs_non_chargees(const ServerState &state);

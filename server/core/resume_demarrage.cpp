@@ -1,6 +1,7 @@
 #include "server/core/resume_demarrage.h"
 
 #include "server/core/controle_dossier.h"
+#include "server/keys/key_store.h"
 
 namespace resume_demarrage {
 
@@ -28,9 +29,8 @@ QStringList lignes(const ServerState &state, bool oauth2, const QString &version
 {
     const QString connexion = oauth2 ? QStringLiteral("OAuth 2.0") : QStringLiteral("mot de passe");
     QStringList texte;
-    texte
-        << QStringLiteral("Tramelon %1 démarré, dossier %2").arg(version, state.rep_appli)
-        << QStringLiteral("clefs inutilisées : %1").arg(controle_dossier::clefs_inutilisees(state));
+    texte << QStringLiteral("Tramelon %1 démarré, dossier %2").arg(version, state.rep_appli)
+          << QStringLiteral("clefs inutilisées : %1").arg(key_store::clefs_restantes(state));
     const int bat = controle_dossier::nombre_fichiers_bat(state.rep_actions);
     texte << QStringLiteral("dossier des actions : %1 (%2)")
                  .arg(state.rep_actions, bat < 0

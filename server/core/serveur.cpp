@@ -4,6 +4,7 @@
 #include "platform/shell_launch.h"
 #include "server/core/controle_dossier.h"
 #include "server/core/resume_demarrage.h"
+#include "server/core/sonnette_serveur.h"
 #include "server/frame/config.h"
 #include "server/frame/config_expediteurs.h"
 #include "server/frame/journal.h"
@@ -39,6 +40,9 @@ Serveur::Serveur(const QString &rep_appli, std::unique_ptr<Pop3Session> session,
     m_reponse = std::make_unique<Reponse>(m_state, m_affichage, *m_smtp, m_environnement.horloge);
     m_sequenceur = std::make_unique<Sequenceur>(m_state, m_affichage, *m_session, *m_traitement,
                                                 *m_reponse, m_environnement.horloge);
+
+    m_sonnette = std::make_unique<SonnetteServeur>(m_state, m_affichage, *m_sequenceur,
+                                                   m_environnement.horloge);
 
     m_T_sequenceur.setObjectName(QStringLiteral("T_sequenceur"));
     m_T_sequenceur.setInterval(kTickDefaut);
@@ -85,6 +89,8 @@ bool Serveur::demarrer()
     m_Timer1.start();
     if (adresseConfiguree)
         m_T_sequenceur.start();
+    if (adresseConfiguree)
+        m_sonnette->demarrer(m_champs.connexion_oauth2);
     return true;
 }
 
@@ -95,6 +101,7 @@ void Serveur::arret()
     m_arrete = true;
     m_T_sequenceur.stop();
     m_Timer1.stop();
+    m_sonnette->arreter();
     bool relu = false;
     if (!key_store::ecrire_clefs(m_state, &relu)) {
         // The key file on disk is whole (the older one, never shorter); the
@@ -142,6 +149,8 @@ void Serveur::enregistrer_configuration(MailSettingsFields &fields)
     // Without a reply address every reply would fail: the mailbox waits, as at start-up.
     if (config::adresse_reponse_configuree(m_state.adresse_reponse)) {
         m_T_sequenceur.start();
+        // The login, the password or the sign-in may have changed.
+        m_sonnette->demarrer(fields.connexion_oauth2);
         return;
     }
     m_T_sequenceur.stop();
@@ -167,6 +176,11 @@ void Serveur::abandonner_configuration()
     // polling the default server because a dialog was closed.
     if (m_sondageAvantConfiguration)
         m_T_sequenceur.start();
+}
+
+void Serveur::installer_sonnette(std::unique_ptr<Sonnette> sonnette)
+{
+    m_sonnette->installer(std::move(sonnette));
 }
 
 void Serveur::cre_clefs()

@@ -17,6 +17,8 @@ class Pop3Session;
 class SmtpSender;
 class Reponse;
 class Sequenceur;
+class Sonnette;
+class SonnetteServeur;
 
 // What the server takes from the system: how a batch file is started and what
 // time it is. Tests give their own.
@@ -68,6 +70,9 @@ public:
     // The allowed senders' dialog: saves and applies from the next mail on.
     void enregistrer_expediteurs(const ReglesExpediteurs &regles);
 
+    // The doorbell ([mail] serveur_imap), given before demarrer().
+    void installer_sonnette(std::unique_ptr<Sonnette> sonnette);
+
     // "Création d'un fichier clefs": a new key file, and a message saying how it went.
     void cre_clefs();
 
@@ -91,6 +96,7 @@ private:
     std::unique_ptr<Traitement> m_traitement;
     std::unique_ptr<Reponse> m_reponse;
     std::unique_ptr<Sequenceur> m_sequenceur;
+    std::unique_ptr<SonnetteServeur> m_sonnette;
     MailSettingsFields m_champs; // as last loaded or saved
     FinProgramme m_fin;
     bool m_sondageAvantConfiguration = false;

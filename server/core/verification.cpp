@@ -98,7 +98,7 @@ void Verification::fichiers()
     if (!key_store::charger_clefs(m_state)) {
         dire(false, controle_dossier::texte_clefs_non_chargees(m_state));
     } else {
-        const int clefs = controle_dossier::clefs_inutilisees(m_state);
+        const int clefs = key_store::clefs_restantes(m_state);
         if (clefs == 0)
             dire(false, QStringLiteral("clefs.dat ne contient plus aucune clef inutilisée : "
                                        "créez-en un nouveau et donnez-le aux clients"));

@@ -115,6 +115,9 @@ bool charge_config_mail(ServerState &state, MailSettingsFields &fields)
                                          {QStringView(oauth2::kConnexionMotDePasse).toString(),
                                           QStringView(oauth2::kConnexionOAuth2).toString()}) ==
                               QStringView(oauth2::kConnexionOAuth2);
+    // Not in the dialog: the doorbell is set once in the file, if ever.
+    state.nom_serveur_imap = enleve_blancs(lire("mail", "serveur_imap", QString(), ini));
+    fields.serveur_imap = state.nom_serveur_imap;
     // Not in the dialog: a limit an administrator sets once, if ever.
     state.taille_max_mail_mo =
         lire_nombre_note(state, "mail", "taille_max_mo", "50", kPlageTailleMail);

@@ -30,6 +30,8 @@ struct ServerState {
     // send step); the mail itself travels as a MessageEnCours.
     bool reponse_a_envoyer = false;
     QString nom_serveur_pop;
+    // [mail] serveur_imap: the doorbell's server; empty, no doorbell.
+    QString nom_serveur_imap;
     QString login_pop;
     QString pass_pop;
     QString adresse_reponse;

@@ -45,6 +45,13 @@ public:
     void tick();
     bool occupe() const { return m_occupe; }
 
+    // A cycle now (the doorbell rang): the next tick starts one between
+    // cycles; during one, it follows as soon as that one is over.
+    void demarre_cycle();
+    // With the doorbell: a cycle that took a mail out of a box holding more
+    // is followed by the next one at once.
+    void enchaine_cycles(bool oui) { m_enchaine = oui; }
+
     void connection();
     void remplit_liste();
     void raz_affichage();
@@ -66,6 +73,9 @@ private:
     Reponse &m_reponse;
     Signalement m_signalement;
     bool m_occupe = false;
+    bool m_cycle_demande = false;
+    bool m_enchaine = false;
+    bool m_reste_courrier = false; // this cycle took a mail and left others
 };
 
 // The kinds of the POP3 session's status notifications.

@@ -17,10 +17,14 @@ constexpr Scheme kSchemes[] = {
     {"pop3s", ServerAddress::Protocol::Pop3, ServerAddress::Security::Tls, 995},
     {"smtp", ServerAddress::Protocol::Smtp, ServerAddress::Security::StartTls, 25},
     {"smtps", ServerAddress::Protocol::Smtp, ServerAddress::Security::Tls, 465},
+    {"imap", ServerAddress::Protocol::Imap, ServerAddress::Security::StartTls, 143},
+    {"imaps", ServerAddress::Protocol::Imap, ServerAddress::Security::Tls, 993},
 };
 
 const char *protocolName(ServerAddress::Protocol protocol)
 {
+    if (protocol == ServerAddress::Protocol::Imap)
+        return "IMAP";
     return protocol == ServerAddress::Protocol::Pop3 ? "POP3" : "SMTP";
 }
 

@@ -112,6 +112,30 @@ private Q_SLOTS:
         QCOMPARE(session->opened, 2);
     }
 
+    void bellStartsACycleNeverInTheMiddleOfOne_data()
+    {
+        QTest::addColumn<int>("avant");        // ticks before the bell
+        QTest::addColumn<QList<int>>("suite"); // the steps of the ticks after it
+        QTest::newRow("between cycles") << 20 << QList<int>{1, 2, 3};
+        QTest::newRow("before any cycle") << 0 << QList<int>{1, 2, 3};
+        QTest::newRow("at step 1") << 1 << QList<int>{2, 3, 4, 5, 6, 7, 8, 9, 1, 2};
+        QTest::newRow("at step 3") << 3 << QList<int>{4, 5, 6, 7, 8, 9, 1, 2};
+        QTest::newRow("at step 9") << 9 << QList<int>{1, 2};
+    }
+    void bellStartsACycleNeverInTheMiddleOfOne()
+    {
+        QFETCH(int, avant);
+        QFETCH(QList<int>, suite);
+        ticks(avant);
+        serveur->sequenceur().demarre_cycle();
+        QList<int> etapes;
+        for (qsizetype i = 0; i < suite.size(); ++i) {
+            ticks(1);
+            etapes.append(champs().Label14.toInt()); // the step that tick ran
+        }
+        QCOMPARE(etapes, suite);
+    }
+
     void oneMessagePerCycleEachAnswered()
     {
         session->mailbox = {mail("Actions", "Commande:run.bat;\r\nCode:AAAAAAAAAAAA;"),

@@ -51,6 +51,11 @@ void TestMailAddress::valid_data()
         << quint16(587) << Security::StartTls;
     QTest::newRow("smtps url") << "smtps://relay.example.net" << Protocol::Smtp << quint16(25)
                                << "relay.example.net" << quint16(465) << Security::Tls;
+    QTest::newRow("imap url") << "imap://imap.example.net" << Protocol::Imap << quint16(143)
+                              << "imap.example.net" << quint16(143) << Security::StartTls;
+    QTest::newRow("imaps url with port")
+        << "imaps://imap.example.net:1993" << Protocol::Imap << quint16(143) << "imap.example.net"
+        << quint16(1993) << Security::Tls;
     QTest::newRow("ipv6 literal") << "[::1]:2525" << Protocol::Smtp << quint16(25) << "::1"
                                   << quint16(2525) << Security::Plain;
     QTest::newRow("63 characters")
