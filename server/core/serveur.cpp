@@ -4,12 +4,14 @@
 #include "platform/shell_launch.h"
 #include "server/frame/config.h"
 #include "server/frame/config_expediteurs.h"
+#include "server/frame/config_reponse.h"
 #include "server/frame/journal.h"
 #include "server/keys/key_store.h"
 #include "server/mail/pop3_session.h"
 #include "server/mail/reponse.h"
 #include "server/mail/sequenceur.h"
 #include "server/mail/smtp_sender.h"
+#include "server/mail/suivi_lancements.h"
 
 #include <QCoreApplication>
 
@@ -21,7 +23,10 @@ constexpr int kIntervalleMois = 60 * 1000;
 constexpr int kAttenteFinAppel = 20;
 } // namespace
 
-Environnement Environnement::systeme() { return {&platform::ShellExecute, horloge_systeme()}; }
+Environnement Environnement::systeme()
+{
+    return {&platform::ShellExecute, horloge_systeme(), true};
+}
 
 Serveur::Serveur(const QString &rep_appli, std::unique_ptr<Pop3Session> session,
                  std::unique_ptr<SmtpSender> smtp, FinProgramme fin, Environnement environnement,
@@ -37,6 +42,11 @@ Serveur::Serveur(const QString &rep_appli, std::unique_ptr<Pop3Session> session,
     m_reponse = std::make_unique<Reponse>(m_state, m_affichage, *m_smtp, m_environnement.horloge);
     m_sequenceur = std::make_unique<Sequenceur>(m_state, m_affichage, *m_session, *m_traitement,
                                                 *m_reponse, m_environnement.horloge);
+    m_suivi = std::make_unique<SuiviLancements>(m_state, m_affichage, m_environnement.horloge);
+    m_suivi->relier([this](const auto &travail) { return m_sequenceur->hors_cycle(travail); },
+                    [this] { m_reponse->sendmail2(); });
+    if (m_environnement.suivi_lancements)
+        m_traitement->suivre(m_suivi.get());
 
     m_T_sequenceur.setObjectName(QStringLiteral("T_sequenceur"));
     m_T_sequenceur.setInterval(kTickDefaut);
@@ -65,6 +75,7 @@ bool Serveur::demarrer()
     }
 
     journal::initialise(m_state, m_environnement.horloge());
+    m_suivi->demarrer(config::charge_config_reponse(m_state.fichier_ini));
     m_sequenceur->raz_affichage();
     QCoreApplication::processEvents();
     m_state.etape_sequenceur = 0;
@@ -82,6 +93,7 @@ void Serveur::arret()
     m_arrete = true;
     m_T_sequenceur.stop();
     m_Timer1.stop();
+    m_suivi->arreter();
     bool relu = false;
     if (!key_store::ecrire_clefs(m_state, &relu)) {
         // The key file on disk is whole (the older one, never shorter); the
