@@ -7,12 +7,14 @@
 #include "server/core/sonnette_serveur.h"
 #include "server/frame/config.h"
 #include "server/frame/config_expediteurs.h"
+#include "server/frame/config_reponse.h"
 #include "server/frame/journal.h"
 #include "server/keys/key_store.h"
 #include "server/mail/pop3_session.h"
 #include "server/mail/reponse.h"
 #include "server/mail/sequenceur.h"
 #include "server/mail/smtp_sender.h"
+#include "server/mail/suivi_lancements.h"
 
 #include <QCoreApplication>
 
@@ -24,7 +26,10 @@ constexpr int kIntervalleMois = 60 * 1000;
 constexpr int kAttenteFinAppel = 20;
 } // namespace
 
-Environnement Environnement::systeme() { return {&platform::ShellExecute, horloge_systeme()}; }
+Environnement Environnement::systeme()
+{
+    return {&platform::ShellExecute, horloge_systeme(), true};
+}
 
 Serveur::Serveur(const QString &rep_appli, std::unique_ptr<Pop3Session> session,
                  std::unique_ptr<SmtpSender> smtp, FinProgramme fin, Environnement environnement,
@@ -40,6 +45,11 @@ Serveur::Serveur(const QString &rep_appli, std::unique_ptr<Pop3Session> session,
     m_reponse = std::make_unique<Reponse>(m_state, m_affichage, *m_smtp, m_environnement.horloge);
     m_sequenceur = std::make_unique<Sequenceur>(m_state, m_affichage, *m_session, *m_traitement,
                                                 *m_reponse, m_environnement.horloge);
+    m_suivi = std::make_unique<SuiviLancements>(m_state, m_affichage, m_environnement.horloge);
+    m_suivi->relier([this](const auto &travail) { return m_sequenceur->hors_cycle(travail); },
+                    [this] { m_reponse->sendmail2(); });
+    if (m_environnement.suivi_lancements)
+        m_traitement->suivre(m_suivi.get());
 
     m_sonnette = std::make_unique<SonnetteServeur>(m_state, m_affichage, *m_sequenceur,
                                                    m_environnement.horloge);
@@ -82,6 +92,7 @@ bool Serveur::demarrer()
         m_signalement.information(ligne);
     if (!adresseConfiguree)
         m_signalement.erreur(resume_demarrage::texte_sans_adresse_reponse());
+    m_suivi->demarrer(config::charge_config_reponse(m_state.fichier_ini));
     m_sequenceur->raz_affichage();
     QCoreApplication::processEvents();
     m_state.etape_sequenceur = 0;
@@ -102,6 +113,7 @@ void Serveur::arret()
     m_T_sequenceur.stop();
     m_Timer1.stop();
     m_sonnette->arreter();
+    m_suivi->arreter();
     bool relu = false;
     if (!key_store::ecrire_clefs(m_state, &relu)) {
         // The key file on disk is whole (the older one, never shorter); the

@@ -19,12 +19,16 @@ class Reponse;
 class Sequenceur;
 class Sonnette;
 class SonnetteServeur;
+class SuiviLancements;
 
 // What the server takes from the system: how a batch file is started and what
 // time it is. Tests give their own.
 struct Environnement {
     Traitement::Lanceur lanceur;
     Horloge horloge = horloge_systeme();
+    // Batch files followed to their end (output kept, end journalled, result
+    // mailed) rather than started through the lanceur.
+    bool suivi_lancements = false;
 
     static Environnement systeme();
 };
@@ -83,6 +87,7 @@ public:
     Pop3Session &oSession() { return *m_session; }
     SmtpSender &SMTP1() { return *m_smtp; }
     Sequenceur &sequenceur() { return *m_sequenceur; }
+    SuiviLancements &suivi() { return *m_suivi; }
 
 private:
     ServerState m_state;
@@ -97,6 +102,7 @@ private:
     std::unique_ptr<Reponse> m_reponse;
     std::unique_ptr<Sequenceur> m_sequenceur;
     std::unique_ptr<SonnetteServeur> m_sonnette;
+    std::unique_ptr<SuiviLancements> m_suivi;
     MailSettingsFields m_champs; // as last loaded or saved
     FinProgramme m_fin;
     bool m_sondageAvantConfiguration = false;

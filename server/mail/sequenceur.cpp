@@ -80,6 +80,20 @@ void Sequenceur::demarre_cycle()
         m_cycle_demande = true;
 }
 
+bool Sequenceur::hors_cycle(const std::function<void()> &travail)
+{
+    if (m_occupe)
+        return false;
+    m_occupe = true;
+    const auto libere = qScopeGuard([this] { m_occupe = false; });
+    try {
+        travail();
+    } catch (const std::exception &e) {
+        m_signalement.erreur(QString::fromLocal8Bit(e.what()));
+    }
+    return true;
+}
+
 void Sequenceur::etape(qint16 n)
 {
     switch (n) {

@@ -6,6 +6,7 @@
 
 #include <QObject>
 
+#include <functional>
 #include <optional>
 
 class Affichage;
@@ -44,6 +45,9 @@ public:
     // The T_sequenceur tick handler.
     void tick();
     bool occupe() const { return m_occupe; }
+    // Runs work between the ticks' mail calls, never inside one, and holds the
+    // ticks meanwhile; false, with nothing run, while a tick's work goes on.
+    bool hors_cycle(const std::function<void()> &travail);
 
     // A cycle now (the doorbell rang): the next tick starts one between
     // cycles; during one, it follows as soon as that one is over.
