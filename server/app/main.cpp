@@ -4,6 +4,7 @@
 #include "platform/widgets/message_box_window.h"
 #include "server/app/options.h"
 #include "server/core/connexion_oauth2.h"
+#include "server/core/fichier_etat.h"
 #include "server/core/oauth_jeton.h"
 #include "server/core/oauth_serveur.h"
 #include "server/core/serveur.h"
@@ -31,7 +32,20 @@ void fin(int code)
     std::_Exit(code);
 }
 
-int executer(const QString &rep_appli, bool avecFenetre)
+// --etat: what the server running on the folder last wrote of itself.
+int afficher_etat(const QString &rep_appli)
+{
+    QString erreur;
+    const std::optional<QString> etat = fichier_etat::lire(rep_appli, &erreur);
+    if (!etat) {
+        std::fprintf(stderr, "tramelon: %s\n", erreur.toLocal8Bit().constData());
+        return 1;
+    }
+    std::fputs(etat->toLocal8Bit().constData(), stdout);
+    return 0;
+}
+
+int executer(const QString &rep_appli, bool avecFenetre, bool trace)
 {
     SourceJeton jetons(rep_appli);
     ComposantsMail mail = avec_oauth2(jetons, std::make_unique<VmimePop3Session>(),
@@ -40,7 +54,7 @@ int executer(const QString &rep_appli, bool avecFenetre)
     arret_sur_revocation(serveur, jetons);
     std::unique_ptr<SortieConsole> console;
     if (!avecFenetre)
-        console = std::make_unique<SortieConsole>(serveur.affichage());
+        console = std::make_unique<SortieConsole>(serveur.affichage(), trace);
     if (!serveur.demarrer())
         return 1;
     installer_arret_sur_signal(&serveur, [&serveur] { serveur.arret(); });
@@ -61,7 +75,7 @@ int main(int argc, char *argv[])
         return *options.sortie;
 
     std::unique_ptr<QCoreApplication> app;
-    if (options.sansFenetre || options.connexionOAuth2) {
+    if (options.sansFenetre || options.connexionOAuth2 || options.etat) {
         app = std::make_unique<QCoreApplication>(argc, argv);
     } else {
         app = std::make_unique<QApplication>(argc, argv);
@@ -75,7 +89,9 @@ int main(int argc, char *argv[])
         std::fprintf(stderr, "tramelon: le dossier %s n'existe pas\n", qPrintable(options.dossier));
         return 2;
     }
+    if (options.etat)
+        return afficher_etat(*rep_appli);
     if (options.connexionOAuth2)
         return connexion_oauth2_terminal(*rep_appli);
-    return executer(*rep_appli, !options.sansFenetre);
+    return executer(*rep_appli, !options.sansFenetre, options.trace);
 }

@@ -5,7 +5,8 @@
 namespace {
 
 const char kAide[] =
-    "Usage : tramelon [--headless] [--folder DIR] [--connexion-oauth2]\n"
+    "Usage : tramelon [--headless] [--trace] [--folder DIR] [--connexion-oauth2]\n"
+    "        tramelon --etat [--folder DIR]\n"
     "Tramelon, serveur de commandes par mail : relève une boîte POP3, lance les\n"
     "fichiers de commande des mails \"Actions\" dont le code est valide et répond\n"
     "à chaque mail par SMTP.\n"
@@ -14,6 +15,12 @@ const char kAide[] =
     "                par défaut le dossier du programme\n"
     "  --headless    sans fenêtre ni écran : les journaux de la fenêtre vont sur\n"
     "                la sortie d'erreur ; SIGTERM arrête le serveur proprement\n"
+    "  --trace       avec --headless, les dialogues POP3 et SMTP aussi (sans\n"
+    "                l'option : une ligne par mail jugé, par erreur et par\n"
+    "                changement d'état)\n"
+    "  --etat        affiche l'état du serveur qui tourne sur ce dossier (dernière\n"
+    "                relève, clefs, réponses en attente, relève suspendue), tel\n"
+    "                qu'il l'a écrit à la fin de son dernier cycle dans etat.txt\n"
     "  --connexion-oauth2\n"
     "                connexion OAuth 2.0 à la boîte (pop3.ini : [mail] connexion=oauth2\n"
     "                et section [oauth2]) : affiche l'adresse et le code à saisir dans\n"
@@ -37,6 +44,10 @@ OptionsServeur lire_options(int argc, char *argv[])
             options.sortie = 0;
         } else if (option == QLatin1String("--headless")) {
             options.sansFenetre = true;
+        } else if (option == QLatin1String("--trace")) {
+            options.trace = true;
+        } else if (option == QLatin1String("--etat")) {
+            options.etat = true;
         } else if (option == QLatin1String("--connexion-oauth2")) {
             options.connexionOAuth2 = true;
         } else if (option == QLatin1String("--folder") && i + 1 < argc) {

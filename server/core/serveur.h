@@ -79,6 +79,9 @@ public:
     SmtpSender &SMTP1() { return *m_smtp; }
     Sequenceur &sequenceur() { return *m_sequenceur; }
 
+    // Says the state to the service manager (STATUS=) and writes it to etat.txt.
+    void publier_etat();
+
 private:
     ServerState m_state;
     Environnement m_environnement;
@@ -95,4 +98,5 @@ private:
     FinProgramme m_fin;
     bool m_sondageAvantConfiguration = false;
     bool m_arrete = false;
+    QString m_erreur_etat; // the last failure to write etat.txt, said once
 };

@@ -146,9 +146,7 @@ void Traitement::ligne_log(const MessageEnCours &m, const QString &lancement)
     // Command and code show only for a mail whose two fields were complete.
     const QString commande = m.commande_valide ? m.commande : QString();
     const QString code = m.commande_valide ? m.code : QString();
-    m_affichage.ajouter(Champ::Text3, journal::horodatage(m_horloge()) + QStringLiteral("mail  ") +
-                                          commande + u' ' + code + u' ' + lancement +
-                                          QStringLiteral("\r\n"));
+    m_affichage.ligne_mail(QStringLiteral("mail  ") + commande + u' ' + code + u' ' + lancement);
 }
 
 std::optional<Pop3Message> Traitement::releve(const LigneBoite &ligne, const QString &archive)
