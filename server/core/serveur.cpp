@@ -84,16 +84,23 @@ bool Serveur::demarrer()
     m_Timer1.start();
     if (adresseConfiguree)
         m_T_sequenceur.start();
-    publier_etat();
-    notification_systemd::pret(m_sequenceur->etat().texte());
+    // etat.txt comes with the first cycle: a server that waits for its
+    // settings writes nothing into its folder.
+    notification_systemd::pret(etat_courant().texte());
     return true;
 }
 
-void Serveur::publier_etat()
+EtatReleve Serveur::etat_courant() const
 {
     EtatReleve etat = m_sequenceur->etat();
     if (!m_T_sequenceur.isActive() && !config::adresse_reponse_configuree(m_state.adresse_reponse))
         etat.arret = QStringLiteral("aucune adresse de réponse dans pop3.ini");
+    return etat;
+}
+
+void Serveur::publier_etat()
+{
+    const EtatReleve etat = etat_courant();
     notification_systemd::statut(etat.texte());
     QString erreur;
     if (!fichier_etat::ecrire(m_state.rep_appli, etat, &erreur) && erreur != m_erreur_etat)

@@ -5,6 +5,7 @@
 #include "server/frame/mail_settings.h"
 #include "server/frame/server_state.h"
 #include "server/frame/signalement.h"
+#include "server/mail/etat_releve.h"
 #include "server/mail/traitement.h"
 
 #include <QObject>
@@ -81,6 +82,8 @@ public:
 
     // Says the state to the service manager (STATUS=) and writes it to etat.txt.
     void publier_etat();
+    // The state as the service manager and etat.txt show it.
+    EtatReleve etat_courant() const;
 
 private:
     ServerState m_state;

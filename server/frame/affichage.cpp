@@ -100,9 +100,3 @@ void Affichage::erreur_session(qint16 numero, const QString &description)
           QStringLiteral("Error ") + QString::number(numero) + QStringLiteral(": ") + description,
           QStringLiteral("Erreur POP3 %1 : %2").arg(numero).arg(description));
 }
-
-void Affichage::ligne_mail(const QString &texte)
-{
-    ajouter(Champ::Text3, journal::horodatage(m_horloge()) + texte + QStringLiteral("\r\n"));
-    Q_EMIT signale(Niveau::Information, texte);
-}

@@ -107,8 +107,9 @@ public:
     // An error of the mailbox session: "Error N: ..." in the log, as the
     // window has always shown it, and said in French to the system journal.
     void erreur_session(qint16 numero, const QString &description);
-    // The line of a judged mail, added without emptying the log first.
-    void ligne_mail(const QString &texte);
+    // A line for the system journal alone (the window shows the same facts
+    // in its own fields): the outcome of a judged mail.
+    void journal_systeme(Niveau niveau, const QString &texte) { Q_EMIT signale(niveau, texte); }
 
 Q_SIGNALS:
     // The field holds a new value.

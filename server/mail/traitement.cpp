@@ -146,7 +146,9 @@ void Traitement::ligne_log(const MessageEnCours &m, const QString &lancement)
     // Command and code show only for a mail whose two fields were complete.
     const QString commande = m.commande_valide ? m.commande : QString();
     const QString code = m.commande_valide ? m.code : QString();
-    m_affichage.ligne_mail(QStringLiteral("mail  ") + commande + u' ' + code + u' ' + lancement);
+    m_affichage.ajouter(Champ::Text3, journal::horodatage(m_horloge()) + QStringLiteral("mail  ") +
+                                          commande + u' ' + code + u' ' + lancement +
+                                          QStringLiteral("\r\n"));
 }
 
 std::optional<Pop3Message> Traitement::releve(const LigneBoite &ligne, const QString &archive)
@@ -359,6 +361,11 @@ std::optional<MessageEnCours> Traitement::traite_message()
         if (!juge(m))
             return std::nullopt;
         m_signalement.journal(m.texte_reponse.split(QStringLiteral("\r\n")));
+        // One line per judged mail for whoever reads the server without its window.
+        m_affichage.journal_systeme(
+            Niveau::Information,
+            QStringLiteral("mail de %1 : %2")
+                .arg(m.expediteur, journal::sur_une_ligne(m.texte_reponse).simplified()));
     }
 
     m_identite_en_cours = m.identite;
