@@ -361,11 +361,13 @@ std::optional<MessageEnCours> Traitement::traite_message()
         if (!juge(m))
             return std::nullopt;
         m_signalement.journal(m.texte_reponse.split(QStringLiteral("\r\n")));
-        // One line per judged mail for whoever reads the server without its window.
+        // One line per judged mail for whoever reads the server without its
+        // window; the code is masked there.
+        const QString code = m.code.isEmpty() ? QString() : QStringLiteral(", code ") + m.code;
         m_affichage.journal_systeme(
             Niveau::Information,
-            QStringLiteral("mail de %1 : %2")
-                .arg(m.expediteur, journal::sur_une_ligne(m.texte_reponse).simplified()));
+            QStringLiteral("mail de %1%2 : %3")
+                .arg(m.expediteur, code, journal::sur_une_ligne(m.texte_reponse).simplified()));
     }
 
     m_identite_en_cours = m.identite;

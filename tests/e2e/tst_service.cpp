@@ -93,7 +93,8 @@ private Q_SLOTS:
         QTest::newRow("idle, --trace") << true << false << "secret" << false << QStringList{};
         QTest::newRow("a judged mail, journal")
             << false << true << "secret" << true
-            << QStringList{"<6>.* messages: mail de service@example.org : La commande : run.bat "
+            << QStringList{"<6>.* messages: mail de service@example.org, code AA\\* : La commande "
+                           ": run.bat "
                            "a bien été lancée par l'automate$"};
         QTest::newRow("password refused, journal, --trace")
             << true << true << "wrong" << false
