@@ -8,9 +8,9 @@ namespace {
 
 void envoyer(const QByteArray &message)
 {
-    // unset_environment 0: the batch files may be started under systemd as
-    // well, but they are not the service and the variable is removed for them
-    // by their launch; a failure to notify changes nothing for the polling.
+    // NOTIFY_SOCKET stays set: the unit takes messages from its main process
+    // only (NotifyAccess=main), so a batch file that inherits it is not heard.
+    // A message that cannot be sent changes nothing for the polling.
     sd_notify(0, message.constData());
 }
 

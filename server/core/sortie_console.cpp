@@ -4,10 +4,12 @@
 
 #include <QDateTime>
 
+#include <sys/stat.h>
+
 SortieConsole::SortieConsole(const Affichage &affichage, bool trace, std::FILE *flux,
                              QObject *parent)
     : QObject(parent), m_affichage(affichage), m_flux(flux),
-      m_journal_systeme(vers_journal_systeme())
+      m_journal_systeme(vers_journal_systeme(flux))
 {
     connect(&affichage, &Affichage::signale, this, [this](Niveau niveau, const QString &texte) {
         ecrire(niveau, QStringLiteral("messages"), texte);
@@ -56,7 +58,14 @@ QString SortieConsole::priorite(Niveau niveau, bool journal_systeme)
     return u'<' + QString::number(static_cast<int>(niveau)) + u'>';
 }
 
-bool SortieConsole::vers_journal_systeme()
+bool SortieConsole::vers_journal_systeme(std::FILE *flux)
 {
-    return !qEnvironmentVariableIsEmpty("JOURNAL_STREAM");
+    const QList<QByteArray> champs = qgetenv("JOURNAL_STREAM").split(':');
+    struct stat etat {
+    };
+    const int fd = ::fileno(flux);
+    if (champs.size() != 2 || fd < 0 || ::fstat(fd, &etat) != 0)
+        return false;
+    return champs.at(0) == QByteArray::number(quint64(etat.st_dev)) &&
+           champs.at(1) == QByteArray::number(quint64(etat.st_ino));
 }

@@ -29,8 +29,10 @@ public:
                          const QString &code);
     // "<3>" and the like when the stream is the system journal, else nothing.
     static QString priorite(Niveau niveau, bool journal_systeme);
-    // Standard error is the system journal: systemd says so in JOURNAL_STREAM.
-    static bool vers_journal_systeme();
+    // The stream is the system journal: systemd names its device and inode in
+    // JOURNAL_STREAM. Compared, not merely present: a shell started by a
+    // service hands the variable on to whatever its user runs.
+    static bool vers_journal_systeme(std::FILE *flux);
 
 private:
     void ecrire(Niveau niveau, const QString &nom, const QString &texte);

@@ -13,11 +13,14 @@
 #include <QDate>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QTemporaryFile>
 #include <QTest>
 
 #include <csignal>
 #include <cstdio>
+#include <fcntl.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
@@ -77,19 +80,18 @@ private Q_SLOTS:
     void oneCycleOnStandardError_data()
     {
         QTest::addColumn<bool>("trace");
-        QTest::addColumn<QByteArray>("journalStream");
+        QTest::addColumn<bool>("journal"); // standard error is the system journal
         QTest::addColumn<QString>("password");
         QTest::addColumn<bool>("mail");
         QTest::addColumn<QStringList>("messages"); // the lines besides the trace, in order
-        QTest::newRow("idle") << false << QByteArray() << "secret" << false << QStringList{};
-        QTest::newRow("idle, --trace")
-            << true << QByteArray() << "secret" << false << QStringList{};
+        QTest::newRow("idle") << false << false << "secret" << false << QStringList{};
+        QTest::newRow("idle, --trace") << true << false << "secret" << false << QStringList{};
         QTest::newRow("a judged mail, journal")
-            << false << QByteArray("8:1234") << "secret" << true
+            << false << true << "secret" << true
             << QStringList{"<6>.* messages: mail de service@example.org, code AA\\* : La commande "
                            ": run.bat a bien été lancée par l'automate$"};
         QTest::newRow("password refused, journal, --trace")
-            << true << QByteArray("8:1234") << "wrong" << false
+            << true << true << "wrong" << false
             << QStringList{"<3>.* messages: Erreur POP3 9 : Authentification refusée : .*\\(",
                            "<4>.* messages: relève suspendue : mot de passe refusé, nouvel essai "
                            "à \\d\\d:\\d\\d, .* une heure$"};
@@ -98,7 +100,7 @@ private Q_SLOTS:
     void oneCycleOnStandardError()
     {
         QFETCH(bool, trace);
-        QFETCH(QByteArray, journalStream);
+        QFETCH(bool, journal);
         QFETCH(QString, password);
         QFETCH(bool, mail);
         QFETCH(QStringList, messages);
@@ -107,19 +109,25 @@ private Q_SLOTS:
         const QByteArray raw = ServerFolder::commandMail("service@example.org", "Actions",
                                                          compose_message_commande("run.bat", kKey));
         QVERIFY(!mail || !servers.deliver("s1", raw).isEmpty());
-        char *buffer = nullptr;
-        size_t size = 0;
-        std::FILE *stream = open_memstream(&buffer, &size);
-        qputenv("JOURNAL_STREAM", journalStream);
+        // The console writes to a file; JOURNAL_STREAM names that file or nothing.
+        QTemporaryFile out;
+        QVERIFY(out.open());
+        struct stat file {
+        };
+        QCOMPARE(::fstat(out.handle(), &file), 0);
+        qputenv("JOURNAL_STREAM", journal ? QByteArray::number(quint64(file.st_dev)) + ':' +
+                                                QByteArray::number(quint64(file.st_ino))
+                                          : QByteArray("0:0"));
+        std::FILE *stream = ::fdopen(::fcntl(out.handle(), F_DUPFD_CLOEXEC, 0), "w");
         banc.demarrer();
         auto console = std::make_unique<SortieConsole>(banc.serveur->affichage(), trace, stream);
         qunsetenv("JOURNAL_STREAM");
         banc.ticks(60);
         console.reset();
         std::fclose(stream);
+        out.seek(0); // the descriptors share one offset
         const QStringList lines =
-            QString::fromLocal8Bit(buffer, qsizetype(size)).split(u'\n', Qt::SkipEmptyParts);
-        std::free(buffer);
+            QString::fromLocal8Bit(out.readAll()).split(u'\n', Qt::SkipEmptyParts);
         qInfo("%lld lines in one cycle:\n%s", qlonglong(lines.size()),
               qPrintable(lines.join('\n')));
 
@@ -133,8 +141,7 @@ private Q_SLOTS:
         const QStringList traced = lines.filter(QRegularExpression(" (pop3|smtp): "));
         QCOMPARE(traced.isEmpty(), !trace);
         QCOMPARE(said.size() + traced.size(), lines.size());
-        QCOMPARE(traced.filter(QRegularExpression("^<7>")).size(),
-                 journalStream.isEmpty() ? 0 : traced.size());
+        QCOMPARE(traced.filter(QRegularExpression("^<7>")).size(), journal ? traced.size() : 0);
         // Each fault once: the status log's copy of it stays out of the trace.
         QCOMPARE(traced.filter(" pop3: ! ").size(), 0);
     }
@@ -192,9 +199,12 @@ private Q_SLOTS:
         QProcess tramelon;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert("NOTIFY_SOCKET", address.sun_path);
-        env.insert("JOURNAL_STREAM", "8:1234");
         tramelon.setProcessEnvironment(env);
-        tramelon.start(TRAMELON_BIN, {"--headless", "--folder", dir});
+        // As systemd does: JOURNAL_STREAM names the device and inode of standard error.
+        tramelon.start("/bin/sh", {"-c",
+                                   "JOURNAL_STREAM=$(stat -L -c %d:%i /proc/self/fd/2) exec \"$0\" "
+                                   "--headless --folder \"$1\"",
+                                   TRAMELON_BIN, dir});
         QTRY_VERIFY_WITH_TIMEOUT(!receive().isEmpty(), 10000);
         QCOMPARE(received.first(),
                  "READY=1\nSTATUS=aucune relève encore, 2 clefs, 0 réponse en attente");
