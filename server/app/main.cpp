@@ -1,5 +1,7 @@
 // Tramelon, the mail command server.
 #include "platform/app_folder.h"
+#include "platform/ecran.h"
+#include "platform/termination.h"
 #include "platform/widgets/application_setup.h"
 #include "platform/widgets/message_box_window.h"
 #include "server/app/options.h"
@@ -9,7 +11,8 @@
 #include "server/core/oauth_serveur.h"
 #include "server/core/serveur.h"
 #include "server/core/sortie_console.h"
-#include "server/frame/termination.h"
+#include "server/core/verification.h"
+#include "server/core/verrou_dossier.h"
 #include "server/vmime/vmime_pop3_session.h"
 #include "server/vmime/vmime_smtp_sender.h"
 #include "server/windows/fenetre_serveur.h"
@@ -45,8 +48,31 @@ int afficher_etat(const QString &rep_appli)
     return 0;
 }
 
+// --verifier: one line per check on standard output, 0 when all passed.
+int verifier(const QString &rep_appli)
+{
+    SourceJeton jetons(rep_appli);
+    ComposantsMail mail = avec_oauth2(jetons, std::make_unique<VmimePop3Session>(),
+                                      std::make_unique<VmimeSmtpSender>());
+    Verification verification(
+        rep_appli, *mail.session, *mail.smtp, jetons, [](bool reussi, const QString &texte) {
+            std::printf("%s %s\n", reussi ? "OK   " : "ÉCHEC", texte.toLocal8Bit().constData());
+            std::fflush(stdout);
+        });
+    return verification.executer() ? 0 : 1;
+}
+
 int executer(const QString &rep_appli, bool avecFenetre, bool trace)
 {
+    // Before anything is read or written: a second server on the folder would
+    // strike the same keys.
+    VerrouDossier verrou;
+    QString erreurVerrou;
+    const VerrouDossier::Issue issue = verrou.prendre(rep_appli, &erreurVerrou);
+    if (issue == VerrouDossier::Issue::Occupe) {
+        std::fprintf(stderr, "tramelon: %s\n", erreurVerrou.toLocal8Bit().constData());
+        return 1;
+    }
     SourceJeton jetons(rep_appli);
     ComposantsMail mail = avec_oauth2(jetons, std::make_unique<VmimePop3Session>(),
                                       std::make_unique<VmimeSmtpSender>());
@@ -55,8 +81,14 @@ int executer(const QString &rep_appli, bool avecFenetre, bool trace)
     std::unique_ptr<SortieConsole> console;
     if (!avecFenetre)
         console = std::make_unique<SortieConsole>(serveur.affichage(), trace);
+    // A lock that could not be made is said after the start-up's own checks,
+    // which name the cause better (an unreadable key file, a folder of root's).
     if (!serveur.demarrer())
         return 1;
+    if (issue != VerrouDossier::Issue::Pris) {
+        std::fprintf(stderr, "tramelon: %s\n", erreurVerrou.toLocal8Bit().constData());
+        return 1;
+    }
     installer_arret_sur_signal(&serveur, [&serveur] { serveur.arret(); });
     if (!avecFenetre)
         return QCoreApplication::exec();
@@ -74,8 +106,19 @@ int main(int argc, char *argv[])
     if (options.sortie)
         return *options.sortie;
 
+    const bool sansFenetre =
+        options.sansFenetre || options.connexionOAuth2 || options.verifier || options.etat;
+    if (!sansFenetre && !platform::ecran_disponible()) {
+        // Qt would abort with a text of its own; the operator wants the service.
+        std::fputs("tramelon: aucun écran (ni DISPLAY ni WAYLAND_DISPLAY) pour la fenêtre du "
+                   "serveur : lancez-le sans fenêtre avec « tramelon --headless --folder "
+                   "DOSSIER »\n",
+                   stderr);
+        return 2;
+    }
+
     std::unique_ptr<QCoreApplication> app;
-    if (options.sansFenetre || options.connexionOAuth2 || options.etat) {
+    if (sansFenetre) {
         app = std::make_unique<QCoreApplication>(argc, argv);
     } else {
         app = std::make_unique<QApplication>(argc, argv);
@@ -93,5 +136,7 @@ int main(int argc, char *argv[])
         return afficher_etat(*rep_appli);
     if (options.connexionOAuth2)
         return connexion_oauth2_terminal(*rep_appli);
+    if (options.verifier)
+        return verifier(*rep_appli);
     return executer(*rep_appli, !options.sansFenetre, options.trace);
 }

@@ -12,6 +12,7 @@ struct OptionsServeur {
     bool connexionOAuth2 = false; // --connexion-oauth2: the sign-in, then the end
     bool trace = false;           // --trace: the mail dialogues on standard error too
     bool etat = false;            // --etat: prints the folder's etat.txt, then the end
+    bool verifier = false;        // --verifier: the settings checked, then the end
     // Set when the program is to end at once with this status (--help,
     // --version, an option not understood); the text was written.
     std::optional<int> sortie;

@@ -2,8 +2,10 @@
 
 #include "platform/message_box.h"
 #include "platform/shell_launch.h"
+#include "server/core/controle_dossier.h"
 #include "server/core/fichier_etat.h"
 #include "server/core/notification_systemd.h"
+#include "server/core/resume_demarrage.h"
 #include "server/frame/config.h"
 #include "server/frame/config_expediteurs.h"
 #include "server/frame/journal.h"
@@ -72,11 +74,22 @@ bool Serveur::demarrer()
     m_T_sequenceur.setInterval(tick);
     m_sequenceur->fixer_tick(tick);
     if (!key_store::charger_clefs(m_state)) {
-        platform::afficher_message(QStringLiteral("pas de fichier clef"));
+        platform::afficher_message(controle_dossier::texte_clefs_non_chargees(m_state));
         return false;
     }
 
     journal::initialise(m_state, m_environnement.horloge());
+    // Found now rather than at the first mail, which could not be kept.
+    if (const QStringList fautes = controle_dossier::controle_ecriture(m_state);
+        !fautes.isEmpty()) {
+        platform::afficher_message(fautes.join(u'\n'));
+        return false;
+    }
+    for (const QString &ligne : resume_demarrage::lignes(m_state, fields.connexion_oauth2,
+                                                         QStringLiteral(PROJECT_VERSION)))
+        m_signalement.information(ligne);
+    if (!adresseConfiguree)
+        m_signalement.erreur(resume_demarrage::texte_sans_adresse_reponse());
     m_sequenceur->raz_affichage();
     QCoreApplication::processEvents();
     m_state.etape_sequenceur = 0;
@@ -173,8 +186,7 @@ void Serveur::enregistrer_configuration(MailSettingsFields &fields)
         return;
     }
     m_T_sequenceur.stop();
-    m_signalement.erreur(QStringLiteral("aucune adresse de réponse : la boite n'est pas relevée "
-                                        "tant que « repondre » est vide"));
+    m_signalement.erreur(resume_demarrage::texte_sans_adresse_reponse());
 }
 
 void Serveur::enregistrer_expediteurs(const ReglesExpediteurs &regles)

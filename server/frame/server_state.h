@@ -45,4 +45,7 @@ struct ServerState {
     int taille_max_mail_mo = 50;
     // Who may command the server and be answered (section "expediteurs").
     ReglesExpediteurs expediteurs;
+    // The settings of pop3.ini that were read otherwise than written ("relance=0
+    // lu comme 60"), one French line each, said once at start-up.
+    QStringList reglages_corriges;
 };

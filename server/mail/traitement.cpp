@@ -261,6 +261,11 @@ key_store::Verification Traitement::brule_code(const MessageEnCours &m)
     const auto verification = key_store::verif_clef(m_state, enleve_blancs(m.code), &relu);
     if (relu)
         m_signalement.journal(key_store::texte_relu(verification));
+    if (verification != key_store::Verification::Refusee) {
+        const QString alerte = key_store::alerte_clefs(key_store::clefs_restantes(m_state));
+        if (!alerte.isEmpty())
+            m_signalement.information(alerte);
+    }
     return verification;
 }
 

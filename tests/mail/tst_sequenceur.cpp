@@ -194,6 +194,39 @@ private Q_SLOTS:
         QVERIFY(!QFile::exists(folder() + "actions/marker"));
     }
 
+    void keysRunningLowAreAnnouncedAtEachUse_data()
+    {
+        QTest::addColumn<int>("clefs");      // unused keys before the mail
+        QTest::addColumn<QString>("alerte"); // what the use adds to the journal
+        QTest::newRow("12 keys, 11 left") << 12 << QString();
+        QTest::newRow("11 keys, 10 left") << 11 << "plus que 10 clef(s) inutilisée(s)";
+        QTest::newRow("2 keys, 1 left") << 2 << "plus que 1 clef(s) inutilisée(s)";
+        QTest::newRow("last key") << 1 << "plus aucune clef inutilisée";
+    }
+
+    void keysRunningLowAreAnnouncedAtEachUse()
+    {
+        QFETCH(int, clefs);
+        QFETCH(QString, alerte);
+        QByteArray fichier;
+        for (int i = 0; i < clefs; ++i)
+            fichier += QByteArray(10, 'K') + QByteArray::number(10 + i) + "\r\n";
+        put("clefs.dat", fichier);
+        start(Environnement::systeme());
+        const QString code = state().tab_clefs.at(1);
+        session->mailbox = {mail("Actions", "Commande:run.bat;Code:" + code + ";")};
+        ticks(3);
+        const QString journal =
+            QString::fromUtf8(read(QFileInfo(state().fichier_journal).fileName()));
+        if (alerte.isEmpty()) {
+            QVERIFY(!journal.contains("clef(s) inutilisée(s)"));
+        } else {
+            QVERIFY2(journal.contains(alerte), qPrintable(journal));
+            QVERIFY(journal.contains("copiez-le dans les dossiers clients"));
+            QVERIFY(champs().Text3.contains(alerte));
+        }
+    }
+
     void actionsDirectoryChoiceAppliesWithoutRestart()
     {
         QDir(folder()).mkdir("other");

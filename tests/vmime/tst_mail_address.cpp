@@ -95,7 +95,9 @@ void TestMailAddress::invalid_data()
         << "smtp://host" << Protocol::Pop3 << "inconnu pour un serveur";
     QTest::newRow("pop3s scheme for smtp")
         << "pop3s://host" << Protocol::Smtp << "inconnu pour un serveur";
-    QTest::newRow("imap") << "imap://host" << Protocol::Pop3 << "inconnu pour un serveur";
+    QTest::newRow("imap") << "imap://host" << Protocol::Pop3
+                          << "inconnu pour un serveur POP3 ; formes connues : pop3:// (STARTTLS "
+                             "exigé), pop3s:// (TLS dès la connexion), ou hôte[:port]";
     QTest::newRow("url without host") << "pop3s://" << Protocol::Pop3 << "pas de nom de serveur";
     QTest::newRow("path") << "pop3://host/inbox" << Protocol::Pop3 << "n'est pas un nom de serveur";
     QTest::newRow("user in url") << "pop3://me@host" << Protocol::Pop3
