@@ -264,7 +264,7 @@ key_store::Verification Traitement::brule_code(const MessageEnCours &m)
     if (verification != key_store::Verification::Refusee) {
         const QString alerte = key_store::alerte_clefs(key_store::clefs_restantes(m_state));
         if (!alerte.isEmpty())
-            m_signalement.information(alerte);
+            m_signalement.avertissement(alerte);
     }
     return verification;
 }
