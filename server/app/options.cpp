@@ -5,8 +5,9 @@
 namespace {
 
 const char kAide[] =
-    "Usage : tramelon [--headless] [--folder DIR] [--connexion-oauth2 [--port N] [--coller]]\n"
-    "                 [--verifier]\n"
+    "Usage : tramelon [--headless] [--trace] [--folder DIR] [--verifier]\n"
+    "        tramelon --connexion-oauth2 [--port N] [--coller] [--folder DIR]\n"
+    "        tramelon --etat [--folder DIR]\n"
     "Tramelon, serveur de commandes par mail : relève une boîte POP3, lance les\n"
     "fichiers de commande des mails \"Actions\" dont le code est valide et répond\n"
     "à chaque mail par SMTP.\n"
@@ -15,6 +16,12 @@ const char kAide[] =
     "                par défaut le dossier du programme\n"
     "  --headless    sans fenêtre ni écran : les journaux de la fenêtre vont sur\n"
     "                la sortie d'erreur ; SIGTERM arrête le serveur proprement\n"
+    "  --trace       avec --headless, les dialogues POP3 et SMTP aussi (sans\n"
+    "                l'option : une ligne par mail jugé, par erreur et par\n"
+    "                changement d'état)\n"
+    "  --etat        affiche l'état du serveur qui tourne sur ce dossier (dernière\n"
+    "                relève, clefs, réponses en attente, relève suspendue), tel\n"
+    "                qu'il l'a écrit à la fin de son dernier cycle dans etat.txt\n"
     "  --connexion-oauth2\n"
     "                connexion OAuth 2.0 à la boîte (pop3.ini : [mail] connexion=oauth2\n"
     "                et section [oauth2]) : affiche l'adresse et le code à saisir dans\n"
@@ -52,6 +59,10 @@ OptionsServeur lire_options(int argc, char *argv[])
             options.sortie = 0;
         } else if (option == QLatin1String("--headless")) {
             options.sansFenetre = true;
+        } else if (option == QLatin1String("--trace")) {
+            options.trace = true;
+        } else if (option == QLatin1String("--etat")) {
+            options.etat = true;
         } else if (option == QLatin1String("--connexion-oauth2")) {
             options.connexionOAuth2 = true;
         } else if (option == QLatin1String("--port") && i + 1 < argc) {
