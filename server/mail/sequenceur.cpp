@@ -198,10 +198,7 @@ EtatReleve Sequenceur::etat() const
     EtatReleve etat;
     etat.maintenant = m_signalement.maintenant();
     etat.derniere_releve = m_derniere_releve;
-    // Slots 1 to 100 hold the keys; an empty one was used.
-    for (qsizetype i = 1; i < m_state.tab_clefs.size() && i <= key_store::kNombreClefs; ++i)
-        if (!m_state.tab_clefs.at(i).isEmpty())
-            ++etat.clefs;
+    etat.clefs = key_store::clefs_restantes(m_state);
     etat.reponses_en_attente = m_reponse.en_attente();
     etat.cause = m_espacement.cause();
     etat.dernier_echec = m_espacement.dernier_echec();

@@ -3,6 +3,7 @@
 // window's save keeps them all.
 #include "server/frame/config.h"
 #include "server/frame/config_expediteurs.h"
+#include "server/frame/config_reponse.h"
 #include "server/frame/oauth_settings.h"
 #include "tests/support/test_files.h"
 
@@ -30,6 +31,7 @@ class TestIniCommente : public QObject
         const int tick = config::charge_config_timer(s, f);
         const ReglesExpediteurs e = config::charge_config_expediteurs(ini());
         const oauth2::Reglages o = oauth2::lire_reglages(ini());
+        const ReglagesResultat r = config::charge_config_reponse(ini());
         const auto n = [](auto v) { return QString::number(v); };
         return {s.nom_serveur_pop,
                 s.nom_serveur_smtp,
@@ -52,7 +54,10 @@ class TestIniCommente : public QObject
                 o.url_appareil,
                 o.url_jeton,
                 o.url_autorisation,
-                o.portee};
+                o.portee,
+                s.nom_serveur_imap,
+                n(r.resultat),
+                n(r.duree_max)};
     }
 
 private Q_SLOTS:
@@ -81,8 +86,8 @@ private Q_SLOTS:
         QString texte = QString::fromUtf8(ecrit);
         texte.replace(QRegularExpression(QStringLiteral("(?m)^;([a-z_0-9]+=)")),
                       QStringLiteral("\\1"));
-        // [mail] 8, [TIMER] 2, [PATH] 1, [expediteurs] 3, [oauth2] 7.
-        QCOMPARE(texte.count(QRegularExpression(QStringLiteral("(?m)^[a-z_0-9]+="))), 21);
+        // [mail] 9, [TIMER] 2, [PATH] 1, [reponse] 2, [expediteurs] 3, [oauth2] 7.
+        QCOMPARE(texte.count(QRegularExpression(QStringLiteral("(?m)^[a-z_0-9]+="))), 24);
         QVERIFY(test_files::ecrire(ini(), texte.toUtf8()));
         QCOMPARE(reglages(), lu);
         QVERIFY(test_files::ecrire(ini(), ecrit));
