@@ -9,6 +9,7 @@
 #include "server/core/serveur.h"
 #include "server/core/sortie_console.h"
 #include "server/frame/termination.h"
+#include "server/vmime/lecteur_borne.h"
 #include "server/vmime/vmime_pop3_session.h"
 #include "server/vmime/vmime_smtp_sender.h"
 #include "server/windows/fenetre_serveur.h"
@@ -59,6 +60,9 @@ int main(int argc, char *argv[])
     const OptionsServeur options = lire_options(argc, argv);
     if (options.sortie)
         return *options.sortie;
+    // The mail reader is forked here, before any thread exists (lecteur_borne.h).
+    if (!options.connexionOAuth2)
+        lecture_bornee::demarrer_lecteur();
 
     std::unique_ptr<QCoreApplication> app;
     if (options.sansFenetre || options.connexionOAuth2) {

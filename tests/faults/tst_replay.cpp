@@ -158,7 +158,7 @@ private Q_SLOTS:
         QVERIFY(!servers.deliver(kUser, hostile).isEmpty());
         deliverCommand();
         auto session = sessionRapide();
-        session->setLecture({}, {2, 10000});
+        session->setLecture({2, 10000});
         Serveur serveur = serveurSansTimer(std::move(session));
         QVERIFY(serveur.demarrer());
         serveur.T_sequenceur().stop(); // ticks come from the test
