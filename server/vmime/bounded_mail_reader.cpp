@@ -44,6 +44,8 @@ QByteArray encoder(const Pop3Message &mail)
     return sortie + kFin + '\n';
 }
 
+bool reponse_entiere(const QByteArray &sortie) { return sortie.endsWith('\n' + kFin + '\n'); }
+
 std::optional<Pop3Message> decoder(const QByteArray &sortie)
 {
     QList<QByteArray> lignes = sortie.split('\n');

@@ -57,5 +57,7 @@ Pop3Message mis_de_cote(const QString &chemin, const QString &raison);
 // whole answer from a cut one.
 QByteArray encoder(const Pop3Message &mail);
 std::optional<Pop3Message> decoder(const QByteArray &sortie);
+// The answer has its last line: nothing was cut from it.
+bool reponse_entiere(const QByteArray &sortie);
 
 } // namespace lecture_bornee

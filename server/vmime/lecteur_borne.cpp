@@ -156,7 +156,8 @@ void installer_lecteur(int socket, pid_t serveur)
             ::_exit(4);
         ecrit += n;
     }
-    ::_exit(0);
+    // The answer ends here, before the process's memory is taken down.
+    ::_exit(::close(kDescripteur) == 0 ? 0 : 4);
 }
 
 // A mail of the usual kinds, read once by the reader itself before it serves:
@@ -364,6 +365,9 @@ struct Client {
     QString defaut;       // what happened to the last reader, not said yet
     bool panne_dite = false;
     qint64 pic_kio = 0;
+    // A child that answered whole is reaped while the server goes on: its
+    // status comes before the reader's next answer.
+    bool statut_attendu = false;
 };
 
 Client &client()
@@ -422,10 +426,24 @@ bool envoyer_demande(int socket, const Demande &demande, const QByteArray &chemi
     return n == octets.size();
 }
 
-// The reader never speaks unasked: anything to read is its end.
-bool vivant(const Client &c)
+// The status of the last child, when it is still to come.
+bool recevoir_statut(Client &c)
 {
-    if (c.socket < 0)
+    if (!c.statut_attendu)
+        return true;
+    Reponse reponse{};
+    if (recevoir(c.socket, reponse, QDeadlineTimer(kDelaiLecteurMs), {}) != Attente::Recue ||
+        reponse.type != Type::Statut)
+        return false;
+    c.statut_attendu = false;
+    c.pic_kio = std::max(c.pic_kio, reponse.pic_kio);
+    return true;
+}
+
+// The reader never speaks unasked: anything else to read is its end.
+bool vivant(Client &c)
+{
+    if (c.socket < 0 || !recevoir_statut(c))
         return false;
     pollfd attendu{c.socket, POLLIN, 0};
     return ::poll(&attendu, 1, 0) == 0;
@@ -440,6 +458,7 @@ void perdre(Client &c, const QString &pourquoi = {})
     while ((fini = ::waitpid(c.pid, &statut, 0)) < 0 && errno == EINTR) {
     }
     ::close(c.socket);
+    c.statut_attendu = false;
     QString fin = pourquoi;
     if (fin.isEmpty() && fini == c.pid && WIFSIGNALED(statut))
         fin = QStringLiteral("tué par le signal %1").arg(WTERMSIG(statut));
@@ -570,6 +589,16 @@ Tentative tenter(Client &c, const QByteArray &chemin, const Bornes &bornes, qint
         }
     }
     const bool tuer = fin != Issue::Fin::Terminee;
+    if (!tuer && reponse_entiere(sortie)) {
+        // Whole, so the child ended by itself: its status can wait.
+        c.statut_attendu = envoyer_demande(c.socket, {Type::Finir, 0, 0});
+        if (!c.statut_attendu)
+            perdre(c, QStringLiteral("il ne répondait plus"));
+        issue.fin = fin;
+        issue.statut = 0;
+        issue.sortie = std::move(sortie);
+        return Tentative::Faite;
+    }
     if (!envoyer_demande(c.socket, {tuer ? Type::Tuer : Type::Finir, 0, 0}) ||
         recevoir(c.socket, reponse, QDeadlineTimer(kDelaiLecteurMs), {}) != Attente::Recue ||
         reponse.type != Type::Statut) {
@@ -664,6 +693,8 @@ qint64 pic_memoire_enfants_kio()
 {
     Client &c = client();
     const std::lock_guard verrou(c.verrou);
+    if (!recevoir_statut(c) && c.socket >= 0)
+        perdre(c, QStringLiteral("il ne répondait plus"));
     return std::exchange(c.pic_kio, 0);
 }
 
