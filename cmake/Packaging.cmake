@@ -34,11 +34,48 @@ foreach(program tramelon kestrine)
 endforeach()
 
 # The service: systemd's own folders under the prefix (/usr in the packages;
-# systemd reads /usr/local/lib too).
-install(FILES ${CMAKE_SOURCE_DIR}/packaging/tramelon@.service
-        DESTINATION lib/systemd/system COMPONENT tramelon)
+# systemd reads /usr/local/lib too). The unit starts the program where this
+# installation puts it: its ExecStart= is written at install time, when the
+# prefix is known (cpack installs under /usr, cmake --install under its own).
+if(IS_ABSOLUTE "${CMAKE_INSTALL_BINDIR}")
+    set(_kt_bindir "${CMAKE_INSTALL_BINDIR}")
+else()
+    set(_kt_bindir "\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}")
+endif()
+install(CODE "
+    set(TRAMELON_BINDIR \"${_kt_bindir}\")
+    configure_file(\"${CMAKE_SOURCE_DIR}/packaging/tramelon@.service\"
+                   \"${CMAKE_BINARY_DIR}/unit/tramelon@.service\" @ONLY)
+    file(INSTALL \"${CMAKE_BINARY_DIR}/unit/tramelon@.service\"
+         DESTINATION \"\${CMAKE_INSTALL_PREFIX}/lib/systemd/system\")
+" COMPONENT tramelon)
 install(FILES ${CMAKE_SOURCE_DIR}/packaging/tramelon.sysusers
         DESTINATION lib/sysusers.d RENAME tramelon.conf COMPONENT tramelon)
+
+# The manual pages, one scdoc source each in packaging/man/, made at build time.
+find_program(KT_SCDOC scdoc)
+if(NOT KT_SCDOC)
+    message(FATAL_ERROR "scdoc manque pour les pages de manuel (scripts/install-deps l'installe)")
+endif()
+set(_kt_man_outputs)
+foreach(page tramelon.1 kestrine.1 tramelon-dossier.8 pop3.ini.5)
+    set(_src ${CMAKE_SOURCE_DIR}/packaging/man/${page}.scd)
+    set(_out ${CMAKE_BINARY_DIR}/man/${page})
+    add_custom_command(OUTPUT ${_out}.gz
+        COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/man
+        COMMAND sh -c "\"$0\" <\"$1\" >\"$2\"" ${KT_SCDOC} ${_src} ${_out}
+        COMMAND gzip -9nf ${_out}
+        DEPENDS ${_src} VERBATIM)
+    list(APPEND _kt_man_outputs ${_out}.gz)
+    string(REGEX MATCH "[0-9]$" _section ${page})
+    set(_component tramelon)
+    if(page STREQUAL "kestrine.1")
+        set(_component kestrine)
+    endif()
+    install(FILES ${_out}.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man${_section}
+            COMPONENT ${_component})
+endforeach()
+add_custom_target(man_pages ALL DEPENDS ${_kt_man_outputs})
 
 # Package names that other work on this project may change (translations of
 # the standard dialogs, a caption font): one place to align them.

@@ -1,8 +1,8 @@
 #pragma once
 
 #include <QByteArray>
+#include <QFile>
 #include <QFileDevice>
-#include <QSaveFile>
 #include <QString>
 
 #include <optional>
@@ -17,7 +17,8 @@ inline constexpr QFileDevice::Permissions kProprietaireSeul =
 
 // Replaces the file with content: written beside it (readable by the owner
 // only while it is written), checked for its size, synced, then renamed over
-// the old one. The new file gets the permissions given, else those the operator
+// the old one; the file written beside it is readable by its owner only from
+// its creation. The new file gets the permissions given, else those the operator
 // gave the old file, else it is readable by its owner only. On failure the old
 // file is left whole and error (when given) says why, in French.
 [[nodiscard]] bool remplacer(const QString &path, const QByteArray &content,
@@ -36,6 +37,7 @@ class Ecriture
 {
 public:
     explicit Ecriture(const QString &path);
+    ~Ecriture();
     Ecriture(const Ecriture &) = delete;
     Ecriture &operator=(const Ecriture &) = delete;
 
@@ -47,7 +49,8 @@ public:
 
 private:
     QString m_path;
-    QSaveFile m_file;
+    QString m_temp;
+    QFile m_file;
 };
 
 // A rename is durable only once the folder that holds the name is synced too:

@@ -1,7 +1,9 @@
 // Kestrine, the command message preparation tool.
 #include "platform/app_folder.h"
+#include "platform/ecran.h"
 #include "platform/widgets/application_setup.h"
 #include "platform/widgets/message_box_window.h"
+#include "prep/fin_de_session.h"
 #include "prep/form1.h"
 #include "prep/options.h"
 
@@ -15,6 +17,13 @@ int main(int argc, char *argv[])
     // Before the application object: it needs a display, and these do not.
     if (const std::optional<int> sortie = reponse_sans_fenetre(argc, argv))
         return *sortie;
+    // Without one, Qt would abort the program with a text of its own.
+    if (!platform::ecran_disponible()) {
+        std::fputs("kestrine: aucun écran (ni DISPLAY ni WAYLAND_DISPLAY) : Kestrine est un "
+                   "programme à fenêtre, lancez-le dans une session graphique\n",
+                   stderr);
+        return 2;
+    }
 
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Kestrine"));
@@ -40,6 +49,7 @@ int main(int argc, char *argv[])
     platform::preparer_application(QStringLiteral("kestrine"));
     platform::installer_boites_de_message();
     kestrine::Form1 form(*rep_appli);
+    kestrine::quitter_en_fin_de_session(form);
     form.show();
     return QApplication::exec();
 }

@@ -12,7 +12,12 @@ hold the envelope: "X-MailFrom: <sender>" and "X-RcptTo: <r1>, <r2>", each
 ended by CR LF. The tests read the envelope there and the wire bytes after.
 A recipient whose local part is "refus-" and a reply code (refus-550@x) is
 refused at RCPT with that code.
-Usage: smtp-server.py MAILDIR PORT AUTH_PORT USER PASSWORD [OAUTH_PORT INTROSPECT_URL]
+Each PORT:MECHS after those (MECHS among XOAUTH2, OAUTHBEARER, PLAIN, comma
+separated) is one more port offering exactly those mechanisms: the tokens
+signed in as above (OAUTHBEARER names its user in "a=", with "=2C" and "=3D"),
+PLAIN always refused.
+Usage: smtp-server.py MAILDIR PORT AUTH_PORT USER PASSWORD [OAUTH_PORT INTROSPECT_URL
+       [PORT:MECHS...]]
 """
 import base64
 import json
@@ -87,6 +92,30 @@ class OAuthMaildir(WireMaildir):
         return AuthResult(success=ok, handled=False, auth_data=pairs.get("user") if ok else None)
 
 
+class TokenMaildir(OAuthMaildir):
+    """Also takes AUTH OAUTHBEARER: "n,a=USER,^Aauth=Bearer TOKEN^A^A"."""
+
+    async def auth_OAUTHBEARER(self, server, args):
+        user = ""
+        try:
+            if len(args) > 1:
+                response = base64.b64decode(args[1], validate=True)
+            else:
+                response = await server.challenge_auth("")
+                if not isinstance(response, bytes):
+                    return AuthResult(success=False, handled=True)
+            header, _, rest = response.decode().partition("\x01")
+            for field in header.split(","):
+                if field.startswith("a="):
+                    user = field[2:].replace("=2C", ",").replace("=3D", "=")
+            pairs = dict(f.split("=", 1) for f in rest.split("\x01") if "=" in f)
+            token = pairs.get("auth", "").removeprefix("Bearer ")
+            ok = bool(token) and self.token_user(token) == user
+        except (ValueError, OSError):
+            ok = False
+        return AuthResult(success=ok, handled=False, auth_data=user if ok else None)
+
+
 def main():
     maildir, port, auth_port, user, password = sys.argv[1:6]
 
@@ -115,6 +144,17 @@ def main():
                            auth_required=True, auth_require_tls=False, enable_SMTPUTF8=False)
         oauth.start()
         servers.append(oauth)
+    for variant in sys.argv[8:]:
+        variant_port, mechs = variant.split(":")
+        wanted = set(mechs.split(","))
+        server = Controller(TokenMaildir(maildir, sys.argv[7]), hostname="127.0.0.1",
+                            port=int(variant_port),
+                            authenticator=lambda *_: AuthResult(success=False, handled=False),
+                            auth_required=True, auth_require_tls=False, enable_SMTPUTF8=False,
+                            auth_exclude_mechanism=list(
+                                {"LOGIN", "PLAIN", "XOAUTH2", "OAUTHBEARER"} - wanted))
+        server.start()
+        servers.append(server)
 
     stop = threading.Event()
     signal.signal(signal.SIGTERM, lambda *_: stop.set())

@@ -1,5 +1,7 @@
 // Tramelon, the mail command server.
 #include "platform/app_folder.h"
+#include "platform/ecran.h"
+#include "platform/termination.h"
 #include "platform/widgets/application_setup.h"
 #include "platform/widgets/message_box_window.h"
 #include "server/app/options.h"
@@ -8,8 +10,10 @@
 #include "server/core/oauth_serveur.h"
 #include "server/core/serveur.h"
 #include "server/core/sortie_console.h"
-#include "server/frame/termination.h"
+#include "server/core/verification.h"
+#include "server/core/verrou_dossier.h"
 #include "server/vmime/lecteur_borne.h"
+#include "server/vmime/sonnette_imap.h"
 #include "server/vmime/vmime_pop3_session.h"
 #include "server/vmime/vmime_smtp_sender.h"
 #include "server/windows/fenetre_serveur.h"
@@ -32,18 +36,48 @@ void fin(int code)
     std::_Exit(code);
 }
 
-int executer(const QString &rep_appli, bool avecFenetre)
+// --verifier: one line per check on standard output, 0 when all passed.
+int verifier(const QString &rep_appli)
 {
     SourceJeton jetons(rep_appli);
     ComposantsMail mail = avec_oauth2(jetons, std::make_unique<VmimePop3Session>(),
                                       std::make_unique<VmimeSmtpSender>());
+    Verification verification(
+        rep_appli, *mail.session, *mail.smtp, jetons, [](bool reussi, const QString &texte) {
+            std::printf("%s %s\n", reussi ? "OK   " : "ÉCHEC", texte.toLocal8Bit().constData());
+            std::fflush(stdout);
+        });
+    return verification.executer() ? 0 : 1;
+}
+
+int executer(const QString &rep_appli, bool avecFenetre)
+{
+    // Before anything is read or written: a second server on the folder would
+    // strike the same keys.
+    VerrouDossier verrou;
+    QString erreurVerrou;
+    const VerrouDossier::Issue issue = verrou.prendre(rep_appli, &erreurVerrou);
+    if (issue == VerrouDossier::Issue::Occupe) {
+        std::fprintf(stderr, "tramelon: %s\n", erreurVerrou.toLocal8Bit().constData());
+        return 1;
+    }
+    SourceJeton jetons(rep_appli);
+    ComposantsMail mail = avec_oauth2(jetons, std::make_unique<VmimePop3Session>(),
+                                      std::make_unique<VmimeSmtpSender>());
     Serveur serveur(rep_appli, std::move(mail.session), std::move(mail.smtp), &fin);
+    serveur.installer_sonnette(std::make_unique<SonnetteImap>());
     arret_sur_revocation(serveur, jetons);
     std::unique_ptr<SortieConsole> console;
     if (!avecFenetre)
         console = std::make_unique<SortieConsole>(serveur.affichage());
+    // A lock that could not be made is said after the start-up's own checks,
+    // which name the cause better (an unreadable key file, a folder of root's).
     if (!serveur.demarrer())
         return 1;
+    if (issue != VerrouDossier::Issue::Pris) {
+        std::fprintf(stderr, "tramelon: %s\n", erreurVerrou.toLocal8Bit().constData());
+        return 1;
+    }
     installer_arret_sur_signal(&serveur, [&serveur] { serveur.arret(); });
     if (!avecFenetre)
         return QCoreApplication::exec();
@@ -60,12 +94,23 @@ int main(int argc, char *argv[])
     const OptionsServeur options = lire_options(argc, argv);
     if (options.sortie)
         return *options.sortie;
-    // The mail reader is forked here, before any thread exists (lecteur_borne.h).
-    if (!options.connexionOAuth2)
+    // The mail reader is forked here, before any thread exists (lecteur_borne.h);
+    // a reader started again by the server serves from here on.
+    if (!options.connexionOAuth2 && !options.verifier)
         lecture_bornee::demarrer_lecteur();
 
+    const bool sansFenetre = options.sansFenetre || options.connexionOAuth2 || options.verifier;
+    if (!sansFenetre && !platform::ecran_disponible()) {
+        // Qt would abort with a text of its own; the operator wants the service.
+        std::fputs("tramelon: aucun écran (ni DISPLAY ni WAYLAND_DISPLAY) pour la fenêtre du "
+                   "serveur : lancez-le sans fenêtre avec « tramelon --headless --folder "
+                   "DOSSIER »\n",
+                   stderr);
+        return 2;
+    }
+
     std::unique_ptr<QCoreApplication> app;
-    if (options.sansFenetre || options.connexionOAuth2) {
+    if (sansFenetre) {
         app = std::make_unique<QCoreApplication>(argc, argv);
     } else {
         app = std::make_unique<QApplication>(argc, argv);
@@ -81,5 +126,7 @@ int main(int argc, char *argv[])
     }
     if (options.connexionOAuth2)
         return connexion_oauth2_terminal(*rep_appli);
+    if (options.verifier)
+        return verifier(*rep_appli);
     return executer(*rep_appli, !options.sansFenetre);
 }

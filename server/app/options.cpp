@@ -5,7 +5,7 @@
 namespace {
 
 const char kAide[] =
-    "Usage : tramelon [--headless] [--folder DIR] [--connexion-oauth2]\n"
+    "Usage : tramelon [--headless] [--folder DIR] [--connexion-oauth2] [--verifier]\n"
     "Tramelon, serveur de commandes par mail : relève une boîte POP3, lance les\n"
     "fichiers de commande des mails \"Actions\" dont le code est valide et répond\n"
     "à chaque mail par SMTP.\n"
@@ -19,6 +19,13 @@ const char kAide[] =
     "                et section [oauth2]) : affiche l'adresse et le code à saisir dans\n"
     "                un navigateur, attend l'autorisation et enregistre le jeton dans\n"
     "                jeton_oauth2.dat ; à faire une fois avant de lancer le serveur\n"
+    "  --verifier    vérifie le dossier sans toucher à la boîte, aux clefs ni au\n"
+    "                journal : réglages (et ceux qui ont été corrigés), fichiers et\n"
+    "                droits, dossier des actions,\n"
+    "                connexion POP3 (mails comptés, aucun relevé ni effacé),\n"
+    "                connexion SMTP jusqu'à l'authentification (aucun mail\n"
+    "                envoyé), jeton OAuth2 ; une ligne par point vérifié ;\n"
+    "                code de sortie 0 si tout va bien, 1 sinon\n"
     "  --version     affiche la version\n"
     "  --help        affiche cette aide\n";
 
@@ -39,8 +46,15 @@ OptionsServeur lire_options(int argc, char *argv[])
             options.sansFenetre = true;
         } else if (option == QLatin1String("--connexion-oauth2")) {
             options.connexionOAuth2 = true;
-        } else if (option == QLatin1String("--folder") && i + 1 < argc) {
+        } else if (option == QLatin1String("--verifier")) {
+            options.verifier = true;
+        } else if (option == QLatin1String("--folder") && i + 1 < argc &&
+                   !QByteArray(argv[i + 1]).startsWith("--")) {
             options.dossier = QString::fromLocal8Bit(argv[++i]);
+        } else if (option == QLatin1String("--folder") || option == QLatin1String("--folder=")) {
+            std::fprintf(stderr, "tramelon: l'option --folder demande un dossier : "
+                                 "--folder DOSSIER\n");
+            options.sortie = 2;
         } else if (option.startsWith(QLatin1String("--folder="))) {
             options.dossier = option.mid(int(sizeof("--folder=")) - 1);
         } else {

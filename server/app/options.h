@@ -10,6 +10,7 @@ struct OptionsServeur {
     bool sansFenetre = false;     // --headless
     QString dossier;              // --folder DIR; empty: the executable's folder
     bool connexionOAuth2 = false; // --connexion-oauth2: the sign-in, then the end
+    bool verifier = false;        // --verifier: the settings checked, then the end
     // Set when the program is to end at once with this status (--help,
     // --version, an option not understood); the text was written.
     std::optional<int> sortie;

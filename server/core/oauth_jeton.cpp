@@ -2,6 +2,8 @@
 
 #include <QJsonValue>
 
+#include <utility>
+
 namespace {
 // When the endpoint gives no lifetime: RFC 6749 leaves it to the provider,
 // and an hour is what the common ones give.
@@ -47,9 +49,10 @@ SourceJeton::Resultat SourceJeton::jeton()
         return {Etat::Echec, {}, erreur};
 
     const QDateTime maintenant = m_horloge();
-    if (jetons->acces_valide(maintenant, kMargeSecondes))
+    const bool forcer = std::exchange(m_forcer, false);
+    if (!forcer && jetons->acces_valide(maintenant, kMargeSecondes))
         return {Etat::Pret, jetons->access_token, {}};
-    if (m_renouvele) {
+    if (m_renouvele && !forcer) {
         // Renewed earlier in this cycle: still good enough for the rest of it.
         if (jetons->acces_valide(maintenant, 1))
             return {Etat::Pret, jetons->access_token, {}};

@@ -39,6 +39,9 @@ public:
     oauth2::Reglages reglages() const;
     // A new polling cycle: one renewal is allowed again.
     void nouveau_cycle() { m_renouvele = false; }
+    // The next jeton() asks the endpoint whatever the access token's time left:
+    // a check of the settings proves the refresh token is still granted.
+    void forcer_renouvellement() { m_forcer = true; }
     // Waits for the endpoint in a nested event loop when a renewal is needed.
     Resultat jeton();
     bool busy() const { return m_client.busy(); }
@@ -53,6 +56,7 @@ private:
     Horloge m_horloge;
     ClientOAuth2 m_client;
     bool m_renouvele = false;
+    bool m_forcer = false;
 };
 
 // Stores what a token endpoint granted over what the file held: the new

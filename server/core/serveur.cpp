@@ -2,14 +2,19 @@
 
 #include "platform/message_box.h"
 #include "platform/shell_launch.h"
+#include "server/core/controle_dossier.h"
+#include "server/core/resume_demarrage.h"
+#include "server/core/sonnette_serveur.h"
 #include "server/frame/config.h"
 #include "server/frame/config_expediteurs.h"
+#include "server/frame/config_reponse.h"
 #include "server/frame/journal.h"
 #include "server/keys/key_store.h"
 #include "server/mail/pop3_session.h"
 #include "server/mail/reponse.h"
 #include "server/mail/sequenceur.h"
 #include "server/mail/smtp_sender.h"
+#include "server/mail/suivi_lancements.h"
 
 #include <QCoreApplication>
 
@@ -21,7 +26,10 @@ constexpr int kIntervalleMois = 60 * 1000;
 constexpr int kAttenteFinAppel = 20;
 } // namespace
 
-Environnement Environnement::systeme() { return {&platform::ShellExecute, horloge_systeme()}; }
+Environnement Environnement::systeme()
+{
+    return {&platform::ShellExecute, horloge_systeme(), true};
+}
 
 Serveur::Serveur(const QString &rep_appli, std::unique_ptr<Pop3Session> session,
                  std::unique_ptr<SmtpSender> smtp, FinProgramme fin, Environnement environnement,
@@ -37,6 +45,14 @@ Serveur::Serveur(const QString &rep_appli, std::unique_ptr<Pop3Session> session,
     m_reponse = std::make_unique<Reponse>(m_state, m_affichage, *m_smtp, m_environnement.horloge);
     m_sequenceur = std::make_unique<Sequenceur>(m_state, m_affichage, *m_session, *m_traitement,
                                                 *m_reponse, m_environnement.horloge);
+    m_suivi = std::make_unique<SuiviLancements>(m_state, m_affichage, m_environnement.horloge);
+    m_suivi->relier([this](const auto &travail) { return m_sequenceur->hors_cycle(travail); },
+                    [this] { m_reponse->sendmail2(); });
+    if (m_environnement.suivi_lancements)
+        m_traitement->suivre(m_suivi.get());
+
+    m_sonnette = std::make_unique<SonnetteServeur>(m_state, m_affichage, *m_sequenceur,
+                                                   m_environnement.horloge);
 
     m_T_sequenceur.setObjectName(QStringLiteral("T_sequenceur"));
     m_T_sequenceur.setInterval(kTickDefaut);
@@ -60,11 +76,23 @@ bool Serveur::demarrer()
     m_champs = fields;
     m_T_sequenceur.setInterval(tick);
     if (!key_store::charger_clefs(m_state)) {
-        platform::afficher_message(QStringLiteral("pas de fichier clef"));
+        platform::afficher_message(controle_dossier::texte_clefs_non_chargees(m_state));
         return false;
     }
 
     journal::initialise(m_state, m_environnement.horloge());
+    // Found now rather than at the first mail, which could not be kept.
+    if (const QStringList fautes = controle_dossier::controle_ecriture(m_state);
+        !fautes.isEmpty()) {
+        platform::afficher_message(fautes.join(u'\n'));
+        return false;
+    }
+    for (const QString &ligne : resume_demarrage::lignes(m_state, fields.connexion_oauth2,
+                                                         QStringLiteral(PROJECT_VERSION)))
+        m_signalement.information(ligne);
+    if (!adresseConfiguree)
+        m_signalement.erreur(resume_demarrage::texte_sans_adresse_reponse());
+    m_suivi->demarrer(config::charge_config_reponse(m_state.fichier_ini));
     m_sequenceur->raz_affichage();
     QCoreApplication::processEvents();
     m_state.etape_sequenceur = 0;
@@ -72,6 +100,8 @@ bool Serveur::demarrer()
     m_Timer1.start();
     if (adresseConfiguree)
         m_T_sequenceur.start();
+    if (adresseConfiguree)
+        m_sonnette->demarrer(m_champs.connexion_oauth2);
     return true;
 }
 
@@ -82,6 +112,8 @@ void Serveur::arret()
     m_arrete = true;
     m_T_sequenceur.stop();
     m_Timer1.stop();
+    m_sonnette->arreter();
+    m_suivi->arreter();
     bool relu = false;
     if (!key_store::ecrire_clefs(m_state, &relu)) {
         // The key file on disk is whole (the older one, never shorter); the
@@ -129,11 +161,12 @@ void Serveur::enregistrer_configuration(MailSettingsFields &fields)
     // Without a reply address every reply would fail: the mailbox waits, as at start-up.
     if (config::adresse_reponse_configuree(m_state.adresse_reponse)) {
         m_T_sequenceur.start();
+        // The login, the password or the sign-in may have changed.
+        m_sonnette->demarrer(fields.connexion_oauth2);
         return;
     }
     m_T_sequenceur.stop();
-    m_signalement.erreur(QStringLiteral("aucune adresse de réponse : la boite n'est pas relevée "
-                                        "tant que « repondre » est vide"));
+    m_signalement.erreur(resume_demarrage::texte_sans_adresse_reponse());
 }
 
 void Serveur::enregistrer_expediteurs(const ReglesExpediteurs &regles)
@@ -155,6 +188,11 @@ void Serveur::abandonner_configuration()
     // polling the default server because a dialog was closed.
     if (m_sondageAvantConfiguration)
         m_T_sequenceur.start();
+}
+
+void Serveur::installer_sonnette(std::unique_ptr<Sonnette> sonnette)
+{
+    m_sonnette->installer(std::move(sonnette));
 }
 
 void Serveur::cre_clefs()

@@ -17,12 +17,18 @@ class Pop3Session;
 class SmtpSender;
 class Reponse;
 class Sequenceur;
+class Sonnette;
+class SonnetteServeur;
+class SuiviLancements;
 
 // What the server takes from the system: how a batch file is started and what
 // time it is. Tests give their own.
 struct Environnement {
     Traitement::Lanceur lanceur;
     Horloge horloge = horloge_systeme();
+    // Batch files followed to their end (output kept, end journalled, result
+    // mailed) rather than started through the lanceur.
+    bool suivi_lancements = false;
 
     static Environnement systeme();
 };
@@ -68,6 +74,9 @@ public:
     // The allowed senders' dialog: saves and applies from the next mail on.
     void enregistrer_expediteurs(const ReglesExpediteurs &regles);
 
+    // The doorbell ([mail] serveur_imap), given before demarrer().
+    void installer_sonnette(std::unique_ptr<Sonnette> sonnette);
+
     // "Création d'un fichier clefs": a new key file, and a message saying how it went.
     void cre_clefs();
 
@@ -78,6 +87,7 @@ public:
     Pop3Session &oSession() { return *m_session; }
     SmtpSender &SMTP1() { return *m_smtp; }
     Sequenceur &sequenceur() { return *m_sequenceur; }
+    SuiviLancements &suivi() { return *m_suivi; }
 
 private:
     ServerState m_state;
@@ -91,6 +101,8 @@ private:
     std::unique_ptr<Traitement> m_traitement;
     std::unique_ptr<Reponse> m_reponse;
     std::unique_ptr<Sequenceur> m_sequenceur;
+    std::unique_ptr<SonnetteServeur> m_sonnette;
+    std::unique_ptr<SuiviLancements> m_suivi;
     MailSettingsFields m_champs; // as last loaded or saved
     FinProgramme m_fin;
     bool m_sondageAvantConfiguration = false;

@@ -61,4 +61,15 @@ bool SmtpOAuth2::sendcomposed(const ComposedMail &mail)
     return accepted;
 }
 
+bool SmtpOAuth2::checkconnection()
+{
+    replycode = 0;
+    permanentfailure = false;
+    if (!prepare())
+        return false;
+    const bool accepted = m_sender->checkconnection();
+    replycode = m_sender->replycode;
+    return accepted;
+}
+
 bool SmtpOAuth2::busy() const { return m_source.busy() || m_sender->busy(); }

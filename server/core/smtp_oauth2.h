@@ -21,6 +21,7 @@ public:
     QString statustext() const override;
     void sendmessage() override;
     bool sendcomposed(const ComposedMail &mail) override;
+    bool checkconnection() override;
     bool busy() const override;
 
 private:

@@ -37,6 +37,8 @@ QString &Affichage::texte(Champ champ)
         return m_champs.txtstatus;
     case Champ::Text5:
         return m_champs.Text5;
+    case Champ::sonnette:
+        return m_champs.sonnette;
     case Champ::Label1:
     case Champ::lvwmessages:
         break;

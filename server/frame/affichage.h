@@ -43,6 +43,7 @@ struct ChampsFenetre {
     QString txtstatus = QStringLiteral("Text1"); // POP3 status log
     QString Text5 = QStringLiteral("Text1");     // body of the mail under processing
     QList<LigneBoite> lvwmessages;               // the first entry is the one processed
+    QString sonnette;                            // the doorbell's state; empty without a doorbell
 };
 
 // The fields that change one by one.
@@ -62,7 +63,8 @@ enum class Champ {
     Text3,
     txtstatus,
     Text5,
-    lvwmessages
+    lvwmessages,
+    sonnette
 };
 
 // Holds the main window's fields and says when one changes: the window shows

@@ -24,6 +24,36 @@ bool ecrire(const QString &section, const QString &key, const QString &value, co
     return platform::WritePrivateProfileString(section, key, value, file);
 }
 
+// A number as the program reads it; when that is not the number written (out
+// of range, rounded, not a number) the setting is recorded as corrected.
+int lire_nombre_note(ServerState &state, const char *section, const char *key, const char *defaut,
+                     Plage plage)
+{
+    const QString texte = lire(section, key, defaut, state.fichier_ini);
+    const int valeur = lire_nombre(texte, plage);
+    bool entier = false;
+    const int ecrit = texte.trimmed().toInt(&entier);
+    if (!entier || ecrit != valeur)
+        state.reglages_corriges.append(QStringLiteral("%1=%2 lu comme %3 (de %4 à %5)")
+                                           .arg(QLatin1String(key), texte)
+                                           .arg(valeur)
+                                           .arg(plage.min)
+                                           .arg(plage.max));
+    return valeur;
+}
+
+// A choice between a few words: any other is read as the first one.
+QString lire_choix(ServerState &state, const char *key, const QStringList &choix)
+{
+    const QString texte = lire("mail", key, QString(), state.fichier_ini);
+    if (texte.isEmpty() || choix.contains(texte))
+        return texte.isEmpty() ? choix.first() : texte;
+    state.reglages_corriges.append(
+        QStringLiteral("%1=%2 lu comme %3 (%4)")
+            .arg(QLatin1String(key), texte, choix.first(), choix.join(QStringLiteral(" ou "))));
+    return choix.first();
+}
+
 } // namespace
 
 QString texte_avant_nul(const QString &text)
@@ -73,17 +103,24 @@ bool charge_config_mail(ServerState &state, MailSettingsFields &fields)
     state.adresse_reponse =
         lire("mail", "repondre", QStringView(kAdresseReponseDefaut).toString(), ini);
     fields.repondre_a = state.adresse_reponse;
-    fields.auth_smtp = lire("mail", "authentification", "off", ini) == u"on";
+    state.reglages_corriges.clear();
+    fields.auth_smtp = lire_choix(state, "authentification",
+                                  {QStringLiteral("off"), QStringLiteral("on")}) == u"on";
     state.auth_smtp = fields.auth_smtp;
     state.login_pop = lire("mail", "login", QStringView(kLoginDefaut).toString(), ini);
     fields.login = state.login_pop;
     state.pass_pop = lire("mail", "pass", QStringView(kLoginDefaut).toString(), ini);
     fields.Password = state.pass_pop;
-    fields.connexion_oauth2 =
-        lire("mail", "connexion", QString(), ini) == QStringView(oauth2::kConnexionOAuth2);
+    fields.connexion_oauth2 = lire_choix(state, "connexion",
+                                         {QStringView(oauth2::kConnexionMotDePasse).toString(),
+                                          QStringView(oauth2::kConnexionOAuth2).toString()}) ==
+                              QStringView(oauth2::kConnexionOAuth2);
+    // Not in the dialog: the doorbell is set once in the file, if ever.
+    state.nom_serveur_imap = enleve_blancs(lire("mail", "serveur_imap", QString(), ini));
+    fields.serveur_imap = state.nom_serveur_imap;
     // Not in the dialog: a limit an administrator sets once, if ever.
     state.taille_max_mail_mo =
-        lire_nombre(lire("mail", "taille_max_mo", "50", ini), kPlageTailleMail);
+        lire_nombre_note(state, "mail", "taille_max_mo", "50", kPlageTailleMail);
     return adresse_reponse_configuree(state.adresse_reponse);
 }
 
@@ -96,8 +133,8 @@ bool adresse_reponse_configuree(const QString &adresse)
 int charge_config_timer(ServerState &state, MailSettingsFields &fields)
 {
     const QString &ini = state.fichier_ini;
-    const int tick = lire_nombre(lire("TIMER", "compteur1", "1000", ini), kPlageTick);
-    state.duree_cycle = qint16(lire_nombre(lire("TIMER", "relance", "300", ini), kPlageCycle));
+    const int tick = lire_nombre_note(state, "TIMER", "compteur1", "1000", kPlageTick);
+    state.duree_cycle = qint16(lire_nombre_note(state, "TIMER", "relance", "300", kPlageCycle));
     fields.duree = QString::number(state.duree_cycle);
     state.rep_actions =
         lire("PATH", "repertoire_commande", state.rep_appli, ini, kTailleLectureChemin);

@@ -32,6 +32,8 @@ QString texte_avant_nul(const QString &text);
 // rounded with halves to even, then brought within the range.
 int lire_nombre(const QString &text, Plage plage);
 
+// Section "mail": empties reglages_corriges, which this and
+// charge_config_timer fill with the values read otherwise than written.
 // Section "mail": fills the state and the dialog's fields (and taille_max_mo,
 // the largest mail fetched, in MB, 50 unless set). True when the reply
 // address is configured, that is when polling may start.

@@ -14,4 +14,6 @@ struct MailSettingsFields {
     QString duree;
     // [mail] connexion=oauth2: the mailbox takes an OAuth 2.0 token, not Password.
     bool connexion_oauth2 = false;
+    // [mail] serveur_imap: not in the dialog, read only.
+    QString serveur_imap;
 };

@@ -1,6 +1,7 @@
 #include "server/frame/oauth_token_file.h"
 
 #include "common/durable_file.h"
+#include "platform/droits_fichier.h"
 #include "server/frame/oauth_settings.h"
 
 #include <QFile>
@@ -21,7 +22,16 @@ QString chemin(const QString &rep_appli)
 std::optional<JetonsOAuth2> lire(const QString &path, QString *erreur)
 {
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
+    if (!file.open(QIODevice::ReadOnly) && platform::existe(path)) {
+        // The sign-in was made; the file is only out of this user's reach.
+        if (erreur)
+            *erreur = QStringLiteral("jeton_oauth2.dat illisible (%1) : %2 ; le serveur tourne "
+                                     "sous l'utilisateur %3 : donnez-lui le fichier (chown %3 %2)")
+                          .arg(platform::proprietaire_et_droits(path), path,
+                               platform::utilisateur_courant());
+        return std::nullopt;
+    }
+    if (!file.isOpen()) {
         if (erreur)
             *erreur = QStringLiteral("pas de jeton OAuth2 (") + path +
                       QStringLiteral(") : lancez d'abord la connexion OAuth2 "

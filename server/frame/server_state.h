@@ -30,6 +30,8 @@ struct ServerState {
     // send step); the mail itself travels as a MessageEnCours.
     bool reponse_a_envoyer = false;
     QString nom_serveur_pop;
+    // [mail] serveur_imap: the doorbell's server; empty, no doorbell.
+    QString nom_serveur_imap;
     QString login_pop;
     QString pass_pop;
     QString adresse_reponse;
@@ -45,4 +47,7 @@ struct ServerState {
     int taille_max_mail_mo = 50;
     // Who may command the server and be answered (section "expediteurs").
     ReglesExpediteurs expediteurs;
+    // The settings of pop3.ini that were read otherwise than written ("relance=0
+    // lu comme 60"), one French line each, said once at start-up.
+    QStringList reglages_corriges;
 };

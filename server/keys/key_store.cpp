@@ -43,6 +43,29 @@ bool charger_clefs(ServerState &state)
         .has_value();
 }
 
+int clefs_restantes(const ServerState &state)
+{
+    int restantes = 0;
+    for (int i = fichier_clefs::kPremierSlot;
+         i <= fichier_clefs::kDernierSlotEcrit && i < state.tab_clefs.size(); ++i)
+        restantes += state.tab_clefs.at(i).isEmpty() ? 0 : 1;
+    return restantes;
+}
+
+QString alerte_clefs(int restantes)
+{
+    if (restantes > kSeuilClefs)
+        return {};
+    // A client folder keeps offering keys of the old file: it must get the new one too.
+    const QString renouveler =
+        QStringLiteral("créez un nouveau fichier clefs (bouton \"Création d'un fichier clefs\" ou "
+                       "tramelon-dossier) et copiez-le dans les dossiers clients");
+    if (restantes == 0)
+        return QStringLiteral("plus aucune clef inutilisée : toute commande sera refusée ; ") +
+               renouveler;
+    return QStringLiteral("plus que %1 clef(s) inutilisée(s) : ").arg(restantes) + renouveler;
+}
+
 Verification verif_clef(ServerState &state, const QString &code, bool *relu)
 {
     if (relu)

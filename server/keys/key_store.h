@@ -26,6 +26,13 @@ inline constexpr char16_t kAlphabet[] = u"ABCDEFGHIJKLMNOPQRSTUVWXYZ123456789";
 // Loads clefs.dat into tab_clefs; false when the file cannot be opened.
 bool charger_clefs(ServerState &state);
 
+// Unused keys in slots 1 to 100.
+int clefs_restantes(const ServerState &state);
+// From this many unused keys down, each use tells the operator to renew them.
+inline constexpr int kSeuilClefs = 10;
+// What each use says once the keys run low; empty above the threshold.
+QString alerte_clefs(int restantes);
+
 enum class Verification {
     Acceptee,      // the code was a key; it is struck in memory and on disk
     Refusee,       // empty, unknown or already used

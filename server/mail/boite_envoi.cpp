@@ -74,12 +74,16 @@ QString nonRetire(const BoiteEnvoi::Entree &entree)
 
 BoiteEnvoi::BoiteEnvoi(const QString &dossier) : m_dossier(dossier) {}
 
-bool BoiteEnvoi::ajoute(qint16 numero, const ComposedMail &mail, const QDateTime &now)
+bool BoiteEnvoi::ajoute(qint16 numero, const ComposedMail &mail, const QDateTime &now,
+                        const QString &etiquette)
 {
     m_erreur.clear();
     // Line breaks in the envelope would break the record, and the envelope.
+    const auto une_ligne = [](const QString &field) {
+        return !field.contains(u'\n') && !field.contains(u'\r');
+    };
     for (const QString &field : {mail.mailfrom, mail.rcptto}) {
-        if (field.isEmpty() || field.contains(u'\n') || field.contains(u'\r')) {
+        if (field.isEmpty() || !une_ligne(field) || !une_ligne(etiquette)) {
             m_erreur =
                 QStringLiteral("Réponse n %1 non enregistrée : adresse non valide").arg(numero);
             return false;
@@ -98,6 +102,8 @@ bool BoiteEnvoi::ajoute(qint16 numero, const ComposedMail &mail, const QDateTime
     record += ligne_entete("composed", now.toUTC().toString(Qt::ISODateWithMs).toLatin1());
     record += ligne_entete("mail-from", mail.mailfrom.toUtf8());
     record += ligne_entete("rcpt-to", mail.rcptto.toUtf8());
+    if (!etiquette.isEmpty())
+        record += ligne_entete("etiquette", etiquette.toUtf8());
     record += '\n';
     record += mail.bytes;
 
@@ -131,6 +137,22 @@ QList<BoiteEnvoi::Entree> BoiteEnvoi::en_attente()
             QStringLiteral("Réponse en attente illisible, mise de côté : %1").arg(path + kSetAside);
     }
     return entrees;
+}
+
+bool BoiteEnvoi::contient(const QString &etiquette) const
+{
+    const QByteArray ligne = '\n' + ligne_entete("etiquette", etiquette.toUtf8());
+    const QDir dir(m_dossier);
+    for (const QString &name : dir.entryList({QLatin1Char('*') + kSuffix}, QDir::Files)) {
+        QFile file(dir.filePath(name));
+        if (!file.open(QIODevice::ReadOnly))
+            continue;
+        const QByteArray tete = file.read(4096);
+        const qsizetype fin = tete.indexOf("\n\n");
+        if (tete.left(fin < 0 ? tete.size() : fin + 1).contains(ligne))
+            return true;
+    }
+    return false;
 }
 
 bool BoiteEnvoi::retire(const Entree &entree) { return QFile::remove(entree.fichier); }

@@ -39,7 +39,11 @@ public:
 
     // Writes the reply owner-only and durably (synced, renamed into place,
     // the folder synced). False when it could not be stored; erreur() says why.
-    [[nodiscard]] bool ajoute(qint16 numero, const ComposedMail &mail, const QDateTime &now);
+    // etiquette, when given, names the reply for contient().
+    [[nodiscard]] bool ajoute(qint16 numero, const ComposedMail &mail, const QDateTime &now,
+                              const QString &etiquette = {});
+    // Whether a reply stored with that label still waits in the folder.
+    bool contient(const QString &etiquette) const;
     // The stored replies, oldest first. Files that cannot be read are set
     // aside (renamed *.illisible) and reported in erreur().
     QList<Entree> en_attente();

@@ -238,7 +238,7 @@ ResultatsAuthentification lire_resultats_authentification(const QByteArray &vale
         }
         const auto resultat = lire_resultat(l);
         if (!resultat)
-            return resultats;
+            return {}; // the results read before the fault must not count either
         resultats.resultats.append(*resultat);
     }
     resultats.lisible = true;

@@ -63,6 +63,37 @@ void Sequenceur::tick()
     } catch (...) {
         m_signalement.erreur(QStringLiteral("erreur inattendue pendant le cycle"));
     }
+    // Once the cycle's work is over, a cycle asked for meanwhile starts at
+    // the next tick.
+    if (m_state.etape_sequenceur == EteintLampe && m_enchaine && m_reste_courrier)
+        m_cycle_demande = true;
+    if (m_cycle_demande && m_state.etape_sequenceur >= EteintLampe) {
+        m_cycle_demande = false;
+        m_state.etape_sequenceur = 0;
+    }
+}
+
+void Sequenceur::demarre_cycle()
+{
+    // Never in the middle of a cycle: steps 1 to 9 always run whole, in order.
+    if (!m_occupe && (m_state.etape_sequenceur == 0 || m_state.etape_sequenceur >= EteintLampe))
+        m_state.etape_sequenceur = 0;
+    else
+        m_cycle_demande = true;
+}
+
+bool Sequenceur::hors_cycle(const std::function<void()> &travail)
+{
+    if (m_occupe)
+        return false;
+    m_occupe = true;
+    const auto libere = qScopeGuard([this] { m_occupe = false; });
+    try {
+        travail();
+    } catch (const std::exception &e) {
+        m_signalement.erreur(QString::fromLocal8Bit(e.what()));
+    }
+    return true;
 }
 
 void Sequenceur::etape(qint16 n)
@@ -104,6 +135,12 @@ void Sequenceur::etape(qint16 n)
 void Sequenceur::traite_message()
 {
     remplit_liste();
+    const qsizetype avant = m_affichage.champs().lvwmessages.size();
+    const auto reste = qScopeGuard([this, avant] {
+        // Mails set aside stay listed: a cycle that takes none stops the chain.
+        const qsizetype apres = m_affichage.champs().lvwmessages.size();
+        m_reste_courrier = apres > 0 && apres < avant;
+    });
     const std::optional<MessageEnCours> message = m_traitement.traite_message();
     // Marked over before the answer is stored: a crash between the two
     // leaves the mail unanswered, never answered twice.

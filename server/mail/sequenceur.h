@@ -6,6 +6,7 @@
 
 #include <QObject>
 
+#include <functional>
 #include <optional>
 
 class Affichage;
@@ -44,6 +45,16 @@ public:
     // The T_sequenceur tick handler.
     void tick();
     bool occupe() const { return m_occupe; }
+    // Runs work between the ticks' mail calls, never inside one, and holds the
+    // ticks meanwhile; false, with nothing run, while a tick's work goes on.
+    bool hors_cycle(const std::function<void()> &travail);
+
+    // A cycle now (the doorbell rang): the next tick starts one between
+    // cycles; during one, it follows as soon as that one is over.
+    void demarre_cycle();
+    // With the doorbell: a cycle that took a mail out of a box holding more
+    // is followed by the next one at once.
+    void enchaine_cycles(bool oui) { m_enchaine = oui; }
 
     void connection();
     void remplit_liste();
@@ -66,6 +77,9 @@ private:
     Reponse &m_reponse;
     Signalement m_signalement;
     bool m_occupe = false;
+    bool m_cycle_demande = false;
+    bool m_enchaine = false;
+    bool m_reste_courrier = false; // this cycle took a mail and left others
 };
 
 // The kinds of the POP3 session's status notifications.

@@ -67,6 +67,11 @@ public:
     // Sends a mail composed earlier to the server of properties (server, port,
     // username, password); true once the server accepted it.
     virtual bool sendcomposed(const ComposedMail &mail) = 0;
+    // Opens a session with the server of properties up to its acceptance
+    // (STARTTLS and AUTH when the settings ask for them), then ends it: no
+    // mail is sent. True when the server accepted; statustext() says why not.
+    // A sender that cannot check says no.
+    virtual bool checkconnection() { return false; }
     virtual bool busy() const = 0;
 
 Q_SIGNALS:

@@ -10,6 +10,8 @@
 #include "server/mail/politique_expediteurs.h"
 #include "server/mail/pop3_session.h"
 #include "server/mail/reply_policy.h"
+#include "server/mail/reponse.h"
+#include "server/mail/suivi_lancements.h"
 #include "server/mail/textes_reponse.h"
 
 #include <QDir>
@@ -220,7 +222,7 @@ bool Traitement::enregistre(const MessageEnCours &m)
     return false;
 }
 
-bool Traitement::juge(MessageEnCours &m)
+bool Traitement::juge(MessageEnCours &m, bool repondu)
 {
     // The mail counts as judged before its code is burnt and its command
     // launched: a crash from here on never runs it, nor refuses it, a second
@@ -244,7 +246,13 @@ bool Traitement::juge(MessageEnCours &m)
         return true;
     }
 
-    const qint32 resultat = m_lanceur(m.commande, m_state.rep_actions);
+    // The reply is stored at the end of this step under the next number; the
+    // result mail, composed when the batch file ends, names that number.
+    std::optional<qint16> numero;
+    if (repondu)
+        numero = Reponse::compteur_suivant(m_state.compteur_reponses);
+    const qint32 resultat =
+        m_suivi ? m_suivi->lance(m, numero) : m_lanceur(m.commande, m_state.rep_actions);
     const bool lance = resultat > kLancementReussi;
     const QString lancement =
         lance ? QStringLiteral("OK") : QStringLiteral("Erreur ") + QString::number(resultat);
@@ -261,6 +269,11 @@ key_store::Verification Traitement::brule_code(const MessageEnCours &m)
     const auto verification = key_store::verif_clef(m_state, enleve_blancs(m.code), &relu);
     if (relu)
         m_signalement.journal(key_store::texte_relu(verification));
+    if (verification != key_store::Verification::Refusee) {
+        const QString alerte = key_store::alerte_clefs(key_store::clefs_restantes(m_state));
+        if (!alerte.isEmpty())
+            m_signalement.information(alerte);
+    }
     return verification;
 }
 
@@ -358,7 +371,7 @@ std::optional<MessageEnCours> Traitement::traite_message()
     } else if (interrompu) {
         reprend_interrompu(m);
     } else {
-        if (!juge(m))
+        if (!juge(m, raison_sans_reponse(*message, m_state.adresse_reponse).isEmpty()))
             return std::nullopt;
         m_signalement.journal(m.texte_reponse.split(QStringLiteral("\r\n")));
     }

@@ -19,6 +19,7 @@
 class Affichage;
 class Pop3Message;
 class Pop3Session;
+class SuiviLancements;
 
 // The processing of one mail per cycle: fetch the first listed message, archive
 // it, show it, judge it, strike its code, launch its batch file, choose and
@@ -47,6 +48,10 @@ public:
     // is chosen and journalled, before the answer is stored to be sent.
     void termine_jugement();
 
+    // From then on commands are launched through the follower, which keeps
+    // their output and reports their end; without one, through the lanceur.
+    void suivre(SuiviLancements *suivi) { m_suivi = suivi; }
+
     // The archive file name for a moment: "message__yyyymmdd_hhmmss.eml".
     static QString nom_archive(const QDateTime &moment);
 
@@ -69,7 +74,8 @@ private:
     bool enregistre(const MessageEnCours &m);
     // Records the mail, burns its code and launches its command; false when
     // the record could not be written (the mail then stays in the box).
-    bool juge(MessageEnCours &m);
+    // repondu: its sender is to be answered.
+    bool juge(MessageEnCours &m, bool repondu);
     // A mail recorded but never finished: answered, never launched again.
     void reprend_interrompu(MessageEnCours &m);
     // Strikes the mail's code from the key store.
@@ -94,4 +100,5 @@ private:
     QSet<QString> m_ecartes;             // mails set aside: too large, or never fetched
     QHash<QString, int> m_echecs_releve; // failed fetches running, by mail
     bool m_juges_charges = false;
+    SuiviLancements *m_suivi = nullptr;
 };

@@ -4,6 +4,8 @@
 
 #include <QUrl>
 
+#include <algorithm>
+
 namespace {
 
 const QString kAbsent = QStringLiteral("dmarc=absent, ");
@@ -37,6 +39,12 @@ QString domaine_signataire(const ResultatMethode &r)
     return arobase < 0 ? QString() : domaine_comparable(i.mid(arobase + 1));
 }
 
+qsizetype nombre_resultats(const ResultatsAuthentification &ar, const QString &methode)
+{
+    return std::count_if(ar.resultats.cbegin(), ar.resultats.cend(),
+                         [&methode](const ResultatMethode &r) { return r.methode == methode; });
+}
+
 } // namespace
 
 VerdictDmarc juge_dmarc(const QByteArray &champ, const QString &domaine_from,
@@ -56,19 +64,29 @@ VerdictDmarc juge_dmarc(const QByteArray &champ, const QString &domaine_from,
     if (from.isEmpty())
         return {false, kAbsent + QStringLiteral("aucun domaine From")};
 
-    bool dmarc_donne = false;
+    // A line of the sender's that begins with a blank, right below the
+    // receiving server's field, reads as the end of that field: a second
+    // result for the method that decides may be the sender's.
+    const qsizetype dmarcs = nombre_resultats(ar, QStringLiteral("dmarc"));
+    if (dmarcs > 1 || (dmarcs == 0 && nombre_resultats(ar, QStringLiteral("dkim")) > 1))
+        return {false, kAbsent +
+                           QStringLiteral("champ Authentication-Results ambigu (deux "
+                                          "résultats ") +
+                           (dmarcs > 1 ? QStringLiteral("dmarc") : QStringLiteral("dkim")) + u')'};
+
     for (const ResultatMethode &r : ar.resultats) {
         if (r.methode != u"dmarc")
             continue;
-        dmarc_donne = true;
         if (r.resultat != u"pass")
             return {false, QStringLiteral("dmarc=") + r.resultat};
+        // Only a pass for the From this program read ties the result to it.
         const QString pour = r.propriete(QStringLiteral("header.from"));
-        if (!pour.isEmpty() && domaine_comparable(pour) != from)
+        if (pour.isEmpty())
+            return {false, QStringLiteral("dmarc=pass sans header.from")};
+        if (domaine_comparable(pour) != from)
             return {false, QStringLiteral("dmarc=pass pour ") + pour};
-    }
-    if (dmarc_donne)
         return {true, QStringLiteral("dmarc=pass")};
+    }
 
     QString dkim;
     for (const ResultatMethode &r : ar.resultats) {

@@ -8,10 +8,11 @@
 // the receiving server writes its own above whatever the sender wrote. When
 // serveur_attendu is set, that field must carry this authserv-id.
 //
-// Authenticated: dmarc=pass (for the From domain, when the result names it);
-// or, where the field gives no DMARC result, dkim=pass with a signing domain
+// Authenticated: dmarc=pass with a header.from equal to the From domain; or,
+// where the field gives no DMARC result, dkim=pass with a signing domain
 // (header.d, else the domain of header.i) equal to the From domain or a
-// parent of it.
+// parent of it. A field with two results for the method that decides (dmarc,
+// or dkim when it stands alone) is not trusted.
 struct VerdictDmarc {
     bool authentifie = false;
     // What decided, for the journal: "dmarc=pass", "dmarc=fail",

@@ -1,6 +1,7 @@
 #include "server/vmime/server_address.h"
 
 #include <QRegularExpression>
+#include <QStringList>
 
 namespace {
 
@@ -16,10 +17,14 @@ constexpr Scheme kSchemes[] = {
     {"pop3s", ServerAddress::Protocol::Pop3, ServerAddress::Security::Tls, 995},
     {"smtp", ServerAddress::Protocol::Smtp, ServerAddress::Security::StartTls, 25},
     {"smtps", ServerAddress::Protocol::Smtp, ServerAddress::Security::Tls, 465},
+    {"imap", ServerAddress::Protocol::Imap, ServerAddress::Security::StartTls, 143},
+    {"imaps", ServerAddress::Protocol::Imap, ServerAddress::Security::Tls, 993},
 };
 
 const char *protocolName(ServerAddress::Protocol protocol)
 {
+    if (protocol == ServerAddress::Protocol::Imap)
+        return "IMAP";
     return protocol == ServerAddress::Protocol::Pop3 ? "POP3" : "SMTP";
 }
 
@@ -52,8 +57,20 @@ ServerAddress ServerAddress::parse(const QString &setting, Protocol protocol, qu
                 found = &scheme;
         }
         if (!found) {
-            return failure(setting, QStringLiteral("préfixe « %1 » inconnu pour un serveur %2")
-                                        .arg(name, QLatin1String(protocolName(protocol))));
+            QStringList known;
+            for (const Scheme &scheme : kSchemes) {
+                if (scheme.protocol == protocol)
+                    known << QLatin1String(scheme.name) + QStringLiteral("://") +
+                                 (scheme.security == Security::Tls
+                                      ? QStringLiteral(" (TLS dès la connexion)")
+                                      : QStringLiteral(" (STARTTLS exigé)"));
+            }
+            return failure(setting,
+                           QStringLiteral("préfixe « %1 » inconnu pour un serveur %2 ; "
+                                          "formes connues : %3, ou hôte[:port] sans préfixe "
+                                          "(en clair)")
+                               .arg(name, QLatin1String(protocolName(protocol)),
+                                    known.join(QStringLiteral(", "))));
         }
         address.m_security = found->security;
         address.m_port = found->port;

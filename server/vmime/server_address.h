@@ -6,16 +6,16 @@
 
 // A mail server setting read into host, port and transport security.
 // "host" and "host:port" keep the plain-text dialogue of the old settings;
-// "pop3://", "smtp://" demand STARTTLS and "pop3s://", "smtps://" speak TLS
-// from the first byte.
+// "pop3://", "smtp://", "imap://" demand STARTTLS and "pop3s://", "smtps://",
+// "imaps://" speak TLS from the first byte.
 class ServerAddress
 {
 public:
-    enum class Protocol { Pop3, Smtp };
+    enum class Protocol { Pop3, Smtp, Imap };
     enum class Security { Plain, StartTls, Tls };
 
     // defaultPort serves the plain forms without a port; the URL forms have
-    // the protocol's own ports (110/995, 25/465).
+    // the protocol's own ports (110/995, 25/465, 143/993).
     static ServerAddress parse(const QString &setting, Protocol protocol, quint16 defaultPort);
 
     bool isValid() const { return m_error.isEmpty(); }

@@ -51,13 +51,14 @@ public:
     }
 
     // False when one is not an X.509 certificate GnuTLS can read.
-    bool add(const vmime::byteArray &der)
+    bool add(const QByteArray &der)
     {
         gnutls_x509_crt_t certificate = nullptr;
         if (gnutls_x509_crt_init(&certificate) < 0)
             return false;
-        const gnutls_datum_t data{const_cast<unsigned char *>(der.data()),
-                                  static_cast<unsigned int>(der.size())};
+        const gnutls_datum_t data{
+            reinterpret_cast<unsigned char *>(const_cast<char *>(der.constData())),
+            static_cast<unsigned int>(der.size())};
         if (gnutls_x509_crt_import(certificate, &data, GNUTLS_X509_FMT_DER) < 0) {
             gnutls_x509_crt_deinit(certificate);
             return false;
@@ -107,46 +108,62 @@ void TlsVerifier::verify(vmime::shared_ptr<vmime::security::cert::certificateCha
                          const vmime::string &hostname)
 {
     const QString host = QString::fromStdString(hostname);
-    if (!chain || chain->getCount() == 0)
-        refuse(host, QStringLiteral("le serveur n'a présenté aucun certificat"));
-
-    PeerCertificates peer;
-    for (size_t i = 0; i < chain->getCount(); ++i) {
+    QList<QByteArray> der;
+    for (size_t i = 0; chain && i < chain->getCount(); ++i) {
         const auto x509 =
             vmime::dynamicCast<vmime::security::cert::X509Certificate>(chain->getAt(i));
-        if (!x509 || !peer.add(x509->getEncoded()))
+        if (!x509)
             refuse(host, QStringLiteral("certificat %1 illisible (pas un X.509)").arg(i));
+        const vmime::byteArray bytes = x509->getEncoded();
+        der.append(QByteArray(reinterpret_cast<const char *>(bytes.data()),
+                              static_cast<qsizetype>(bytes.size())));
+    }
+    if (const QString reason = checkDer(der, host, m_caFiles); !reason.isEmpty())
+        refuse(host, reason);
+}
+
+QString TlsVerifier::checkDer(const QList<QByteArray> &chain, const QString &hostname,
+                              const QStringList &caFiles)
+{
+    if (chain.isEmpty())
+        return QStringLiteral("le serveur n'a présenté aucun certificat");
+
+    PeerCertificates peer;
+    for (qsizetype i = 0; i < chain.size(); ++i) {
+        if (!peer.add(chain.at(i)))
+            return QStringLiteral("certificat %1 illisible (pas un X.509)").arg(i);
     }
 
     // Files of our own make a list of its own; an empty store or unreadable
     // files only mean that nothing verifies, which the refusal then says.
     gnutls_x509_trust_list_t trust = systemTrust();
     TrustList own;
-    if (!m_caFiles.isEmpty()) {
+    if (!caFiles.isEmpty()) {
         gnutls_x509_trust_list_t raw = nullptr;
         if (const int error = gnutls_x509_trust_list_init(&raw, 0); error < 0)
-            refuse(host, gnutlsText(error));
+            return gnutlsText(error);
         own.reset(raw);
         gnutls_x509_trust_list_add_system_trust(raw, 0, 0);
-        for (const QString &file : m_caFiles)
+        for (const QString &file : caFiles)
             gnutls_x509_trust_list_add_trust_file(raw, QFile::encodeName(file).constData(), nullptr,
                                                   GNUTLS_X509_FMT_PEM, 0, 0);
         trust = raw;
     }
     if (!trust)
-        refuse(host, QStringLiteral("aucune liste de certificats de confiance"));
+        return QStringLiteral("aucune liste de certificats de confiance");
 
     // The name is that of the server setting: an address when it was given
     // as one, to be found among the certificate's IP addresses.
+    const QByteArray name = hostname.toUtf8();
     unsigned char address[16];
     gnutls_typed_vdata_st data[2] = {};
-    if (::inet_pton(AF_INET, hostname.c_str(), address) == 1) {
+    if (::inet_pton(AF_INET, name.constData(), address) == 1) {
         data[0] = {GNUTLS_DT_IP_ADDRESS, address, 4};
-    } else if (::inet_pton(AF_INET6, hostname.c_str(), address) == 1) {
+    } else if (::inet_pton(AF_INET6, name.constData(), address) == 1) {
         data[0] = {GNUTLS_DT_IP_ADDRESS, address, 16};
     } else {
         data[0] = {GNUTLS_DT_DNS_HOSTNAME,
-                   reinterpret_cast<unsigned char *>(const_cast<char *>(hostname.c_str())), 0};
+                   reinterpret_cast<unsigned char *>(const_cast<char *>(name.constData())), 0};
     }
     data[1] = {GNUTLS_DT_KEY_PURPOSE_OID,
                reinterpret_cast<unsigned char *>(const_cast<char *>(GNUTLS_KP_TLS_WWW_SERVER)), 0};
@@ -155,9 +172,10 @@ void TlsVerifier::verify(vmime::shared_ptr<vmime::security::cert::certificateCha
     if (const int error = gnutls_x509_trust_list_verify_crt2(trust, peer.data(), peer.size(), data,
                                                              2, 0, &status, nullptr);
         error < 0)
-        refuse(host, gnutlsText(error));
+        return gnutlsText(error);
     if (status != 0)
-        refuse(host, statusText(status));
+        return statusText(status);
+    return {};
 }
 
 CertificateRefused::CertificateRefused(const QString &host, const QString &reason)

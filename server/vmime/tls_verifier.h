@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QByteArray>
+#include <QList>
 #include <QString>
 #include <QStringList>
 
@@ -23,6 +25,12 @@ public:
     // Throws CertificateRefused, before a byte of the dialogue goes out.
     void verify(vmime::shared_ptr<vmime::security::cert::certificateChain> chain,
                 const vmime::string &hostname) override;
+
+    // The same check on a chain in DER, the server's own certificate first,
+    // for connections that vmime does not make: empty when the chain is
+    // accepted, else why not (in French).
+    static QString checkDer(const QList<QByteArray> &chain, const QString &hostname,
+                            const QStringList &caFiles);
 
 private:
     [[noreturn]] void refuse(const QString &host, const QString &reason);

@@ -1,6 +1,7 @@
 #include "server/vmime/vmime_failure.h"
 
 #include "server/vmime/tls_verifier.h"
+#include "server/vmime/vmime_socket.h"
 
 #include <vmime/security/cert/certificateException.hpp>
 #include <vmime/vmime.hpp>
@@ -35,6 +36,15 @@ MailFailure describe_vmime_failure(const std::exception &error, qint64 elapsedMs
     namespace cert = vmime::security::cert;
     const QString detail = chainText(error).trimmed();
 
+    if (const auto *tls = dynamic_cast<const TlsExpected *>(&error)) {
+        const QString where =
+            QString::fromStdString(tls->host()) + QLatin1Char(':') + QString::number(tls->port());
+        return MailFailure{MailError::TlsFailure,
+                           QStringLiteral("le port %1 attend TLS dès la connexion, il ne parle "
+                                          "pas en clair : écrivez pop3s://%1 (POP3) ou "
+                                          "smtps://%1 (SMTP)")
+                               .arg(where)};
+    }
     if (const auto *refused = dynamic_cast<const CertificateRefused *>(&error))
         return MailFailure{MailError::CertificateRejected,
                            QStringLiteral("certificat du serveur %1 refusé : %2")

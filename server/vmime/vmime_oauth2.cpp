@@ -1,5 +1,7 @@
 #include "server/vmime/vmime_oauth2.h"
 
+#include "server/vmime/sasl_choix.h"
+
 #include <vmime/security/sasl/SASLMechanism.hpp>
 #include <vmime/security/sasl/SASLMechanismFactory.hpp>
 #include <vmime/security/sasl/SASLSession.hpp>
@@ -8,6 +10,7 @@
 #include <algorithm>
 #include <cstring>
 #include <mutex>
+#include <sstream>
 
 namespace vmime_oauth2 {
 
@@ -18,6 +21,8 @@ using vmime::security::sasl::SASLContext;
 using vmime::security::sasl::SASLMechanism;
 using vmime::security::sasl::SASLSession;
 
+const char *const kMecanismes[] = {"XOAUTH2", "OAUTHBEARER"};
+
 void copie(const byte_t *input, size_t inputLen, byte_t **output, size_t *outputLen)
 {
     *output = new byte_t[inputLen > 0 ? inputLen : 1];
@@ -26,8 +31,23 @@ void copie(const byte_t *input, size_t inputLen, byte_t **output, size_t *output
     *outputLen = inputLen;
 }
 
-// RFC 7628: "n,a=USER,^Aauth=Bearer TOKEN^A^A" as the initial response. A
-// failed sign-in brings a JSON challenge, answered by a lone ^A so that the
+// RFC 7628 over RFC 5801's GS2 header: "n,a=USER,^Aauth=Bearer TOKEN^A^A".
+std::string reponse_oauthbearer(const std::string &user, const std::string &jeton)
+{
+    std::string nom;
+    for (const char c : user) {
+        if (c == ',')
+            nom += "=2C";
+        else if (c == '=')
+            nom += "=3D";
+        else
+            nom += c;
+    }
+    return "n," + (nom.empty() ? std::string() : "a=" + nom) + ",\x01" + "auth=Bearer " + jeton +
+           "\x01\x01";
+}
+
+// A failed sign-in brings a JSON challenge, answered by a lone ^A so that the
 // server ends the exchange with its error.
 class OAuthBearerMechanism : public SASLMechanism
 {
@@ -42,8 +62,7 @@ public:
         std::string text = "\x01";
         if (!m_envoye) {
             const auto auth = sess->getAuthenticator();
-            text = "n,a=" + auth->getUsername() + ",\x01" + "auth=Bearer " +
-                   auth->getAccessToken() + "\x01\x01";
+            text = reponse_oauthbearer(auth->getUsername(), auth->getAccessToken());
             m_envoye = true;
         }
         copie(reinterpret_cast<const byte_t *>(text.data()), text.size(), response, responseLen);
@@ -70,13 +89,19 @@ private:
     bool m_complet = false;
 };
 
+bool controle(char c)
+{
+    const auto octet = static_cast<unsigned char>(c);
+    return octet < 0x20 || octet == 0x7F;
+}
+
 } // namespace
 
 const std::vector<vmime::shared_ptr<SASLMechanism>> JetonAuthenticator::getAcceptableMechanisms(
     const std::vector<vmime::shared_ptr<SASLMechanism>> &available,
     vmime::shared_ptr<SASLMechanism>) const
 {
-    for (const char *name : {"XOAUTH2", "OAUTHBEARER"}) {
+    for (const char *name : kMecanismes) {
         const auto found =
             std::find_if(available.begin(), available.end(),
                          [name](const auto &mechanism) { return mechanism->getName() == name; });
@@ -84,6 +109,39 @@ const std::vector<vmime::shared_ptr<SASLMechanism>> JetonAuthenticator::getAccep
             return {*found};
     }
     return {};
+}
+
+const char *JetonAuthenticator::choisir(const std::string &offre)
+{
+    m_consulte = true;
+    m_offre = offre;
+    m_choisi = nullptr;
+    for (const char *name : kMecanismes) {
+        std::istringstream mots(offre);
+        std::string mot;
+        while (!m_choisi && mots >> mot)
+            if (mot == name)
+                m_choisi = name;
+    }
+    return m_choisi;
+}
+
+MailFailure JetonAuthenticator::expliquer(const MailFailure &failure, const QString &serveur) const
+{
+    if (failure.number != MailError::AuthenticationFailed)
+        return failure;
+    if (m_choisi)
+        return {MailError::AuthenticationFailed,
+                QStringLiteral("Authentification refusée : le serveur %1 n'a pas accepté le jeton "
+                               "d'accès (%2)")
+                    .arg(serveur, QLatin1String(m_choisi))};
+    const QString debut = QStringLiteral("Le serveur %1 ne prend pas la connexion par jeton "
+                                         "OAuth 2.0 (ni XOAUTH2 ni OAUTHBEARER) : ")
+                              .arg(serveur);
+    const QString offre = QString::fromStdString(m_offre).simplified();
+    return {MailError::AuthenticationUnavailable,
+            debut + (offre.isEmpty() ? QStringLiteral("il ne propose aucune connexion SASL connue")
+                                     : QStringLiteral("il propose ") + offre)};
 }
 
 void enregistrer_mecanismes()
@@ -99,6 +157,17 @@ void enregistrer_mecanismes()
     });
 }
 
+std::optional<QString> refus_caracteres(const std::string &user, const std::string &jeton)
+{
+    if (std::any_of(user.begin(), user.end(), controle))
+        return QStringLiteral("Le nom d'utilisateur contient un caractère de contrôle : "
+                              "la connexion par jeton n'est pas tentée");
+    if (std::any_of(jeton.begin(), jeton.end(), controle))
+        return QStringLiteral("Le jeton d'accès contient un caractère de contrôle : la connexion "
+                              "par jeton n'est pas tentée");
+    return std::nullopt;
+}
+
 void configurer(const vmime::shared_ptr<vmime::net::service> &service, const std::string &user,
                 const std::string &jeton)
 {
@@ -109,6 +178,14 @@ void configurer(const vmime::shared_ptr<vmime::net::service> &service, const std
     service->setProperty("options.need-authentication", true);
     service->setProperty("auth.username", user);
     service->setProperty("auth.accesstoken", jeton);
+}
+
+void connecter(const vmime::shared_ptr<vmime::net::service> &service,
+               JetonAuthenticator &authenticator)
+{
+    const ChoixSasl choix(
+        [&authenticator](const std::string &offre) { return authenticator.choisir(offre); });
+    service->connect();
 }
 
 } // namespace vmime_oauth2

@@ -263,13 +263,20 @@ qint32 VmimePop3Session::Open(const QString &server, qint32 port, const QString 
     const std::string userName = user.toStdString();
     const std::string secret = password.toStdString();
     const bool parJeton = AuthMethod() == Authentification::JetonOAuth2;
+    if (parJeton) {
+        if (const auto refus = vmime_oauth2::refus_caracteres(userName, secret)) {
+            setState(kStateClosed, QStringLiteral("Session fermée"));
+            report(static_cast<qint16>(MailError::AuthenticationFailed), *refus);
+            return static_cast<qint32>(MailError::AuthenticationFailed);
+        }
+    }
+    const auto authenticator = vmime::make_shared<vmime_oauth2::JetonAuthenticator>();
     d->guard->setAnswerLimit(mail_limits::kTailleReponse);
-    const auto failure = d->dialogue([&] {
+    auto failure = d->dialogue([&] {
         d->drop(false);
         d->session = vmime::net::session::create();
         if (parJeton) {
-            d->store = d->session->getStore(vmime_url(address),
-                                            vmime::make_shared<vmime_oauth2::JetonAuthenticator>());
+            d->store = d->session->getStore(vmime_url(address), authenticator);
             configure_vmime_service(d->store, address, options);
             vmime_oauth2::configurer(d->store, userName, secret);
         } else {
@@ -282,7 +289,10 @@ qint32 VmimePop3Session::Open(const QString &server, qint32 port, const QString 
             d->store->setProperty("auth.password", secret);
         }
         try {
-            d->store->connect();
+            if (parJeton)
+                vmime_oauth2::connecter(d->store, *authenticator);
+            else
+                d->store->connect();
             d->inbox = d->store->getDefaultFolder();
             d->inbox->open(vmime::net::folder::MODE_READ_WRITE);
         } catch (...) {
@@ -290,6 +300,8 @@ qint32 VmimePop3Session::Open(const QString &server, qint32 port, const QString 
             throw;
         }
     });
+    if (failure && parJeton)
+        failure = authenticator->expliquer(*failure, QStringLiteral("POP3"));
     if (failure) {
         setState(kStateClosed, QStringLiteral("Session fermée"));
         report(failure->code(), failure->description);

@@ -178,12 +178,18 @@ struct VmimeSmtpSender::Dialogue {
     // Whether the server's EHLO answer offered AUTH: vmime reports a server
     // without it like a refused password.
     std::shared_ptr<std::atomic<bool>> authOffered = std::make_shared<std::atomic<bool>>(false);
+    // Chooses the token mechanism with JetonOAuth2, and says why none fits.
+    vmime::shared_ptr<vmime_oauth2::JetonAuthenticator> jeton =
+        vmime::make_shared<vmime_oauth2::JetonAuthenticator>();
 
     vmime::shared_ptr<vmime::net::session> session;
     vmime::shared_ptr<vmime::net::transport> transport;
     QElapsedTimer clock;
     bool connected = false;
+    // Sent, or for a check only, the session accepted.
     bool accepted = false;
+    // Up to the server's acceptance of the session, then QUIT.
+    bool checkOnly = false;
 
     void run();
     void open();
@@ -211,6 +217,11 @@ void VmimeSmtpSender::Dialogue::run()
     clock.start();
     try {
         open();
+        if (checkOnly) {
+            close();
+            accepted = true;
+            return;
+        }
         if (const auto refusal = utf8Refusal(transport, mail)) {
             postFailure(*refusal, 0, true);
             close();
@@ -238,8 +249,7 @@ void VmimeSmtpSender::Dialogue::open()
     const bool parJeton = authentification == Authentification::JetonOAuth2;
     transport = session->getTransport(
         vmime_url(address),
-        parJeton ? vmime::make_shared<vmime_oauth2::JetonAuthenticator>()
-                 : vmime::make_shared<vmime::security::sasl::defaultSASLAuthenticator>());
+        parJeton ? jeton : vmime::make_shared<vmime::security::sasl::defaultSASLAuthenticator>());
     configure_vmime_service(transport, address, options);
     if (parJeton && !username.isEmpty()) {
         vmime_oauth2::configurer(transport, utf8(username), utf8(password));
@@ -249,7 +259,10 @@ void VmimeSmtpSender::Dialogue::open()
         transport->setProperty("auth.password", utf8(password));
     }
     clock.restart();
-    transport->connect();
+    if (parJeton && !username.isEmpty())
+        vmime_oauth2::connecter(transport, *jeton);
+    else
+        transport->connect();
     connected = true;
     post(&SmtpSender::ConnectionMade,
          QStringLiteral("Connecté au serveur SMTP ") + address.display());
@@ -287,6 +300,11 @@ void VmimeSmtpSender::Dialogue::failed(const std::exception &error)
                               QStringLiteral("« Authentification SMTP » est cochée mais le "
                                              "serveur SMTP ne propose pas AUTH : réponse "
                                              "non envoyée")};
+    else if (failure.number == MailError::AuthenticationFailed &&
+             authentification == Authentification::JetonOAuth2) {
+        failure = jeton->expliquer(failure, QStringLiteral("SMTP"));
+        failure.description += QStringLiteral(" : réponse non envoyée");
+    }
     // A failure after the server took the mail only concerns the goodbye.
     if (accepted)
         failure.description = QStringLiteral("Message remis ; ") + failure.description;
@@ -304,7 +322,7 @@ void VmimeSmtpSender::Dialogue::failed(const std::exception &error)
     post(&SmtpSender::ConnectionClosed, QStringLiteral("Connexion fermée"));
 }
 
-std::optional<ServerAddress> VmimeSmtpSender::checkedServer(const ComposedMail &mail)
+std::optional<ServerAddress> VmimeSmtpSender::checkedServer(const ComposedMail *mail)
 {
     replycode = 0;
     permanentfailure = false;
@@ -322,7 +340,7 @@ std::optional<ServerAddress> VmimeSmtpSender::checkedServer(const ComposedMail &
         fail(static_cast<qint16>(MailError::BadAddress), address.error());
         return std::nullopt;
     }
-    if (mail.rcptto.isEmpty() || mail.mailfrom.isEmpty()) {
+    if (mail && (mail->rcptto.isEmpty() || mail->mailfrom.isEmpty())) {
         permanentfailure = true;
         fail(static_cast<qint16>(MailError::BadAddress),
              QStringLiteral("Aucun destinataire pour la réponse"));
@@ -333,10 +351,35 @@ std::optional<ServerAddress> VmimeSmtpSender::checkedServer(const ComposedMail &
 
 bool VmimeSmtpSender::sendcomposed(const ComposedMail &mail)
 {
-    const std::optional<ServerAddress> address = checkedServer(mail);
+    const std::optional<ServerAddress> address = checkedServer(&mail);
     if (!address)
         return false;
+    if (properties.authentification == Authentification::JetonOAuth2) {
+        if (const auto refus = vmime_oauth2::refus_caracteres(utf8(properties.username),
+                                                              utf8(properties.password))) {
+            fail(static_cast<qint16>(MailError::AuthenticationFailed),
+                 *refus + QStringLiteral(" : réponse non envoyée"));
+            return false;
+        }
+    }
     Dialogue dialogue{this, mail, *address};
+    dialogue.username = properties.username;
+    dialogue.password = properties.password;
+    dialogue.authentification = properties.authentification;
+    dialogue.options.timeoutMs = d->timeoutMs;
+    dialogue.options.trustedCaFiles = d->trustedCaFiles;
+    d->runner.run([&dialogue] { dialogue.run(); });
+    return dialogue.accepted;
+}
+
+bool VmimeSmtpSender::checkconnection()
+{
+    const std::optional<ServerAddress> address = checkedServer(nullptr);
+    if (!address)
+        return false;
+    const ComposedMail none;
+    Dialogue dialogue{this, none, *address};
+    dialogue.checkOnly = true;
     dialogue.username = properties.username;
     dialogue.password = properties.password;
     dialogue.authentification = properties.authentification;

@@ -44,6 +44,7 @@ public:
     QString statustext() const override;
     void sendmessage() override;
     bool sendcomposed(const ComposedMail &mail) override;
+    bool checkconnection() override;
     bool busy() const override;
 
 private:
@@ -52,7 +53,8 @@ private:
 
     // The server to send to; nothing (and the failure reported) when the
     // sender is busy, the setting is not understood or the envelope is empty.
-    std::optional<ServerAddress> checkedServer(const ComposedMail &mail);
+    // With no mail (a check of the connection) only the server is looked at.
+    std::optional<ServerAddress> checkedServer(const ComposedMail *mail);
 
     void notify(void (SmtpSender::*signal)(), const QString &text);
     void fail(qint16 number, const QString &description);

@@ -1,5 +1,7 @@
 #include "server/vmime/vmime_socket.h"
 
+#include "server/vmime/tls_probe.h"
+
 #include <vmime/exception.hpp>
 
 #include <algorithm>
@@ -19,6 +21,9 @@ namespace {
 
 // Steps of a wait, so that the timeout handler is asked in between.
 constexpr int kStepMs = 50;
+// POP3 and SMTP servers greet at once; one silent this long may be a TLS port.
+constexpr int kProbeAfterMs = 3000;
+constexpr int kProbeWaitMs = 3000;
 
 // The errno name leads the text: the failure reports read it from there.
 [[noreturn]] void throwSocketError(int error)
@@ -42,6 +47,18 @@ vmime::string numericAddress(const sockaddr *address, socklen_t length)
 }
 
 } // namespace
+
+TlsExpected::TlsExpected(std::string host, unsigned short port)
+    : socket_exception("the port expects TLS from the first byte"), m_host(std::move(host)),
+      m_port(port)
+{
+}
+
+TlsExpected::~TlsExpected() noexcept = default;
+
+vmime::exception *TlsExpected::clone() const { return new TlsExpected(*this); }
+
+const char *TlsExpected::name() const noexcept { return "TlsExpected"; }
 
 VmimeSocket::VmimeSocket(vmime::shared_ptr<vmime::net::timeoutHandler> timeoutHandler)
     : m_timeoutHandler(std::move(timeoutHandler))
@@ -116,6 +133,9 @@ void VmimeSocket::connect(const vmime::string &address, const vmime::port_t port
             const int on = 1;
             ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
             m_fd = fd;
+            m_port = port;
+            m_connectedAt = std::chrono::steady_clock::now();
+            m_sentAny = m_receivedAny = m_probed = false;
             m_peerName = address;
             m_peerAddress = numericAddress(candidate->ai_addr, candidate->ai_addrlen);
         }
@@ -162,6 +182,8 @@ bool VmimeSocket::waitFor(short events, int msecs)
         if (waited + kStepMs >= msecs)
             return false;
         checkTimeout();
+        if (events == POLLIN)
+            probeForTls();
     }
 }
 
@@ -175,10 +197,23 @@ void VmimeSocket::receive(vmime::string &buffer)
     buffer.assign(reinterpret_cast<const char *>(m_buffer), size);
 }
 
+void VmimeSocket::probeForTls()
+{
+    if (m_probed || !awaitingGreeting() ||
+        std::chrono::steady_clock::now() - m_connectedAt < std::chrono::milliseconds(kProbeAfterMs))
+        return;
+    m_probed = true;
+    const auto handler = m_timeoutHandler;
+    if (tls_probe::expects_tls(m_peerAddress, m_port, kProbeWaitMs,
+                               [handler] { return handler && handler->isTimeOut(); }))
+        throw TlsExpected(m_peerName, m_port);
+}
+
 size_t VmimeSocket::receiveRaw(vmime::byte_t *buffer, const size_t count)
 {
     m_status &= ~STATUS_WOULDBLOCK;
     if (!waitForRead(kStepMs)) {
+        probeForTls();
         m_status |= STATUS_WOULDBLOCK;
         checkTimeout();
         return 0;
@@ -193,6 +228,9 @@ size_t VmimeSocket::receiveRaw(vmime::byte_t *buffer, const size_t count)
     }
     if (received == 0)
         throw vmime::exceptions::socket_exception("ECONNRESET: connection closed by the server");
+    if (awaitingGreeting() && tls_probe::looks_like_tls(buffer, static_cast<size_t>(received)))
+        throw TlsExpected(m_peerName, m_port);
+    m_receivedAny = true;
     if (m_timeoutHandler)
         m_timeoutHandler->resetTimeOut();
     if (m_tracer)
@@ -239,6 +277,7 @@ size_t VmimeSocket::sendRawNonBlocking(const vmime::byte_t *buffer, const size_t
         }
         throwSocketError(errno);
     }
+    m_sentAny = true;
     if (m_timeoutHandler)
         m_timeoutHandler->resetTimeOut();
     if (m_tracer)

@@ -1,17 +1,41 @@
 #pragma once
 
+#include <vmime/exception.hpp>
 #include <vmime/net/socket.hpp>
 #include <vmime/net/timeoutHandler.hpp>
 #include <vmime/net/tracer.hpp>
 
+#include <chrono>
 #include <mutex>
+#include <string>
 #include <vector>
+
+// A greeting awaited in plain text from a port that speaks TLS from the first
+// byte: it sent a TLS record, or answered a probe with one.
+class TlsExpected : public vmime::exceptions::socket_exception
+{
+public:
+    TlsExpected(std::string host, unsigned short port);
+    ~TlsExpected() noexcept override;
+    vmime::exception *clone() const override;
+    const char *name() const noexcept override;
+
+    const std::string &host() const { return m_host; }
+    unsigned short port() const { return m_port; }
+
+private:
+    std::string m_host;
+    unsigned short m_port;
+};
 
 // The TCP sockets of both mail components. Unlike vmime's own, they set
 // TCP_NODELAY: a mail dialogue is made of small commands, each waiting for
 // its answer, and with Nagle's algorithm every one of them waited on the
 // peer's delayed acknowledgement. Connect, read and write follow the
-// timeout handler: no call blocks past it.
+// timeout handler: no call blocks past it. A greeting awaited in plain text
+// (nothing sent yet) that starts like TLS, or that has not come after a few
+// seconds from a port that answers a TLS probe, ends the wait with
+// TlsExpected.
 class VmimeSocket : public vmime::net::socket
 {
 public:
@@ -44,6 +68,9 @@ public:
 private:
     bool waitFor(short events, int msecs);
     void checkTimeout();
+    // While the first bytes of a plain-text greeting are awaited.
+    bool awaitingGreeting() const { return !m_sentAny && !m_receivedAny; }
+    void probeForTls();
 
     vmime::shared_ptr<vmime::net::timeoutHandler> m_timeoutHandler;
     vmime::shared_ptr<vmime::net::tracer> m_tracer;
@@ -52,6 +79,11 @@ private:
     vmime::string m_peerName;
     vmime::string m_peerAddress;
     vmime::byte_t m_buffer[16384];
+    vmime::port_t m_port = 0;
+    std::chrono::steady_clock::time_point m_connectedAt;
+    bool m_sentAny = false;
+    bool m_receivedAny = false;
+    bool m_probed = false;
 };
 
 class VmimeSocketFactory : public vmime::net::socketFactory

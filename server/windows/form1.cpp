@@ -102,6 +102,7 @@ void Form1::lier(const Affichage &affichage)
           Champ::Label9, Champ::Label10, Champ::Label11, Champ::Label12, Champ::Label14,
           Champ::Text2, Champ::Text3, Champ::txtstatus, Champ::Text5, Champ::lvwmessages})
         montrer(champs, champ);
+    montrer(champs, Champ::sonnette);
     connect(&affichage, &Affichage::modifie, this,
             [this, &affichage](Champ champ) { montrer(affichage.champs(), champ); });
     connect(&affichage, &Affichage::ajoute, this, [this](Champ champ, const QString &texte) {
@@ -155,6 +156,9 @@ void Form1::montrer(const ChampsFenetre &c, Champ champ)
         return montrer_texte(champ, c.txtstatus);
     case Champ::Text5:
         return montrer_texte(champ, c.Text5);
+    case Champ::sonnette:
+        // Small on purpose: the lamp tells, on hovering, whether the doorbell rings.
+        return Label1->setToolTip(c.sonnette);
     }
 }
 

@@ -1,12 +1,17 @@
 // clefs.dat and filebat.dat: what is read, what is written back, on disk.
 #include "common/ansi_text.h"
 #include "common/command_list_file.h"
+#include "common/durable_file.h"
 #include "common/key_file.h"
 #include "tests/support/test_files.h"
 
+#include <QDir>
 #include <QFile>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <sys/stat.h>
 
 class TestSharedFiles : public QObject
 {
@@ -84,6 +89,30 @@ private Q_SLOTS:
         if (written)
             QSKIP("running with rights that ignore folder modes");
         QCOMPARE(get(path("keep.dat")), QByteArray("A\r\nB\r\n"));
+    }
+
+    // A secret's copy is private from its creation, whatever the umask: with
+    // umask 0 nothing ever sits on the disk readable by others.
+    void filesBeingWrittenArePrivateFromTheirCreation()
+    {
+        const mode_t before = ::umask(0);
+        const auto restore = qScopeGuard([before] { ::umask(before); });
+        QDir folder(path("secret"));
+        QVERIFY(folder.mkpath("."));
+        {
+            durable::Ecriture file(folder.filePath("mail.eml"));
+            QVERIFY(file.ouvrir());
+            const QFileInfoList temps = folder.entryInfoList(QDir::Files);
+            QCOMPARE(temps.size(), 1);
+            QCOMPARE(temps.first().permissions() &
+                         (QFileDevice::ReadGroup | QFileDevice::ReadOther |
+                          QFileDevice::WriteGroup | QFileDevice::WriteOther),
+                     QFileDevice::Permissions());
+        }
+        QVERIFY(folder.entryList(QDir::Files).isEmpty()); // left unfinished: nothing stays
+        QVERIFY(durable::remplacer(folder.filePath("jeton"), "x\n"));
+        QCOMPARE(QFile::permissions(folder.filePath("jeton")) & 0x0077, QFileDevice::Permissions());
+        QCOMPARE(folder.entryList(QDir::Files), QStringList{"jeton"});
     }
 
     void commandListSortedIgnoringCaseWithExtensions()

@@ -123,6 +123,15 @@ private Q_SLOTS:
             << mx << boss
             << recu(kMx + "; dmarc=fail") + "Authentication-Results: " + kMx + "; dmarc=pass\r\n"
             << nonAuthentifie + "dmarc=fail) : " + boss;
+        QTest::newRow("the sender's first line, begun with a blank, joins the server's field")
+            << mx << boss
+            << "Received: from mail.policy.example by " + kMx +
+                   "\r\nAuthentication-Results: " + kMx +
+                   "; dmarc=none header.from=policy.example\r\n"
+                   "\t; dmarc=pass header.from=policy.example\r\n"
+            << nonAuthentifie +
+                   "dmarc=absent, champ Authentication-Results ambigu (deux résultats dmarc)) : " +
+                   boss;
         QTest::newRow("another authserv-id on top")
             << mx << boss << recu("mx.evil.example; dmarc=pass")
             << nonAuthentifie +

@@ -97,6 +97,43 @@ private Q_SLOTS:
         QCOMPARE(state.rep_actions, QString::fromLatin1(longPath.left(127))); // no separator added
     }
 
+    void correctionsAreRecorded_data()
+    {
+        QTest::addColumn<QByteArray>("file");
+        QTest::addColumn<QStringList>("expected");
+        QTest::newRow("as written")
+            << QByteArray("[mail]\r\nauthentification=on\r\nconnexion=oauth2\r\n"
+                          "taille_max_mo=20\r\n[TIMER]\r\nrelance=120\r\ncompteur1=1000\r\n")
+            << QStringList();
+        QTest::newRow("absent keys are defaults, not corrections") << QByteArray() << QStringList();
+        QTest::newRow("cycle of zero") << QByteArray("[TIMER]\r\nrelance=0\r\n")
+                                       << QStringList{"relance=0 lu comme 60 (de 60 à 3600)"};
+        QTest::newRow("rounded, and text after the number")
+            << QByteArray("[TIMER]\r\nrelance=121.5\r\ncompteur1=2000ms\r\n")
+            << QStringList{"compteur1=2000ms lu comme 2000 (de 1000 à 60000)",
+                           "relance=121.5 lu comme 122 (de 60 à 3600)"};
+        QTest::newRow("words of neither choice")
+            << QByteArray("[mail]\r\nauthentification=ON\r\nconnexion=OAuth2\r\n"
+                          "taille_max_mo=5000\r\n")
+            << QStringList{"authentification=ON lu comme off (off ou on)",
+                           "connexion=OAuth2 lu comme mot_de_passe (mot_de_passe ou oauth2)",
+                           "taille_max_mo=5000 lu comme 2000 (de 1 à 2000)"};
+    }
+
+    // Said once at start-up and by --verifier: a value the server does not take as written.
+    void correctionsAreRecorded()
+    {
+        QFETCH(QByteArray, file);
+        QFETCH(QStringList, expected);
+        if (!file.isEmpty())
+            putIni(file);
+        state.reglages_corriges = QStringList{"from an earlier reading"};
+        MailSettingsFields f;
+        config::charge_config_mail(state, f);
+        config::charge_config_timer(state, f);
+        QCOMPARE(state.reglages_corriges, expected);
+    }
+
     void saveIntoNewFile()
     {
         MailSettingsFields f;

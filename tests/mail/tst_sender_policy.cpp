@@ -65,10 +65,27 @@ private Q_SLOTS:
         QTest::newRow("a suffix is no parent")
             << QByteArray("mx.example.net; dkim=pass header.d=x.org") << "badx.org" << mx
             << absent + "dkim=pass header.d=x.org non aligné" << false;
-        QTest::newRow("authserv-id: case ignored, none set takes any")
-            << QByteArray("MX.Other.NET; dmarc=pass") << "x.org"
+        QTest::newRow("authserv-id and header.from: case ignored, none set takes any")
+            << QByteArray("MX.Other.NET; dmarc=pass header.from=X.Org") << "x.org"
             << ""
             << "dmarc=pass" << true;
+        QTest::newRow("dmarc pass without header.from")
+            << QByteArray("mx.example.net; dmarc=pass; dkim=pass header.d=x.org") << "x.org" << mx
+            << "dmarc=pass sans header.from" << false;
+        // What a sender's first line, begun with a blank, adds to the field above it.
+        QTest::newRow("a second dmarc result unfolded into the field")
+            << QByteArray("mx.example.net; dmarc=none header.from=x.org\t; dmarc=pass "
+                          "header.from=x.org")
+            << "x.org" << mx
+            << absent + "champ Authentication-Results ambigu (deux résultats dmarc)" << false;
+        QTest::newRow("a second dkim result where dkim decides")
+            << QByteArray("mx.example.net; dkim=none\t; dkim=pass header.d=x.org") << "x.org" << mx
+            << absent + "champ Authentication-Results ambigu (deux résultats dkim)" << false;
+        QTest::newRow("two signatures under one dmarc result")
+            << QByteArray(
+                   "mx.example.net; dkim=pass header.d=x.org; dkim=pass header.d=esp.example;"
+                   " dmarc=pass header.from=x.org")
+            << "x.org" << mx << "dmarc=pass" << true;
         QTest::newRow("nested comment, quoted value with a semicolon")
             << QByteArray("mx.example.net; dmarc=fail (a (b; dmarc=pass)) header.from=\"x;org\"")
             << "x.org" << mx << "dmarc=fail" << false;

@@ -112,6 +112,30 @@ private Q_SLOTS:
         QCOMPARE(session->opened, 2);
     }
 
+    void bellStartsACycleNeverInTheMiddleOfOne_data()
+    {
+        QTest::addColumn<int>("avant");        // ticks before the bell
+        QTest::addColumn<QList<int>>("suite"); // the steps of the ticks after it
+        QTest::newRow("between cycles") << 20 << QList<int>{1, 2, 3};
+        QTest::newRow("before any cycle") << 0 << QList<int>{1, 2, 3};
+        QTest::newRow("at step 1") << 1 << QList<int>{2, 3, 4, 5, 6, 7, 8, 9, 1, 2};
+        QTest::newRow("at step 3") << 3 << QList<int>{4, 5, 6, 7, 8, 9, 1, 2};
+        QTest::newRow("at step 9") << 9 << QList<int>{1, 2};
+    }
+    void bellStartsACycleNeverInTheMiddleOfOne()
+    {
+        QFETCH(int, avant);
+        QFETCH(QList<int>, suite);
+        ticks(avant);
+        serveur->sequenceur().demarre_cycle();
+        QList<int> etapes;
+        for (qsizetype i = 0; i < suite.size(); ++i) {
+            ticks(1);
+            etapes.append(champs().Label14.toInt()); // the step that tick ran
+        }
+        QCOMPARE(etapes, suite);
+    }
+
     void oneMessagePerCycleEachAnswered()
     {
         session->mailbox = {mail("Actions", "Commande:run.bat;\r\nCode:AAAAAAAAAAAA;"),
@@ -192,6 +216,39 @@ private Q_SLOTS:
         QVERIFY(!state().tab_clefs.contains("AAAAAAAAAAAA"));
         QVERIFY(!QFile::exists(folder() + "escaped"));
         QVERIFY(!QFile::exists(folder() + "actions/marker"));
+    }
+
+    void keysRunningLowAreAnnouncedAtEachUse_data()
+    {
+        QTest::addColumn<int>("clefs");      // unused keys before the mail
+        QTest::addColumn<QString>("alerte"); // what the use adds to the journal
+        QTest::newRow("12 keys, 11 left") << 12 << QString();
+        QTest::newRow("11 keys, 10 left") << 11 << "plus que 10 clef(s) inutilisée(s)";
+        QTest::newRow("2 keys, 1 left") << 2 << "plus que 1 clef(s) inutilisée(s)";
+        QTest::newRow("last key") << 1 << "plus aucune clef inutilisée";
+    }
+
+    void keysRunningLowAreAnnouncedAtEachUse()
+    {
+        QFETCH(int, clefs);
+        QFETCH(QString, alerte);
+        QByteArray fichier;
+        for (int i = 0; i < clefs; ++i)
+            fichier += QByteArray(10, 'K') + QByteArray::number(10 + i) + "\r\n";
+        put("clefs.dat", fichier);
+        start(Environnement::systeme());
+        const QString code = state().tab_clefs.at(1);
+        session->mailbox = {mail("Actions", "Commande:run.bat;Code:" + code + ";")};
+        ticks(3);
+        const QString journal =
+            QString::fromUtf8(read(QFileInfo(state().fichier_journal).fileName()));
+        if (alerte.isEmpty()) {
+            QVERIFY(!journal.contains("clef(s) inutilisée(s)"));
+        } else {
+            QVERIFY2(journal.contains(alerte), qPrintable(journal));
+            QVERIFY(journal.contains("copiez-le dans les dossiers clients"));
+            QVERIFY(champs().Text3.contains(alerte));
+        }
     }
 
     void actionsDirectoryChoiceAppliesWithoutRestart()

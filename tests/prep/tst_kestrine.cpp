@@ -5,6 +5,7 @@
 #include "platform/widgets/dir_list.h"
 #include "platform/widgets/drive_list.h"
 #include "platform/widgets/file_list.h"
+#include "prep/fin_de_session.h"
 #include "prep/form1.h"
 #include "tests/support/small_disk.h"
 #include "tests/support/test_files.h"
@@ -25,6 +26,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <csignal>
 #include <memory>
 
 using kestrine::Form1;
@@ -179,6 +181,9 @@ private Q_SLOTS:
         QTest::newRow("Quitter") << "quitter" << true;
         QTest::newRow("close box") << "" << true;
         QTest::newRow("Quitter sans effacer les clefs") << "Command4" << false;
+        // The end of the session or a service stop ends the program as "Quitter" does.
+        QTest::newRow("SIGTERM") << "SIGTERM" << true;
+        QTest::newRow("SIGHUP") << "SIGHUP" << true;
     }
 
     void copyStrikesTheKey()
@@ -214,10 +219,15 @@ private Q_SLOTS:
         QCOMPARE(presse_papier(), form->Text1_texte());
         QCOMPARE(content(rep() + "clefs.dat"), original); // struck only in memory
 
-        if (sortie.isEmpty())
+        if (sortie.startsWith(u"SIG")) {
+            kestrine::quitter_en_fin_de_session(*form);
+            std::raise(sortie == u"SIGTERM" ? SIGTERM : SIGHUP);
+            QTRY_COMPARE(fins, 1);
+        } else if (sortie.isEmpty()) {
             form->close();
-        else
+        } else {
             clic(*form, sortie.toLatin1().constData());
+        }
         QCOMPARE(fins, 1);
         QByteArray expected = original;
         if (written)

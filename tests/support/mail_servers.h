@@ -16,7 +16,8 @@
 // accounts pop3Users() "u1".."u12", all with pop3Password(). Test programs
 // running side by side must not share an account: tst_pop3_session takes
 // u1..u5, tst_program_isolation u10, tst_oauth2_e2e u11, tst_sender_policy_e2e
-// u12; the others are free for end-to-end tests.
+// u12, tst_operator_start op1; the others are free for end-to-end tests.
+// tst_resultat_e2e has r1 to itself.
 // SMTP (aiosmtpd): smtpPort() takes any mail, smtpAuthPort() requires AUTH
 // with smtpUser()/smtpPassword(); both write into one Maildir, each mail with
 // the envelope in its X-MailFrom and X-RcptTo headers. Tell the mails of one
@@ -25,6 +26,12 @@
 // service (scripts/identity-service.py); OAUTH_USERS "o1".."o3", POP3 accounts
 // that sign in with its tokens (tst_oauth2_e2e takes them); SMTP_OAUTH_PORT,
 // an SMTP server where only AUTH XOAUTH2 with such a token succeeds.
+// Token sign-in whatever the server offers: TOKEN_POP3_XOAUTH2_PORT,
+// TOKEN_POP3_OAUTHBEARER_PORT, TOKEN_POP3_BOTH_PORT, Dovecot servers that
+// take tokens only (any user with a live token, its mailbox made on the
+// first sign-in; tst_sasl_jeton_serveurs takes the users "jeton-..."), and
+// TOKEN_SMTP_XOAUTH2_PORT, TOKEN_SMTP_OAUTHBEARER_PORT, TOKEN_SMTP_BOTH_PORT,
+// TOKEN_SMTP_BOTH_PLAIN_PORT, SMTP servers offering exactly those mechanisms.
 class MailServers
 {
 public:

@@ -51,6 +51,11 @@ void TestMailAddress::valid_data()
         << quint16(587) << Security::StartTls;
     QTest::newRow("smtps url") << "smtps://relay.example.net" << Protocol::Smtp << quint16(25)
                                << "relay.example.net" << quint16(465) << Security::Tls;
+    QTest::newRow("imap url") << "imap://imap.example.net" << Protocol::Imap << quint16(143)
+                              << "imap.example.net" << quint16(143) << Security::StartTls;
+    QTest::newRow("imaps url with port")
+        << "imaps://imap.example.net:1993" << Protocol::Imap << quint16(143) << "imap.example.net"
+        << quint16(1993) << Security::Tls;
     QTest::newRow("ipv6 literal") << "[::1]:2525" << Protocol::Smtp << quint16(25) << "::1"
                                   << quint16(2525) << Security::Plain;
     QTest::newRow("63 characters")
@@ -95,7 +100,9 @@ void TestMailAddress::invalid_data()
         << "smtp://host" << Protocol::Pop3 << "inconnu pour un serveur";
     QTest::newRow("pop3s scheme for smtp")
         << "pop3s://host" << Protocol::Smtp << "inconnu pour un serveur";
-    QTest::newRow("imap") << "imap://host" << Protocol::Pop3 << "inconnu pour un serveur";
+    QTest::newRow("imap") << "imap://host" << Protocol::Pop3
+                          << "inconnu pour un serveur POP3 ; formes connues : pop3:// (STARTTLS "
+                             "exigé), pop3s:// (TLS dès la connexion), ou hôte[:port]";
     QTest::newRow("url without host") << "pop3s://" << Protocol::Pop3 << "pas de nom de serveur";
     QTest::newRow("path") << "pop3://host/inbox" << Protocol::Pop3 << "n'est pas un nom de serveur";
     QTest::newRow("user in url") << "pop3://me@host" << Protocol::Pop3

@@ -104,6 +104,10 @@ private Q_SLOTS:
         QCOMPARE(form().lvwmessages->topLevelItemCount(), 2);
         QCOMPARE(form().lvwmessages->currentItem()->text(2), QString("u1"));
         QCOMPARE(form().Label1->palette().color(QPalette::Window), QColor(0, 255, 0));
+        QCOMPARE(form().Label1->toolTip(), QString()); // no doorbell
+        a.fixer(Champ::sonnette, "Sonnette IMAP : connectée à imaps://mail.example.org");
+        QCOMPARE(form().Label1->toolTip(),
+                 QString("Sonnette IMAP : connectée à imaps://mail.example.org"));
     }
 
     void settingsDialogSuspendsAndSavingResumes()

@@ -1,7 +1,7 @@
 // A termination request ends the server within two seconds, even when the
 // window's thread never comes back to its event loop. The program under test
 // is this executable itself, started again in a held-up mode.
-#include "server/frame/termination.h"
+#include "platform/termination.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

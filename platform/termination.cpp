@@ -1,4 +1,4 @@
-#include "server/frame/termination.h"
+#include "platform/termination.h"
 
 #include <QObject>
 #include <QSocketNotifier>
