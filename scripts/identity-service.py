@@ -17,7 +17,11 @@ do not disturb one another:
 
   POST /admin/client   client_id, username, lifetime (seconds an access token
                        lives), pending (authorization_pending answers before the
-                       grant), outcome (grant, access_denied, expired_token)
+                       grant), outcome (grant, access_denied, expired_token),
+                       answer (endless: /device and /token answer 200 and
+                       then stream bytes until the client hangs up, or for
+                       at most a minute; the stats tell how many were sent
+                       and whether the client hung up)
   POST /admin/revoke   client_id: every token of the client is dead
   GET  /admin/stats?client_id=...   what the client did, as JSON
 
@@ -53,6 +57,9 @@ def new_client(form):
         "refused_refreshes": 0,
         "current_refresh": "",
         "access_issued": 0,
+        "answer": form.get("answer", ""),
+        "streamed": 0,
+        "hung_up": False,
     }
 
 
@@ -117,8 +124,31 @@ class Handler(BaseHTTPRequestHandler):
         self.send_header("Content-Length", "0")
         self.end_headers()
 
+    def endless(self, client):
+        """Answers 200 with a body that never ends, until the client hangs up."""
+        self.send_response(200)
+        self.send_header("Content-Type", "application/json")
+        self.end_headers()
+        chunk = b"{\"access_token\": \"" + b"a" * 65536
+        sent, hung_up, until = 0, False, time.time() + 60
+        try:
+            while time.time() < until:
+                self.wfile.write(chunk)
+                sent += len(chunk)
+                chunk = b"a" * 65536
+        except (BrokenPipeError, ConnectionResetError):
+            hung_up = True
+        with lock:
+            client["streamed"] += sent
+            client["hung_up"] = hung_up
+        self.close_connection = True
+
     def do_POST(self):
         form = self.form()
+        with lock:
+            client = clients.get(form.get("client_id", ""))
+        if self.path in ("/device", "/token") and client and client["answer"] == "endless":
+            return self.endless(client)
         with lock:
             if self.path == "/admin/client":
                 clients[form["client_id"]] = new_client(form)

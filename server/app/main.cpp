@@ -5,9 +5,10 @@
 #include "platform/widgets/application_setup.h"
 #include "platform/widgets/message_box_window.h"
 #include "server/app/options.h"
-#include "server/core/connexion_oauth2.h"
-#include "server/core/oauth_jeton.h"
-#include "server/core/oauth_serveur.h"
+#include "server/core/fichier_etat.h"
+#include "server/core/oauth/connexion_oauth2.h"
+#include "server/core/oauth/oauth_jeton.h"
+#include "server/core/oauth/oauth_serveur.h"
 #include "server/core/serveur.h"
 #include "server/core/sortie_console.h"
 #include "server/core/verification.h"
@@ -36,6 +37,19 @@ void fin(int code)
     std::_Exit(code);
 }
 
+// --etat: what the server running on the folder last wrote of itself.
+int afficher_etat(const QString &rep_appli)
+{
+    QString erreur;
+    const std::optional<QString> etat = fichier_etat::lire(rep_appli, &erreur);
+    if (!etat) {
+        std::fprintf(stderr, "tramelon: %s\n", erreur.toLocal8Bit().constData());
+        return 1;
+    }
+    std::fputs(etat->toLocal8Bit().constData(), stdout);
+    return 0;
+}
+
 // --verifier: one line per check on standard output, 0 when all passed.
 int verifier(const QString &rep_appli)
 {
@@ -50,7 +64,7 @@ int verifier(const QString &rep_appli)
     return verification.executer() ? 0 : 1;
 }
 
-int executer(const QString &rep_appli, bool avecFenetre)
+int executer(const QString &rep_appli, bool avecFenetre, bool trace)
 {
     // Before anything is read or written: a second server on the folder would
     // strike the same keys.
@@ -69,7 +83,7 @@ int executer(const QString &rep_appli, bool avecFenetre)
     arret_sur_revocation(serveur, jetons);
     std::unique_ptr<SortieConsole> console;
     if (!avecFenetre)
-        console = std::make_unique<SortieConsole>(serveur.affichage());
+        console = std::make_unique<SortieConsole>(serveur.affichage(), trace);
     // A lock that could not be made is said after the start-up's own checks,
     // which name the cause better (an unreadable key file, a folder of root's).
     if (!serveur.demarrer())
@@ -96,10 +110,11 @@ int main(int argc, char *argv[])
         return *options.sortie;
     // The mail reader is forked here, before any thread exists (lecteur_borne.h);
     // a reader started again by the server serves from here on.
-    if (!options.connexionOAuth2 && !options.verifier)
+    if (!options.connexionOAuth2 && !options.verifier && !options.etat)
         lecture_bornee::demarrer_lecteur();
 
-    const bool sansFenetre = options.sansFenetre || options.connexionOAuth2 || options.verifier;
+    const bool sansFenetre =
+        options.sansFenetre || options.connexionOAuth2 || options.verifier || options.etat;
     if (!sansFenetre && !platform::ecran_disponible()) {
         // Qt would abort with a text of its own; the operator wants the service.
         std::fputs("tramelon: aucun écran (ni DISPLAY ni WAYLAND_DISPLAY) pour la fenêtre du "
@@ -124,9 +139,11 @@ int main(int argc, char *argv[])
         std::fprintf(stderr, "tramelon: le dossier %s n'existe pas\n", qPrintable(options.dossier));
         return 2;
     }
+    if (options.etat)
+        return afficher_etat(*rep_appli);
     if (options.connexionOAuth2)
-        return connexion_oauth2_terminal(*rep_appli);
+        return connexion_oauth2_terminal(*rep_appli, {options.portOAuth2, options.collerOAuth2});
     if (options.verifier)
         return verifier(*rep_appli);
-    return executer(*rep_appli, !options.sansFenetre);
+    return executer(*rep_appli, !options.sansFenetre, options.trace);
 }

@@ -3,6 +3,8 @@
 #include "platform/message_box.h"
 #include "platform/shell_launch.h"
 #include "server/core/controle_dossier.h"
+#include "server/core/fichier_etat.h"
+#include "server/core/notification_systemd.h"
 #include "server/core/resume_demarrage.h"
 #include "server/core/sonnette_serveur.h"
 #include "server/frame/config.h"
@@ -61,6 +63,15 @@ Serveur::Serveur(const QString &rep_appli, std::unique_ptr<Pop3Session> session,
     connect(&m_T_sequenceur, &QTimer::timeout, m_sequenceur.get(), &Sequenceur::tick);
     connect(&m_Timer1, &QTimer::timeout, this,
             [this] { journal::verifie_mois(m_state, m_environnement.horloge()); });
+    // The watchdog hears from the cycle's ticks; while the polling waits for
+    // its settings, from the month check, so that a server left without a
+    // reply address is not taken for a hung one.
+    connect(m_sequenceur.get(), &Sequenceur::battement, this, &notification_systemd::battement);
+    connect(&m_Timer1, &QTimer::timeout, this, [this] {
+        if (!m_T_sequenceur.isActive())
+            notification_systemd::battement();
+    });
+    connect(m_sequenceur.get(), &Sequenceur::etat_change, this, &Serveur::publier_etat);
 }
 
 Serveur::~Serveur() = default;
@@ -75,6 +86,7 @@ bool Serveur::demarrer()
     m_state.expediteurs = config::charge_config_expediteurs(m_state.fichier_ini);
     m_champs = fields;
     m_T_sequenceur.setInterval(tick);
+    m_sequenceur->fixer_tick(tick);
     if (!key_store::charger_clefs(m_state)) {
         platform::afficher_message(controle_dossier::texte_clefs_non_chargees(m_state));
         return false;
@@ -102,7 +114,29 @@ bool Serveur::demarrer()
         m_T_sequenceur.start();
     if (adresseConfiguree)
         m_sonnette->demarrer(m_champs.connexion_oauth2);
+    // etat.txt comes with the first cycle: a server that waits for its
+    // settings writes nothing into its folder.
+    notification_systemd::pret(etat_courant().texte());
     return true;
+}
+
+EtatReleve Serveur::etat_courant() const
+{
+    EtatReleve etat = m_sequenceur->etat();
+    if (!m_T_sequenceur.isActive() && !config::adresse_reponse_configuree(m_state.adresse_reponse))
+        etat.arret = QStringLiteral("aucune adresse de réponse dans pop3.ini");
+    return etat;
+}
+
+void Serveur::publier_etat()
+{
+    const EtatReleve etat = etat_courant();
+    notification_systemd::statut(etat.texte());
+    QString erreur;
+    if (!fichier_etat::ecrire(m_state.rep_appli, etat, &erreur) && erreur != m_erreur_etat)
+        m_signalement.erreur(QStringLiteral("l'état n'a pas pu être écrit : ") + erreur);
+    // Said once until it changes: a full disk would otherwise fill the log each cycle.
+    m_erreur_etat = erreur;
 }
 
 void Serveur::arret()
@@ -158,6 +192,13 @@ void Serveur::enregistrer_configuration(MailSettingsFields &fields)
     }
     m_champs = fields;
     m_signalement.journal(QStringLiteral("   modifications configuration mail"));
+    // New settings are tried at once, whatever the failed logins before them.
+    if (m_sequenceur->reprendre_releve()) {
+        m_state.etape_sequenceur = 0;
+        m_signalement.information(QStringLiteral("relève reprise : nouveaux réglages, nouvel "
+                                                 "essai tout de suite"));
+        publier_etat();
+    }
     // Without a reply address every reply would fail: the mailbox waits, as at start-up.
     if (config::adresse_reponse_configuree(m_state.adresse_reponse)) {
         m_T_sequenceur.start();

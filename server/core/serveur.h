@@ -5,6 +5,7 @@
 #include "server/frame/mail_settings.h"
 #include "server/frame/server_state.h"
 #include "server/frame/signalement.h"
+#include "server/mail/etat_releve.h"
 #include "server/mail/traitement.h"
 
 #include <QObject>
@@ -89,6 +90,11 @@ public:
     Sequenceur &sequenceur() { return *m_sequenceur; }
     SuiviLancements &suivi() { return *m_suivi; }
 
+    // Says the state to the service manager (STATUS=) and writes it to etat.txt.
+    void publier_etat();
+    // The state as the service manager and etat.txt show it.
+    EtatReleve etat_courant() const;
+
 private:
     ServerState m_state;
     Environnement m_environnement;
@@ -107,4 +113,5 @@ private:
     FinProgramme m_fin;
     bool m_sondageAvantConfiguration = false;
     bool m_arrete = false;
+    QString m_erreur_etat; // the last failure to write etat.txt, said once
 };

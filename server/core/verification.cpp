@@ -2,7 +2,7 @@
 
 #include "platform/droits_fichier.h"
 #include "server/core/controle_dossier.h"
-#include "server/core/oauth_jeton.h"
+#include "server/core/oauth/oauth_jeton.h"
 #include "server/core/resume_demarrage.h"
 #include "server/frame/config.h"
 #include "server/frame/journal.h"

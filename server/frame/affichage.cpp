@@ -78,11 +78,27 @@ void Affichage::retirer_ligne(qsizetype index)
     Q_EMIT modifie(Champ::lvwmessages);
 }
 
-void Affichage::information(const QString &ligne)
+void Affichage::ligne(Niveau niveau, const QString &pour_fenetre, const QString &pour_journal)
 {
     if (m_champs.Text3.size() > kLongueurMaxText3)
         vider(Champ::Text3);
-    ajouter(Champ::Text3, journal::horodatage(m_horloge()) + ligne + QStringLiteral("\r\n"));
+    ajouter(Champ::Text3, journal::horodatage(m_horloge()) + pour_fenetre + QStringLiteral("\r\n"));
+    Q_EMIT signale(niveau, pour_journal);
 }
 
-void Affichage::erreur(const QString &ligne) { information(QStringLiteral("Erreur : ") + ligne); }
+void Affichage::information(const QString &texte) { ligne(Niveau::Information, texte, texte); }
+
+void Affichage::erreur(const QString &texte)
+{
+    const QString avec = QStringLiteral("Erreur : ") + texte;
+    ligne(Niveau::Erreur, avec, avec);
+}
+
+void Affichage::avertissement(const QString &texte) { ligne(Niveau::Avertissement, texte, texte); }
+
+void Affichage::erreur_session(qint16 numero, const QString &description)
+{
+    ligne(Niveau::Erreur,
+          QStringLiteral("Error ") + QString::number(numero) + QStringLiteral(": ") + description,
+          QStringLiteral("Erreur POP3 %1 : %2").arg(numero).arg(description));
+}

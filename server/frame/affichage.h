@@ -46,6 +46,15 @@ struct ChampsFenetre {
     QString sonnette;                            // the doorbell's state; empty without a doorbell
 };
 
+// How much a line of the message log matters to whoever reads the server's
+// log without its window: the system journal's priorities, by their numbers.
+enum class Niveau {
+    Erreur = 3,        // a fault
+    Avertissement = 4, // a change of state the operator should know (polling spaced out)
+    Information = 6,   // a judged mail, a state back to normal, the start-up
+    Trace = 7,         // the mail dialogues, shown on request only
+};
+
 // The fields that change one by one.
 enum class Champ {
     Label1,
@@ -95,15 +104,27 @@ public:
     void information(const QString &texte);
     // The same, as an error.
     void erreur(const QString &texte);
+    // The same, as a warning: no fault, but a change the operator must see.
+    void avertissement(const QString &texte);
+    // An error of the mailbox session: "Error N: ..." in the log, as the
+    // window has always shown it, and said in French to the system journal.
+    void erreur_session(qint16 numero, const QString &description);
+    // A line for the system journal alone (the window shows the same facts
+    // in its own fields): the outcome of a judged mail.
+    void journal_systeme(Niveau niveau, const QString &texte) { Q_EMIT signale(niveau, texte); }
 
 Q_SIGNALS:
     // The field holds a new value.
     void modifie(Champ champ);
     // The field is what it was plus this text at its end.
     void ajoute(Champ champ, const QString &texte);
+    // A line of the message log, undated and as the system journal takes it,
+    // with how much it matters.
+    void signale(Niveau niveau, const QString &texte);
 
 private:
     QString &texte(Champ champ);
+    void ligne(Niveau niveau, const QString &pour_fenetre, const QString &pour_journal);
 
     Horloge m_horloge;
     ChampsFenetre m_champs;

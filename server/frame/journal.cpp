@@ -69,9 +69,12 @@ QString ligne_journal(const QStringList &lignes, const QDateTime &now)
     propres.reserve(lignes.size());
     for (const QString &ligne : lignes)
         propres.append(sur_une_ligne(ligne));
-    // The locale's long time names the time zone on Linux; the journal's readers
-    // expect the bare 24-hour time.
-    return QLocale::system().toString(now.date(), QLocale::LongFormat) + QStringLiteral(" * ") +
+    // French whatever the process was started with: a service has no LANG, and
+    // the journal must read as it does on the operator's desktop. The locale's
+    // long time names the time zone on Linux; the journal's readers expect the
+    // bare 24-hour time.
+    static const QLocale francais(QLocale::French, QLocale::France);
+    return francais.toString(now.date(), QLocale::LongFormat) + QStringLiteral(" * ") +
            now.time().toString(QStringLiteral("HH:mm:ss")) + QStringLiteral("  :   *** ") +
            propres.join(QStringLiteral("\r\n"));
 }

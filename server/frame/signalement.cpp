@@ -20,6 +20,12 @@ void Signalement::information(const QString &texte) const
     journal(texte);
 }
 
+void Signalement::avertissement(const QString &texte) const
+{
+    m_affichage.avertissement(texte);
+    journal(texte);
+}
+
 void Signalement::journal(const QString &texte) const { journal(QStringList{texte}); }
 
 void Signalement::journal(const QStringList &lignes) const

@@ -21,6 +21,8 @@ public:
     // Something worth keeping that is no fault (a mail not answered, one
     // deleted unjudged because it was judged before).
     void information(const QString &texte) const;
+    // A change of state the operator must see (the polling spaced out or back).
+    void avertissement(const QString &texte) const;
     // Only the journal: an outcome whose log line was already written.
     void journal(const QString &texte) const;
     // An entry of several lines: an answer text, line by line.

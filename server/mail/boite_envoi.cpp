@@ -203,9 +203,9 @@ BoiteEnvoi::Tour BoiteEnvoi::envoie(SmtpSender &smtp, const QDateTime &now)
             continue;
         }
         round.lignes.append(
-            QStringLiteral("Réponse n %1 à %2 non envoyée, gardée pour un nouvel essai")
+            QStringLiteral("Réponse n %1 à %2 non envoyée (%3), gardée pour un nouvel essai")
                 .arg(entree.numero)
-                .arg(entree.mail.rcptto));
+                .arg(entree.mail.rcptto, smtp.statustext()));
         if (!sessionOpened) {
             round.restantes += static_cast<int>(entrees.size() - i);
             return round;

@@ -87,8 +87,10 @@ void Reponse::sendmail2()
 
     envoie_en_memoire();
     const BoiteEnvoi::Tour tour = m_boite_envoi.envoie(m_smtp, m_horloge().toUTC());
+    m_en_attente = tour.restantes;
+    // Replies held back or dropped: the operator must see them among the faults.
     for (const QString &ligne : tour.lignes)
-        m_signalement.information(ligne);
+        m_signalement.avertissement(ligne);
 }
 
 void Reponse::notification()

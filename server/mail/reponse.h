@@ -30,6 +30,8 @@ public:
     // stored, in which case the mail's record is kept in memory until sent.
     bool prepare_reponse(const MessageEnCours &message);
     void sendmail2();
+    // Replies not sent yet, as the last round of sendmail2 left them.
+    int en_attente() const { return m_en_attente + static_cast<int>(m_en_memoire.size()); }
 
     // Numbers run 1 to 10000, then start again at 0.
     static qint16 compteur_suivant(qint16 compteur);
@@ -56,4 +58,5 @@ private:
     Signalement m_signalement;
     BoiteEnvoi m_boite_envoi;
     QList<EnMemoire> m_en_memoire;
+    int m_en_attente = 0;
 };

@@ -1,6 +1,7 @@
 #include "server/mail/sequenceur.h"
 
 #include "server/frame/affichage.h"
+#include "server/keys/key_store.h"
 #include "server/mail/message_en_cours.h"
 #include "server/mail/pop3_session.h"
 #include "server/mail/reponse.h"
@@ -55,6 +56,7 @@ void Sequenceur::tick()
 
     m_state.etape_sequenceur = qint16(m_state.etape_sequenceur + 1);
     m_affichage.fixer(Champ::Label14, QString::number(m_state.etape_sequenceur));
+    Q_EMIT battement();
     try {
         etape(m_state.etape_sequenceur);
     } catch (const std::exception &e) {
@@ -103,6 +105,9 @@ void Sequenceur::etape(qint16 n)
         efface_champs();
         return;
     case OuvreSession:
+        m_espacement.fixer_duree_cycle(qint64(m_tick_ms) * m_state.duree_cycle / 1000);
+        if (!m_espacement.a_essayer())
+            return;
         m_affichage.allumer(Lampe::Verte);
         QCoreApplication::processEvents();
         connection();
@@ -121,6 +126,7 @@ void Sequenceur::etape(qint16 n)
             m_affichage.allumer(Lampe::VertClair);
         m_reponse.sendmail2();
         m_state.reponse_a_envoyer = false;
+        Q_EMIT etat_change();
         return;
     case EteintLampe:
         m_affichage.allumer(Lampe::Eteinte);
@@ -153,7 +159,56 @@ void Sequenceur::traite_message()
 
 void Sequenceur::connection()
 {
-    m_session.Open(m_state.nom_serveur_pop, kPortPop3, m_state.login_pop, m_state.pass_pop);
+    note_connexion(
+        m_session.Open(m_state.nom_serveur_pop, kPortPop3, m_state.login_pop, m_state.pass_pop));
+}
+
+void Sequenceur::note_connexion(qint32 resultat)
+{
+    const std::optional<EspacementReleve::Cause> cause = EspacementReleve::cause_erreur(resultat);
+    if (!cause)
+        return;
+    const QDateTime maintenant = m_signalement.maintenant();
+    if (*cause == EspacementReleve::Cause::Aucune)
+        m_derniere_releve = maintenant;
+    switch (m_espacement.resultat(*cause, maintenant)) {
+    case EspacementReleve::Changement::Commence:
+        // Said once; each refused attempt still says its own error.
+        m_signalement.avertissement(
+            QStringLiteral("relève suspendue : %1, nouvel essai à %2, puis à des intervalles "
+                           "doublés à chaque échec jusqu'à %3")
+                .arg(texte_cause(*cause), texte_heure(m_espacement.prochain_essai(), maintenant),
+                     *cause == EspacementReleve::Cause::MotDePasse
+                         ? QStringLiteral("une heure")
+                         : QStringLiteral("un quart d'heure")));
+        Q_EMIT etat_change();
+        break;
+    case EspacementReleve::Changement::Fini:
+        m_signalement.information(QStringLiteral("relève reprise : la connexion à la boîte a "
+                                                 "réussi"));
+        Q_EMIT etat_change();
+        break;
+    case EspacementReleve::Changement::Aucun:
+        break;
+    }
+}
+
+bool Sequenceur::reprendre_releve() { return m_espacement.reprendre(); }
+
+EtatReleve Sequenceur::etat() const
+{
+    EtatReleve etat;
+    etat.maintenant = m_signalement.maintenant();
+    etat.derniere_releve = m_derniere_releve;
+    // Slots 1 to 100 hold the keys; an empty one was used.
+    for (qsizetype i = 1; i < m_state.tab_clefs.size() && i <= key_store::kNombreClefs; ++i)
+        if (!m_state.tab_clefs.at(i).isEmpty())
+            ++etat.clefs;
+    etat.reponses_en_attente = m_reponse.en_attente();
+    etat.cause = m_espacement.cause();
+    etat.dernier_echec = m_espacement.dernier_echec();
+    etat.prochain_essai = m_espacement.prochain_essai();
+    return etat;
 }
 
 void Sequenceur::remplit_liste()
@@ -200,8 +255,7 @@ void Sequenceur::oSession_Closed()
 
 void Sequenceur::oSession_ErrorPOP3(qint16 Number, const QString &Description)
 {
-    m_affichage.information(QStringLiteral("Error ") + QString::number(Number) +
-                            QStringLiteral(": ") + Description);
+    m_affichage.erreur_session(Number, Description);
     if (m_session.State() != Pop3Session::kStateTransaction)
         raz_affichage();
 }

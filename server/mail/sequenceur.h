@@ -3,6 +3,8 @@
 #include "server/frame/horloge.h"
 #include "server/frame/server_state.h"
 #include "server/frame/signalement.h"
+#include "server/mail/espacement_releve.h"
+#include "server/mail/etat_releve.h"
 
 #include <QObject>
 
@@ -23,6 +25,10 @@ class Traitement;
 // The mail calls keep the event loop running while they wait, so a tick can
 // arrive while an earlier tick's work is still running: such a tick is not
 // counted, and the steps always run in order, never overlapping.
+//
+// After a refused login or an unreachable server the mailbox is opened only
+// every few cycles (EspacementReleve); the other steps still run, so replies
+// waiting in the outbox keep going out.
 class Sequenceur : public QObject
 {
     Q_OBJECT
@@ -56,11 +62,26 @@ public:
     // is followed by the next one at once.
     void enchaine_cycles(bool oui) { m_enchaine = oui; }
 
+    // The length of one tick, which with duree_cycle gives a cycle's length.
+    void fixer_tick(int millisecondes) { m_tick_ms = millisecondes; }
+    // New settings: a polling spaced out by failed logins starts again at the
+    // next tick. True when it was spaced out.
+    bool reprendre_releve();
+    const EspacementReleve &espacement() const { return m_espacement; }
+    // The state as the last cycle left it.
+    EtatReleve etat() const;
+
     void connection();
     void remplit_liste();
     void raz_affichage();
     void efface_champs();
     void ferme_session();
+
+Q_SIGNALS:
+    // A tick was counted: the cycle goes on.
+    void battement();
+    // A cycle ended, or the polling was spaced out or came back: etat() changed.
+    void etat_change();
 
 private:
     void oSession_Connected();
@@ -69,6 +90,7 @@ private:
     void oSession_StatusChanged(const QString &Status, qint32 StatusType);
     void etape(qint16 n);
     void traite_message();
+    void note_connexion(qint32 resultat);
 
     ServerState &m_state;
     Affichage &m_affichage;
@@ -80,6 +102,9 @@ private:
     bool m_cycle_demande = false;
     bool m_enchaine = false;
     bool m_reste_courrier = false; // this cycle took a mail and left others
+    int m_tick_ms = 1000;
+    EspacementReleve m_espacement;
+    QDateTime m_derniere_releve;
 };
 
 // The kinds of the POP3 session's status notifications.

@@ -272,7 +272,7 @@ key_store::Verification Traitement::brule_code(const MessageEnCours &m)
     if (verification != key_store::Verification::Refusee) {
         const QString alerte = key_store::alerte_clefs(key_store::clefs_restantes(m_state));
         if (!alerte.isEmpty())
-            m_signalement.information(alerte);
+            m_signalement.avertissement(alerte);
     }
     return verification;
 }
@@ -374,6 +374,13 @@ std::optional<MessageEnCours> Traitement::traite_message()
         if (!juge(m, raison_sans_reponse(*message, m_state.adresse_reponse).isEmpty()))
             return std::nullopt;
         m_signalement.journal(m.texte_reponse.split(QStringLiteral("\r\n")));
+        // One line per judged mail for whoever reads the server without its
+        // window; the code is masked there.
+        const QString code = m.code.isEmpty() ? QString() : QStringLiteral(", code ") + m.code;
+        m_affichage.journal_systeme(
+            Niveau::Information,
+            QStringLiteral("mail de %1%2 : %3")
+                .arg(m.expediteur, code, journal::sur_une_ligne(m.texte_reponse).simplified()));
     }
 
     m_identite_en_cours = m.identite;

@@ -1,7 +1,7 @@
 #include "server/windows/fenetre_serveur.h"
 
 #include "platform/message_box.h"
-#include "server/core/connexion_oauth2.h"
+#include "server/core/oauth/connexion_oauth2.h"
 #include "server/core/serveur.h"
 #include "server/keys/provisioning.h"
 #include "server/windows/conf_expediteurs.h"

@@ -2,9 +2,10 @@
 // server and the test identity service: the login command, the cycles that
 // renew the token, and what a revoked grant or a silent endpoint do.
 #include "platform/message_box.h"
-#include "server/core/connexion_oauth2.h"
-#include "server/core/oauth_jeton.h"
-#include "server/core/oauth_serveur.h"
+#include "server/core/oauth/connexion_oauth2.h"
+#include "server/core/oauth/ecoute_retour.h"
+#include "server/core/oauth/oauth_jeton.h"
+#include "server/core/oauth/oauth_serveur.h"
 #include "server/core/serveur.h"
 #include "server/frame/oauth_token_file.h"
 #include "server/mail/sequenceur.h"
@@ -19,6 +20,7 @@
 #include <QNetworkReply>
 #include <QProcess>
 #include <QSignalSpy>
+#include <QTcpSocket>
 #include <QTest>
 #include <QUrlQuery>
 
@@ -82,16 +84,80 @@ class TestOAuth2E2e : public QObject
         return call("/admin/stats?client_id=" + client).value("current_refresh").toString();
     }
     // A client of the identity service for this test alone.
-    QString newClient(const QString &user, int lifetime, int pending, const QString &outcome)
+    QString newClient(const QString &user, int lifetime, int pending, const QString &outcome,
+                      const QString &answer = {}, QString id = {})
     {
-        const QString id =
-            QStringLiteral("client-%1-%2").arg(QCoreApplication::applicationPid()).arg(++serial);
+        if (id.isEmpty())
+            id = QStringLiteral("client-%1-%2")
+                     .arg(QCoreApplication::applicationPid())
+                     .arg(++serial);
         call("/admin/client", {{"client_id", id},
                                {"username", user},
                                {"lifetime", QString::number(lifetime)},
                                {"pending", QString::number(pending)},
-                               {"outcome", outcome}});
+                               {"outcome", outcome},
+                               {"answer", answer}});
         return id;
+    }
+    // The endless answer was cut short: the client hung up after little.
+    void checkEndlessCut(const QString &client)
+    {
+        QTRY_VERIFY_WITH_TIMEOUT(call("/admin/stats?client_id=" + client).value("hung_up").toBool(),
+                                 10000);
+        QVERIFY2(stat(client, "streamed") < 64 << 20,
+                 qPrintable(QString::number(stat(client, "streamed"))));
+    }
+    // Plays the operator's browser: opens the address and follows the provider
+    // back to the loopback (empty when that went well), or only tells where it
+    // is sent back to (follow false).
+    QString browse(const QString &address, bool follow = true)
+    {
+        QNetworkRequest request{QUrl(address)};
+        if (!follow)
+            request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
+                                 QNetworkRequest::ManualRedirectPolicy);
+        std::unique_ptr<QNetworkReply> reply(http.get(request));
+        QSignalSpy done(reply.get(), &QNetworkReply::finished);
+        if (!reply->isFinished() && !done.wait(10000))
+            return "pas de réponse";
+        if (!follow)
+            return reply->header(QNetworkRequest::LocationHeader).toUrl().toString();
+        return reply->error() == QNetworkReply::NoError ? QString() : reply->errorString();
+    }
+    // The loopback listener's status for raw bytes; 0 when it closed without one.
+    static int statusFor(quint16 port, const QByteArray &request)
+    {
+        QTcpSocket socket;
+        QSignalSpy closed(&socket, &QTcpSocket::disconnected);
+        socket.connectToHost(QHostAddress::LocalHost, port);
+        socket.write(request);
+        if (!closed.wait(5000))
+            return -1;
+        const QByteArray answer = socket.readAll();
+        return answer.startsWith("HTTP/1.1 ") ? answer.mid(9, 3).toInt() : 0;
+    }
+    // A browser sign-in in this process, its address shown.
+    struct Navigateur {
+        std::unique_ptr<ConnexionOAuth2> connexion;
+        std::unique_ptr<QSignalSpy> done;
+        QString address;
+        quint16 port = 0;
+    };
+    Navigateur startBrowserSignIn(const ServerFolder &folder, int totalMs = 60000,
+                                  int readMs = 60000)
+    {
+        writeIni(folder, "o1", oauthMail(servers.smtpPort()),
+                 oauthSection(newClient("o1", 3600, 0, "grant"), "google"));
+        Navigateur n{std::make_unique<ConnexionOAuth2>(folder.path()), nullptr, {}, 0};
+        n.done = std::make_unique<QSignalSpy>(n.connexion.get(), &ConnexionOAuth2::termine);
+        QSignalSpy shown(n.connexion.get(), &ConnexionOAuth2::adresse_navigateur);
+        n.connexion->set_delais(totalMs, readMs);
+        n.connexion->demarrer();
+        if (shown.isEmpty())
+            return n;
+        n.address = shown.first().at(0).toString();
+        n.port = QUrl(QUrlQuery(QUrl(n.address)).queryItemValue("redirect_uri")).port();
+        return n;
     }
     void writeIni(const ServerFolder &folder, const QString &user, const QByteArray &mailLines,
                   const QByteArray &oauthLines)
@@ -153,16 +219,25 @@ private Q_SLOTS:
         QTest::addColumn<QByteArray>("fournisseur");
         QTest::addColumn<bool>("endpointUp");
         QTest::addColumn<QString>("expected"); // on stdout when granted, else on stderr
+        QTest::addColumn<QString>("answer");
         QTest::newRow("device: pending three times, then granted")
-            << "grant" << QByteArray("autre") << true << "WDJB-MJHT";
+            << "grant" << QByteArray("autre") << true << "WDJB-MJHT"
+            << "";
         QTest::newRow("device: denied")
-            << "access_denied" << QByteArray("autre") << true << "refusée";
+            << "access_denied" << QByteArray("autre") << true << "refusée"
+            << "";
         QTest::newRow("device: code expired")
-            << "expired_token" << QByteArray("autre") << true << "expiré";
+            << "expired_token" << QByteArray("autre") << true << "expiré"
+            << "";
         QTest::newRow("device: endpoint unreachable")
-            << "grant" << QByteArray("autre") << false << "ne répond pas";
+            << "grant" << QByteArray("autre") << false << "ne répond pas"
+            << "";
+        QTest::newRow("device: endless answer, cut at 64 KiB")
+            << "grant" << QByteArray("autre") << true << "plus de 64 Kio"
+            << "endless";
         QTest::newRow("browser with PKCE (google)")
-            << "grant" << QByteArray("google") << true << "/authorize?";
+            << "grant" << QByteArray("google") << true << "/authorize?"
+            << "";
     }
     void loginCommand()
     {
@@ -170,15 +245,16 @@ private Q_SLOTS:
         QFETCH(QByteArray, fournisseur);
         QFETCH(bool, endpointUp);
         QFETCH(QString, expected);
+        QFETCH(QString, answer);
         ServerFolder folder(servers, "o1", {"KKKKKKKKKKK1"});
-        const QString client = newClient("o1", 3600, 3, outcome);
+        const QString client = newClient("o1", 3600, 3, outcome, answer);
         writeIni(folder, "o1", oauthMail(servers.smtpPort()),
                  oauthSection(client, fournisseur, endpointUp ? "" : "device"));
 
         QProcess tramelon;
         tramelon.start(TRAMELON_BIN, {"--folder", folder.path(), "--connexion-oauth2"});
         QVERIFY(tramelon.waitForStarted());
-        const bool granted = outcome == "grant" && endpointUp;
+        const bool granted = outcome == "grant" && endpointUp && answer.isEmpty();
         if (fournisseur == "google") {
             // The test plays the operator's browser: it opens the address shown,
             // and the identity service sends it back to the program's loopback.
@@ -202,6 +278,8 @@ private Q_SLOTS:
         QVERIFY2((granted ? out : err).contains(expected), qPrintable(out + err));
         const QString file = fichier_jeton::chemin(folder.path());
         QCOMPARE(QFile::exists(file), granted);
+        if (answer == "endless")
+            checkEndlessCut(client);
         if (!granted)
             return;
         QCOMPARE(QFile::permissions(file) &
@@ -213,6 +291,128 @@ private Q_SLOTS:
             QCOMPARE(stat(client, "device_polls"), 4);
         }
         QVERIFY(!folder.read("pop3.ini").contains(refreshInFile(folder).toLatin1()));
+    }
+
+    void requestsThatDoNotEndTheSignIn_data()
+    {
+        QTest::addColumn<QByteArray>("request");
+        QTest::addColumn<int>("status");
+        const QByteArray end = " HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
+        QTest::newRow("code, no state") << "GET /?code=x" + end << 400;
+        QTest::newRow("code, wrong state") << "GET /?code=x&state=autre" + end << 400;
+        QTest::newRow("refusal, wrong state") << "GET /?error=access_denied&state=x" + end << 400;
+        QTest::newRow("another page") << "GET /favicon.ico" + end << 404;
+        QTest::newRow("not a GET") << "POST /?code=x" + end << 405;
+        QTest::newRow("not HTTP") << QByteArray("bonjour\r\n\r\n") << 400;
+        // One byte over, all of it read by the listener: its answer is not lost to a reset.
+        QTest::newRow("headers over 8 KiB")
+            << ("GET /?code=x" + end.left(end.size() - 2) + "X: ")
+                   .leftJustified(EcouteRetour::kTailleRequeteMax + 1, 'a')
+            << 431;
+    }
+    void requestsThatDoNotEndTheSignIn()
+    {
+        QFETCH(QByteArray, request);
+        QFETCH(int, status);
+        ServerFolder folder(servers, "o1", {"EEEEEEEEEEE1"});
+        Navigateur n = startBrowserSignIn(folder);
+        QVERIFY(n.port != 0);
+        QCOMPARE(statusFor(n.port, request), status);
+        QCOMPARE(n.done->size(), 0);
+        QCOMPARE(browse(n.address), QString());
+        QTRY_COMPARE_WITH_TIMEOUT(n.done->size(), 1, 10000);
+        QVERIFY2(n.done->first().at(0).toBool(), qPrintable(n.done->first().at(1).toString()));
+    }
+
+    void idleConnectionsPastTheCapArePushedOut()
+    {
+        ServerFolder folder(servers, "o1", {"EEEEEEEEEEE1"});
+        Navigateur n = startBrowserSignIn(folder);
+        QObject owner;
+        QList<QTcpSocket *> idle;
+        int closedCount = 0;
+        for (int i = 0; i < EcouteRetour::kConnexionsMax + 8; ++i) {
+            auto *socket = new QTcpSocket(&owner);
+            connect(socket, &QTcpSocket::disconnected, this, [&closedCount] { ++closedCount; });
+            socket->connectToHost(QHostAddress::LocalHost, n.port);
+            idle << socket;
+        }
+        QTRY_COMPARE(closedCount, 8);
+        for (int i = 0; i < idle.size(); ++i)
+            QCOMPARE(idle[i]->state() == QAbstractSocket::ConnectedState, i >= 8);
+        QCOMPARE(browse(n.address), QString());
+        QTRY_COMPARE_WITH_TIMEOUT(n.done->size(), 1, 10000);
+        QVERIFY(n.done->first().at(0).toBool());
+    }
+
+    void silentConnectionsAndTheSignInTimeOut()
+    {
+        ServerFolder folder(servers, "o1", {"EEEEEEEEEEE1"});
+        Navigateur n = startBrowserSignIn(folder, 4000, 200);
+        // Silent, or a request line that never ends: closed without an answer.
+        QCOMPARE(statusFor(n.port, {}), 0);
+        QCOMPARE(statusFor(n.port, "GET /?code=x&sta"), 0);
+        QCOMPARE(n.done->size(), 0);
+        QTRY_COMPARE_WITH_TIMEOUT(n.done->size(), 1, 10000);
+        QCOMPARE(n.done->first().at(0).toBool(), false);
+        QVERIFY2(n.done->first().at(1).toString().contains("délai"),
+                 qPrintable(n.done->first().at(1).toString()));
+    }
+
+    void signInWithoutBrowser_data()
+    {
+        QTest::addColumn<QStringList>("args"); // PORT: a free port
+        QTest::addColumn<QString>("back");     // how the browser's address comes back
+        QTest::newRow("fixed port, as through a tunnel")
+            << QStringList{"--port", "PORT"} << "browser";
+        QTest::newRow("pasted, after a stray line and another sign-in's address")
+            << QStringList{"--coller"} << "paste";
+        QTest::newRow("pasted, fixed port") << QStringList{"--coller", "--port", "PORT"} << "paste";
+        QTest::newRow("standard input closed first") << QStringList{"--coller"} << "close";
+    }
+    void signInWithoutBrowser()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(QString, back);
+        ServerFolder folder(servers, "o1", {"KKKKKKKKKKK1"});
+        const QString client = newClient("o1", 3600, 0, "grant");
+        writeIni(folder, "o1", oauthMail(servers.smtpPort()), oauthSection(client, "google"));
+        const QString port = QString::number(MailServers::unusedPort());
+        args.replaceInStrings("PORT", port);
+
+        QProcess tramelon;
+        tramelon.start(TRAMELON_BIN,
+                       QStringList{"--folder", folder.path(), "--connexion-oauth2"} + args);
+        QVERIFY(tramelon.waitForStarted());
+        QString shown;
+        QTRY_VERIFY_WITH_TIMEOUT(
+            (shown += tramelon.readAllStandardOutput()).contains("/authorize?"), 10000);
+        const QString address =
+            QRegularExpression("(http://\\S+/authorize\\?\\S+)").match(shown).captured(1);
+        if (args.contains("--port"))
+            QVERIFY2(address.contains("redirect_uri=http://127.0.0.1:" + port + "/"),
+                     qPrintable(address));
+        if (back == "browser") {
+            QCOMPARE(browse(address), QString());
+        } else if (back == "paste") {
+            const QString redirect = browse(address, false);
+            QVERIFY2(redirect.contains("code="), qPrintable(redirect));
+            const QString state = QUrlQuery(QUrl(redirect)).queryItemValue("state");
+            tramelon.write("bonjour\n\n" + QString(redirect).replace(state, "autre").toUtf8() +
+                           "\n" + redirect.toUtf8() + "\n");
+        } else {
+            tramelon.closeWriteChannel();
+        }
+        QVERIFY(tramelon.waitForFinished(20000));
+        const QString err = QString::fromUtf8(tramelon.readAllStandardError());
+        QCOMPARE(tramelon.exitCode() == 0, back != "close");
+        QCOMPARE(QFile::exists(fichier_jeton::chemin(folder.path())), back != "close");
+        if (back == "paste") {
+            QVERIFY2(err.contains("adresse non reconnue"), qPrintable(err));
+            QVERIFY2(err.contains("ne vient pas de la connexion en cours"), qPrintable(err));
+        }
+        if (back == "close")
+            QVERIFY2(err.contains("entrée standard fermée"), qPrintable(err));
     }
 
     void cyclesRenewTheTokenAndCarryOutCommands_data()
@@ -280,19 +480,22 @@ private Q_SLOTS:
 
     void refusedOrSilentTokenEndpoint_data()
     {
-        QTest::addColumn<bool>("revoked");
+        QTest::addColumn<QString>("fault");
         QTest::addColumn<bool>("polling");
         QTest::addColumn<QString>("line");
         QTest::newRow("grant revoked: polling stops, journalled")
-            << true << false << "--connexion-oauth2";
+            << "revoked" << false << "--connexion-oauth2";
         QTest::newRow("endpoint silent: that cycle fails, polling goes on")
-            << false << true << "ne répond pas";
+            << "silent" << true << "ne répond pas";
+        QTest::newRow("endless answer: cut at 64 KiB, that cycle fails, polling goes on")
+            << "endless" << true << "plus de 64 Kio";
     }
     void refusedOrSilentTokenEndpoint()
     {
-        QFETCH(bool, revoked);
+        QFETCH(QString, fault);
         QFETCH(bool, polling);
         QFETCH(QString, line);
+        const bool revoked = fault == "revoked";
         const QString user = "o3";
         ServerFolder folder(servers, user, {"DDDDDDDDDDD1"});
         servers.clearMailbox(user);
@@ -302,6 +505,8 @@ private Q_SLOTS:
         QVERIFY(signIn(folder));
         if (revoked)
             call("/admin/revoke", {{"client_id", client}});
+        else if (fault == "endless")
+            newClient(user, 20, 0, "grant", "endless", client);
         else
             writeIni(folder, user, oauthMail(servers.value("SMTP_OAUTH_PORT").toUShort()),
                      oauthSection(client, "autre", "token"));
@@ -326,6 +531,8 @@ private Q_SLOTS:
         QCOMPARE(stat(client, "refused_refreshes"), revoked ? 1 : 0);
         QVERIFY2(logs.contains(line), qPrintable(logs));
         QCOMPARE(journal(folder).contains(line), revoked);
+        if (fault == "endless")
+            checkEndlessCut(client);
     }
 };
 

@@ -111,7 +111,7 @@ private Q_SLOTS:
                                               "(messages|pop3|smtp): ");
         for (const QString &ligne : log.split(u'\n', Qt::SkipEmptyParts))
             QVERIFY2(datee.match(ligne).hasMatch(), qPrintable(ligne));
-        QVERIFY2(log.contains(QRegularExpression("messages: .*mail  fds\\.bat.* QQ\\*")),
+        QVERIFY2(log.contains(QRegularExpression("messages: mail de .*, code QQ\\* : .*fds\\.bat")),
                  qPrintable(log));
         QVERIFY2(!log.contains(code), qPrintable(log));
     }

@@ -4,7 +4,6 @@
 #include "tests/support/test_files.h"
 
 #include <QFile>
-#include <QLocale>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -20,9 +19,11 @@ private Q_SLOTS:
     void lineForm()
     {
         const QDateTime at(QDate(2026, 3, 5), QTime(14, 7, 9));
-        const QLocale l = QLocale::system();
+        // French under the tests' LC_ALL=C, as under a service without LANG.
         QCOMPARE(journal::ligne_journal({"texte"}, at),
-                 l.toString(at.date(), QLocale::LongFormat) + " * 14:07:09  :   *** texte");
+                 "jeudi 5 mars 2026 * 14:07:09  :   *** texte");
+        QCOMPARE(journal::ligne_journal({"x"}, QDateTime(QDate(2026, 12, 7), QTime(21, 50, 53))),
+                 "lundi 7 décembre 2026 * 21:50:53  :   *** x");
         QCOMPARE(journal::horodatage(at), QString("05/03/26 14:07:09 "));
         QCOMPARE(journal::horodatage(QDateTime(QDate(2026, 12, 31), QTime(23, 5, 0))),
                  QString("31/12/26 23:05:00 "));

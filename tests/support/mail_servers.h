@@ -16,8 +16,8 @@
 // accounts pop3Users() "u1".."u12", all with pop3Password(). Test programs
 // running side by side must not share an account: tst_pop3_session takes
 // u1..u5, tst_program_isolation u10, tst_oauth2_e2e u11, tst_sender_policy_e2e
-// u12, tst_operator_start op1; the others are free for end-to-end tests.
-// tst_resultat_e2e has r1 to itself.
+// u12, tst_operator_start op1, tst_service s1..s3; the others are free for
+// end-to-end tests. tst_resultat_e2e has r1 to itself.
 // SMTP (aiosmtpd): smtpPort() takes any mail, smtpAuthPort() requires AUTH
 // with smtpUser()/smtpPassword(); both write into one Maildir, each mail with
 // the envelope in its X-MailFrom and X-RcptTo headers. Tell the mails of one

@@ -1,6 +1,6 @@
-#include "server/core/pop3_oauth2.h"
+#include "server/core/oauth/pop3_oauth2.h"
 
-#include "server/core/oauth_jeton.h"
+#include "server/core/oauth/oauth_jeton.h"
 
 Pop3OAuth2::Pop3OAuth2(std::unique_ptr<Pop3Session> session, SourceJeton &source, QObject *parent)
     : Pop3Session(parent), m_session(std::move(session)), m_source(source)

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "server/core/oauth_client.h"
+#include "server/core/oauth/oauth_client.h"
 #include "server/frame/horloge.h"
 #include "server/frame/oauth_settings.h"
 #include "server/frame/oauth_token_file.h"

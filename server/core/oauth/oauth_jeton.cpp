@@ -1,4 +1,4 @@
-#include "server/core/oauth_jeton.h"
+#include "server/core/oauth/oauth_jeton.h"
 
 #include <QJsonValue>
 

@@ -1,9 +1,9 @@
-#include "server/core/oauth_serveur.h"
+#include "server/core/oauth/oauth_serveur.h"
 
-#include "server/core/oauth_jeton.h"
-#include "server/core/pop3_oauth2.h"
+#include "server/core/oauth/oauth_jeton.h"
+#include "server/core/oauth/pop3_oauth2.h"
+#include "server/core/oauth/smtp_oauth2.h"
 #include "server/core/serveur.h"
-#include "server/core/smtp_oauth2.h"
 #include "server/frame/signalement.h"
 
 ComposantsMail avec_oauth2(SourceJeton &source, std::unique_ptr<Pop3Session> session,

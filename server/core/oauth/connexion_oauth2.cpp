@@ -1,6 +1,8 @@
-#include "server/core/connexion_oauth2.h"
+#include "server/core/oauth/connexion_oauth2.h"
 
-#include "server/core/oauth_jeton.h"
+#include "server/core/oauth/ecoute_retour.h"
+#include "server/core/oauth/lecture_lignes.h"
+#include "server/core/oauth/oauth_jeton.h"
 #include "server/frame/oauth_token_file.h"
 
 #include <QCoreApplication>
@@ -11,17 +13,15 @@
 #include <QProcess>
 #include <QRandomGenerator>
 #include <QStandardPaths>
-#include <QTcpServer>
-#include <QTcpSocket>
 
 #include <cstdio>
+#include <memory>
 
 #include <unistd.h>
 
 namespace {
 
 constexpr int kPasLent = 5000; // RFC 8628: slow_down adds five seconds
-constexpr qsizetype kTailleRequeteMax = 8192;
 
 QByteArray aleatoire_base64url(int octets)
 {
@@ -52,10 +52,20 @@ void afficher_qr_code(const QString &adresse)
 } // namespace
 
 ConnexionOAuth2::ConnexionOAuth2(const QString &rep_appli, QObject *parent)
-    : QObject(parent), m_rep_appli(rep_appli)
+    : QObject(parent), m_rep_appli(rep_appli), m_delai_lecture_ms(EcouteRetour::kDelaiLectureMs)
 {
     m_attente.setSingleShot(true);
     connect(&m_attente, &QTimer::timeout, this, &ConnexionOAuth2::interroger);
+    m_delai_navigateur.setSingleShot(true);
+    m_delai_navigateur.setInterval(kDelaiNavigateurMs);
+    connect(&m_delai_navigateur, &QTimer::timeout, this, [this] {
+        const int secondes = m_delai_navigateur.interval() / 1000;
+        finir(false, QStringLiteral("le navigateur n'est pas revenu dans le délai de la connexion "
+                                    "(%1) : relancez-la")
+                         .arg(secondes >= 60 && secondes % 60 == 0
+                                  ? QString::number(secondes / 60) + QStringLiteral(" minutes")
+                                  : QString::number(secondes) + QStringLiteral(" s")));
+    });
 }
 
 ConnexionOAuth2::~ConnexionOAuth2() = default;
@@ -79,7 +89,7 @@ void ConnexionOAuth2::demarrer()
         demarrer_appareil();
 }
 
-void ConnexionOAuth2::annuler() { finir(false, QStringLiteral("connexion OAuth2 abandonnée")); }
+void ConnexionOAuth2::annuler(const QString &raison) { finir(false, raison); }
 
 void ConnexionOAuth2::finir(bool reussi, const QString &message)
 {
@@ -87,8 +97,9 @@ void ConnexionOAuth2::finir(bool reussi, const QString &message)
         return;
     m_fini = true;
     m_attente.stop();
+    m_delai_navigateur.stop();
     if (m_ecoute)
-        m_ecoute->close();
+        m_ecoute->fermer();
     m_client.annuler();
     Q_EMIT termine(reussi, message);
 }
@@ -189,18 +200,43 @@ void ConnexionOAuth2::interroger()
 
 // --- Browser flow with PKCE ----------------------------------------------
 
+void ConnexionOAuth2::set_delais(int total_ms, int lecture_ms)
+{
+    m_delai_navigateur.setInterval(total_ms);
+    m_delai_lecture_ms = lecture_ms;
+}
+
 void ConnexionOAuth2::demarrer_navigateur()
 {
-    m_ecoute = new QTcpServer(this);
-    if (!m_ecoute->listen(QHostAddress::LocalHost, 0)) {
-        finir(false,
-              QStringLiteral("impossible d'écouter sur 127.0.0.1 : ") + m_ecoute->errorString());
+    m_ecoute = new EcouteRetour(
+        [this](const QUrl &cible) -> EcouteRetour::Reponse {
+            switch (recevoir(cible)) {
+            case Retour::Pris:
+                return {200, QStringLiteral("Tramelon : autorisation reçue, vous pouvez fermer "
+                                            "cette page.")};
+            case Retour::Refuse:
+                return {200, QStringLiteral("Tramelon : autorisation refusée.")};
+            case Retour::EtatFaux:
+                return {400, QStringLiteral("Tramelon : cette réponse ne vient pas de la "
+                                            "connexion en cours ; elle est ignorée.")};
+            case Retour::Tard:
+                return {400, QStringLiteral("Tramelon : la connexion n'attend plus de "
+                                            "réponse.")};
+            case Retour::Etranger:
+                break;
+            }
+            return {404, QString()};
+        },
+        this);
+    m_ecoute->set_delai_lecture(m_delai_lecture_ms);
+    if (const QString erreur = m_ecoute->ecouter(m_port); !erreur.isEmpty()) {
+        finir(false, erreur);
         return;
     }
-    connect(m_ecoute, &QTcpServer::newConnection, this, &ConnexionOAuth2::retour_navigateur);
     m_verifier = aleatoire_base64url(48);
     m_etat = QString::fromLatin1(aleatoire_base64url(16));
-    m_redirection = QStringLiteral("http://127.0.0.1:%1/").arg(m_ecoute->serverPort());
+    m_redirection = QStringLiteral("http://127.0.0.1:%1/").arg(m_ecoute->port());
+    m_delai_navigateur.start();
 
     QUrl url(m_reglages.url_autorisation);
     QUrlQuery query(url);
@@ -220,48 +256,51 @@ void ConnexionOAuth2::demarrer_navigateur()
     Q_EMIT adresse_navigateur(url.toString(QUrl::FullyEncoded));
 }
 
-void ConnexionOAuth2::retour_navigateur()
+ConnexionOAuth2::Retour ConnexionOAuth2::recevoir(const QUrl &cible)
 {
-    while (QTcpSocket *socket = m_ecoute->nextPendingConnection()) {
-        connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
-        connect(socket, &QTcpSocket::readyRead, this, [this, socket] {
-            // The request line is all that matters: "GET /?code=...&state=... HTTP/1.1".
-            if (!socket->canReadLine()) {
-                if (socket->bytesAvailable() > kTailleRequeteMax)
-                    socket->abort();
-                return;
-            }
-            const QList<QByteArray> mots = socket->readLine(kTailleRequeteMax).split(' ');
-            const QUrl cible(QString::fromLatin1(mots.value(1)));
-            const QUrlQuery query(cible);
-            const bool reponse =
-                cible.path() == u"/" && (query.hasQueryItem(QStringLiteral("code")) ||
-                                         query.hasQueryItem(QStringLiteral("error")));
-            const QByteArray page =
-                reponse ? QByteArrayLiteral("<!DOCTYPE html><meta charset=\"utf-8\"><p>Tramelon : "
-                                            "vous pouvez fermer cette page.</p>")
-                        : QByteArray();
-            socket->write((reponse ? "HTTP/1.1 200 OK\r\n" : "HTTP/1.1 404 Not Found\r\n") +
-                          QByteArrayLiteral("Content-Type: text/html; charset=utf-8\r\n"
-                                            "Connection: close\r\nContent-Length: ") +
-                          QByteArray::number(page.size()) + "\r\n\r\n" + page);
-            socket->disconnectFromHost();
-            if (!reponse || m_fini)
-                return;
-            if (query.queryItemValue(QStringLiteral("state")) != m_etat) {
-                finir(false, QStringLiteral("réponse du navigateur sans le bon état : ignorée, "
-                                            "relancez la connexion"));
-                return;
-            }
-            if (query.hasQueryItem(QStringLiteral("error"))) {
-                finir(false, QStringLiteral("l'autorisation a été refusée : ") +
-                                 query.queryItemValue(QStringLiteral("error")));
-                return;
-            }
-            m_ecoute->close();
-            echanger_code(query.queryItemValue(QStringLiteral("code"), QUrl::FullyDecoded));
-        });
+    const QUrlQuery query(cible);
+    const bool code = query.hasQueryItem(QStringLiteral("code"));
+    const bool refus = query.hasQueryItem(QStringLiteral("error"));
+    if (cible.path() != u"/" || (!code && !refus))
+        return Retour::Etranger;
+    if (m_fini || m_code_recu || m_etat.isEmpty())
+        return Retour::Tard;
+    // Anything on this machine can reach the listener: only the state this
+    // sign-in sent proves that the answer is the provider's, and anything
+    // else must not end the sign-in.
+    if (query.queryItemValue(QStringLiteral("state"), QUrl::FullyDecoded) != m_etat)
+        return Retour::EtatFaux;
+    m_code_recu = true;
+    m_ecoute->fermer();
+    m_delai_navigateur.stop();
+    if (refus) {
+        finir(false, QStringLiteral("l'autorisation a été refusée : ") +
+                         query.queryItemValue(QStringLiteral("error"), QUrl::FullyDecoded));
+        return Retour::Refuse;
     }
+    echanger_code(query.queryItemValue(QStringLiteral("code"), QUrl::FullyDecoded));
+    return Retour::Pris;
+}
+
+QString ConnexionOAuth2::coller(const QString &adresse)
+{
+    const QUrl url(adresse.trimmed(), QUrl::StrictMode);
+    switch (url.isValid() ? recevoir(url) : Retour::Etranger) {
+    case Retour::Pris:
+    case Retour::Refuse:
+        return {};
+    case Retour::EtatFaux:
+        return QStringLiteral("cette adresse ne vient pas de la connexion en cours (adresse d'une "
+                              "connexion précédente ?) : collez celle où le navigateur vient "
+                              "d'être renvoyé");
+    case Retour::Tard:
+        return QStringLiteral("la connexion n'attend plus d'adresse");
+    case Retour::Etranger:
+        break;
+    }
+    return QStringLiteral("adresse non reconnue : collez l'adresse complète de la barre du "
+                          "navigateur, qui commence par ") +
+           m_redirection + QStringLiteral("?");
 }
 
 void ConnexionOAuth2::echanger_code(const QString &code)
@@ -286,28 +325,64 @@ void ConnexionOAuth2::echanger_code(const QString &code)
 
 // --- From a terminal -----------------------------------------------------
 
-int connexion_oauth2_terminal(const QString &rep_appli)
+int connexion_oauth2_terminal(const QString &rep_appli, const OptionsConnexion &options)
 {
     ConnexionOAuth2 connexion(rep_appli);
-    QObject::connect(&connexion, &ConnexionOAuth2::code_appareil, &connexion,
-                     [](const QString &adresse, const QString &code, const QString &complete) {
-                         std::printf("Pour autoriser Tramelon à relever la boîte, ouvrez dans un "
-                                     "navigateur :\n  %s\net saisissez le code : %s\n",
-                                     qPrintable(adresse), qPrintable(code));
-                         if (!complete.isEmpty())
-                             std::printf("(ou directement : %s)\n", qPrintable(complete));
-                         afficher_qr_code(complete.isEmpty() ? adresse : complete);
-                         std::printf("En attente de l'autorisation...\n");
-                         std::fflush(stdout);
-                     });
-    QObject::connect(&connexion, &ConnexionOAuth2::adresse_navigateur, &connexion,
-                     [](const QString &adresse) {
-                         std::printf("Ouvrez cette adresse dans un navigateur de cette machine et "
-                                     "autorisez l'accès à la boîte :\n  %s\nEn attente du "
-                                     "retour du navigateur...\n",
-                                     qPrintable(adresse));
-                         std::fflush(stdout);
-                     });
+    connexion.set_port(options.port);
+    std::unique_ptr<LectureLignes> entree;
+    QObject::connect(
+        &connexion, &ConnexionOAuth2::code_appareil, &connexion,
+        [&options](const QString &adresse, const QString &code, const QString &complete) {
+            if (options.port != 0 || options.coller)
+                std::printf("(--port et --coller ne servent qu'à la connexion par "
+                            "navigateur : ignorés)\n");
+            std::printf("Pour autoriser Tramelon à relever la boîte, ouvrez dans un "
+                        "navigateur :\n  %s\net saisissez le code : %s\n",
+                        qPrintable(adresse), qPrintable(code));
+            if (!complete.isEmpty())
+                std::printf("(ou directement : %s)\n", qPrintable(complete));
+            afficher_qr_code(complete.isEmpty() ? adresse : complete);
+            std::printf("En attente de l'autorisation...\n");
+            std::fflush(stdout);
+        });
+    QObject::connect(
+        &connexion, &ConnexionOAuth2::adresse_navigateur, &connexion, [&](const QString &adresse) {
+            if (!options.coller) {
+                std::printf("Ouvrez cette adresse dans un navigateur de cette machine (ou "
+                            "d'une autre, par un tunnel SSH vers ce port) et autorisez l'accès "
+                            "à la boîte :\n  %s\nEn attente du retour du navigateur...\n",
+                            qPrintable(adresse));
+                std::fflush(stdout);
+                return;
+            }
+            // The browser, on another computer, is sent to this machine's
+            // loopback address, where nothing answers it: the operator copies
+            // that address from the browser's address bar.
+            std::printf("Ouvrez cette adresse dans un navigateur, sur n'importe quel ordinateur, "
+                        "et autorisez l'accès à la boîte :\n  %s\nLe navigateur est ensuite "
+                        "renvoyé vers une adresse http://127.0.0.1:..., qui ne s'affiche pas : "
+                        "copiez-la depuis sa barre d'adresse et collez-la ici, puis Entrée.\n",
+                        qPrintable(adresse));
+            std::fflush(stdout);
+            entree = std::make_unique<LectureLignes>(STDIN_FILENO);
+            QObject::connect(entree.get(), &LectureLignes::ligne, &connexion,
+                             [&](const QByteArray &ligne) {
+                                 if (!connexion.attend_retour() || ligne.trimmed().isEmpty())
+                                     return;
+                                 const QString refus = connexion.coller(QString::fromUtf8(ligne));
+                                 if (!refus.isEmpty()) {
+                                     std::fprintf(stderr, "tramelon: %s\n", qPrintable(refus));
+                                     std::fflush(stderr);
+                                 }
+                             });
+            // Once an answer came, pasted or through the listener, the end of
+            // the input changes nothing.
+            QObject::connect(entree.get(), &LectureLignes::fin, &connexion, [&] {
+                if (connexion.attend_retour())
+                    connexion.annuler(QStringLiteral("entrée standard fermée sans l'adresse "
+                                                     "de retour du navigateur"));
+            });
+        });
     int statut = 1;
     QEventLoop boucle;
     QObject::connect(&connexion, &ConnexionOAuth2::termine, &boucle,

@@ -1,6 +1,6 @@
-#include "server/core/smtp_oauth2.h"
+#include "server/core/oauth/smtp_oauth2.h"
 
-#include "server/core/oauth_jeton.h"
+#include "server/core/oauth/oauth_jeton.h"
 
 SmtpOAuth2::SmtpOAuth2(std::unique_ptr<SmtpSender> sender, SourceJeton &source, QObject *parent)
     : SmtpSender(parent), m_sender(std::move(sender)), m_source(source)

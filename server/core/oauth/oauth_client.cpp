@@ -1,4 +1,4 @@
-#include "server/core/oauth_client.h"
+#include "server/core/oauth/oauth_client.h"
 
 #include <QEventLoop>
 #include <QJsonDocument>
@@ -7,6 +7,8 @@
 #include <QNetworkReply>
 #include <QNetworkRequest>
 #include <QPointer>
+
+#include <memory>
 
 ClientOAuth2::ClientOAuth2(QObject *parent)
     : QObject(parent), m_reseau(new QNetworkAccessManager(this))
@@ -71,20 +73,50 @@ void ClientOAuth2::poster(const QUrl &url, const QUrlQuery &form, Suite suite)
                          QNetworkRequest::ManualRedirectPolicy);
     QNetworkReply *reply = m_reseau->post(request, form.toString(QUrl::FullyEncoded).toUtf8());
     m_reply = reply;
-    connect(reply, &QNetworkReply::finished, this, [this, reply, suite = std::move(suite)] {
-        if (m_reply == reply)
-            m_reply = nullptr;
-        reply->deleteLater();
-        const int statut = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-        const bool reseau = reply->error() != QNetworkReply::NoError && statut == 0;
-        QString echec;
-        if (reply->error() == QNetworkReply::OperationCanceledError ||
-            reply->error() == QNetworkReply::TimeoutError)
-            echec = QStringLiteral("pas de réponse de ") + reply->url().host();
-        else if (reseau)
-            echec = reply->errorString();
-        suite(lire_reponse(statut, reseau ? QByteArray() : reply->readAll(), echec));
-    });
+    // The body is taken as it comes, so that no more than the cap is ever
+    // held; past it, the transfer is ended.
+    auto corps = std::make_shared<QByteArray>();
+    auto trop_long = std::make_shared<bool>(false);
+    auto lire = [reply, corps, trop_long] {
+        if (*trop_long)
+            return;
+        const qint64 annonce = reply->header(QNetworkRequest::ContentLengthHeader).toLongLong();
+        *corps += reply->read(kTailleReponseMax + 1 - corps->size());
+        if (annonce > kTailleReponseMax || corps->size() > kTailleReponseMax) {
+            *trop_long = true;
+            corps->clear();
+            reply->abort();
+        }
+    };
+    connect(reply, &QNetworkReply::readyRead, this, lire);
+    connect(reply, &QNetworkReply::metaDataChanged, this, lire);
+    connect(reply, &QNetworkReply::finished, this,
+            [this, reply, corps, trop_long, lire, suite = std::move(suite)] {
+                if (m_reply == reply)
+                    m_reply = nullptr;
+                reply->deleteLater();
+                lire();
+                const int statut =
+                    reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+                const bool reseau = reply->error() != QNetworkReply::NoError && statut == 0;
+                if (*trop_long) {
+                    ReponseOAuth2 r;
+                    r.description = QStringLiteral("le fournisseur OAuth2 (") +
+                                    reply->url().host() +
+                                    QStringLiteral(") envoie une réponse de plus de 64 Kio, qui "
+                                                   "n'est pas une réponse OAuth2 : lecture "
+                                                   "arrêtée");
+                    suite(r);
+                    return;
+                }
+                QString echec;
+                if (reply->error() == QNetworkReply::OperationCanceledError ||
+                    reply->error() == QNetworkReply::TimeoutError)
+                    echec = QStringLiteral("pas de réponse de ") + reply->url().host();
+                else if (reseau)
+                    echec = reply->errorString();
+                suite(lire_reponse(statut, reseau ? QByteArray() : *corps, echec));
+            });
 }
 
 ReponseOAuth2 ClientOAuth2::poster_et_attendre(const QUrl &url, const QUrlQuery &form)

@@ -34,6 +34,10 @@ public:
     explicit ClientOAuth2(QObject *parent = nullptr);
     ~ClientOAuth2() override;
 
+    // An answer longer than this is no OAuth answer: reading stops there and
+    // the endpoint counts as unreachable, so an endless answer costs no memory.
+    static constexpr qint64 kTailleReponseMax = 64 * 1024;
+
     // 30 s unless set: an endpoint that has not answered by then is unreachable.
     void setTimeout(int milliseconds) { m_timeoutMs = milliseconds; }
 
