@@ -4,6 +4,9 @@
 //      against a healthy server and against one that accepts and never answers;
 //  (c) for a 20 MB text body and a 20 MB attachment: peak memory above idle
 //      and the longest block of the user-interface thread during the cycle.
+//      The memory is the sum of the server's and the reader's: the server's
+//      peak above its idle size, plus the largest of the reader's own peak and
+//      its mail's child's peak, above the reader's idle size.
 // Usage: cycle_bench SERVERS_DIR [MAIL_FILE] (a folder started by
 // scripts/mail-servers; for (a), the command mail to deliver, @CODE@ standing
 // for its code, else a plain one).
@@ -12,6 +15,7 @@
 #include "platform/message_box.h"
 #include "server/core/serveur.h"
 #include "server/mail/sequenceur.h"
+#include "server/vmime/lecteur_borne.h"
 #include "server/vmime/vmime_pop3_session.h"
 #include "server/vmime/vmime_smtp_sender.h"
 #include "server_folder.h"
@@ -77,9 +81,10 @@ qint64 longestBlockDuringCycle(Serveur &serveur)
     return longest / 1000000;
 }
 
-qint64 statusKiB(const QByteArray &field)
+qint64 statusKiB(const QByteArray &field, pid_t pid = 0)
 {
-    QFile status(QStringLiteral("/proc/self/status"));
+    QFile status(pid ? QStringLiteral("/proc/%1/status").arg(pid)
+                     : QStringLiteral("/proc/self/status"));
     if (!status.open(QIODevice::ReadOnly))
         return -1;
     for (const QByteArray &line : status.readAll().split('\n'))
@@ -97,6 +102,10 @@ void resetPeak()
     QFile clear(QStringLiteral("/proc/self/clear_refs"));
     if (clear.open(QIODevice::WriteOnly))
         clear.write("5");
+    QFile reader(QStringLiteral("/proc/%1/clear_refs").arg(lecture_bornee::pid_lecteur()));
+    if (reader.open(QIODevice::WriteOnly))
+        reader.write("5");
+    lecture_bornee::pic_memoire_enfants_kio();
 }
 
 QByteArray textMail(qint64 size)
@@ -130,6 +139,7 @@ QByteArray attachmentMail(qint64 size)
 
 int main(int argc, char *argv[])
 {
+    lecture_bornee::demarrer_lecteur();
     QCoreApplication app(argc, argv);
     if (argc < 2) {
         std::fprintf(stderr, "usage: cycle_bench SERVERS_DIR [MAIL_FILE]\n");
@@ -212,11 +222,18 @@ int main(int argc, char *argv[])
     for (const auto &big : bigMails) {
         servers.deliver(kUser, big.make(size));
         resetPeak();
+        const pid_t reader = lecture_bornee::pid_lecteur();
         const qint64 idle = statusKiB("VmRSS:");
+        const qint64 readerIdle = statusKiB("VmRSS:", reader);
         const qint64 longest = longestBlockDuringCycle(*serveur);
-        std::printf("(c) 20 MB %s: peak memory %lld KiB above idle (3 x size = %lld KiB), "
-                    "longest block of the UI thread %lld ms, %d mail(s) left in the box\n",
-                    big.name, statusKiB("VmHWM:") - idle, 3 * size / 1024, longest,
+        const qint64 server = statusKiB("VmHWM:") - idle;
+        const qint64 readerPeak =
+            std::max(statusKiB("VmHWM:", reader), lecture_bornee::pic_memoire_enfants_kio()) -
+            readerIdle;
+        std::printf("(c) 20 MB %s: peak memory %lld KiB above idle, server %lld + reader %lld "
+                    "(3 x size = %lld KiB), longest block of the UI thread %lld ms, %d mail(s) "
+                    "left in the box\n",
+                    big.name, server + readerPeak, server, readerPeak, 3 * size / 1024, longest,
                     servers.messageCount(kUser));
     }
     servers.clearMailbox(kUser);

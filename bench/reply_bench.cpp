@@ -6,6 +6,7 @@
 // scripts/mail-servers; the command mail to deliver, @CODE@ standing for its code).
 #include "bench/bench_mail_file.h"
 #include "platform/message_box.h"
+#include "server/vmime/lecteur_borne.h"
 #include "server/vmime/vmime_pop3_session.h"
 #include "server/vmime/vmime_smtp_sender.h"
 #include "tests/support/mail_servers.h"
@@ -19,6 +20,7 @@
 
 int main(int argc, char *argv[])
 {
+    lecture_bornee::demarrer_lecteur();
     QCoreApplication app(argc, argv);
     if (argc < 3) {
         std::fprintf(stderr, "usage: reply_bench SERVERS_DIR MAIL_FILE\n");

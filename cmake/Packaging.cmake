@@ -3,7 +3,7 @@
 
 include(GNUInstallDirs)
 
-install(TARGETS tramelon tramelon-analyse RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}
+install(TARGETS tramelon RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}
         COMPONENT tramelon)
 install(TARGETS kestrine RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT kestrine)
 install(PROGRAMS ${CMAKE_SOURCE_DIR}/packaging/tramelon-dossier

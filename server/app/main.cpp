@@ -13,6 +13,7 @@
 #include "server/core/sortie_console.h"
 #include "server/core/verification.h"
 #include "server/core/verrou_dossier.h"
+#include "server/vmime/lecteur_borne.h"
 #include "server/vmime/sonnette_imap.h"
 #include "server/vmime/vmime_pop3_session.h"
 #include "server/vmime/vmime_smtp_sender.h"
@@ -107,6 +108,10 @@ int main(int argc, char *argv[])
     const OptionsServeur options = lire_options(argc, argv);
     if (options.sortie)
         return *options.sortie;
+    // The mail reader is forked here, before any thread exists (lecteur_borne.h);
+    // a reader started again by the server serves from here on.
+    if (!options.connexionOAuth2 && !options.verifier && !options.etat)
+        lecture_bornee::demarrer_lecteur();
 
     const bool sansFenetre =
         options.sansFenetre || options.connexionOAuth2 || options.verifier || options.etat;

@@ -83,6 +83,9 @@ Q_SIGNALS:
     void Connected();
     void Closed();
     void ErrorPOP3(qint16 Number, const QString &Description);
+    // A fault of the server itself, neither of the mailbox nor of a mail (its
+    // mail reader died or cannot be started), given once per fault.
+    void ServerFault(const QString &Description);
     // StatusType: 1 a line received, 2 a line sent, 4 a change of state, 8 an error.
     void StatusChanged(const QString &Status, qint32 StatusType);
 

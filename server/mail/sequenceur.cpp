@@ -41,6 +41,8 @@ Sequenceur::Sequenceur(ServerState &state, Affichage &affichage, Pop3Session &se
     connect(&m_session, &Pop3Session::Connected, this, &Sequenceur::oSession_Connected);
     connect(&m_session, &Pop3Session::Closed, this, &Sequenceur::oSession_Closed);
     connect(&m_session, &Pop3Session::ErrorPOP3, this, &Sequenceur::oSession_ErrorPOP3);
+    connect(&m_session, &Pop3Session::ServerFault, this,
+            [this](const QString &Description) { m_signalement.erreur(Description); });
     connect(&m_session, &Pop3Session::StatusChanged, this, &Sequenceur::oSession_StatusChanged);
 }
 

@@ -1,29 +1,21 @@
 #include "server/vmime/bounded_mail_reader.h"
 
+#include "server/vmime/lecteur_borne.h"
 #include "server/vmime/mail_limits.h"
 #include "server/vmime/mail_parser.h"
 
-#include <QCoreApplication>
-#include <QElapsedTimer>
 #include <QFile>
-#include <QProcess>
-#include <QUrl>
 
-#include <csignal>
-#include <fcntl.h>
-#include <sys/prctl.h>
-#include <sys/resource.h>
-#include <unistd.h>
+#include <sys/wait.h>
 
 namespace lecture_bornee {
 
 namespace {
 
-const QByteArray kDebut = QByteArrayLiteral("tramelon-analyse 1");
+const QByteArray kDebut = QByteArrayLiteral("lecture 1");
 const QByteArray kFin = QByteArrayLiteral("fin");
 // The answer holds at most the decoded body and the header texts.
 constexpr qint64 kTailleSortie = 8LL * 1024 * 1024;
-constexpr int kPasAttenteMs = 100;
 
 QByteArray champ(const char *nom, const QByteArray &valeur)
 {
@@ -32,43 +24,7 @@ QByteArray champ(const char *nom, const QByteArray &valeur)
 
 QByteArray champ(const char *nom, const QString &valeur) { return champ(nom, valeur.toUtf8()); }
 
-// In the child, between fork and exec: system calls only.
-void borner(const Bornes &bornes, pid_t parent)
-{
-    ::prctl(PR_SET_PDEATHSIG, SIGKILL);
-    if (::getppid() != parent)
-        ::_exit(127); // the server died before the line above
-    const rlim_t cpu = static_cast<rlim_t>(bornes.secondes_cpu);
-    const rlimit temps{cpu, cpu + 1}; // SIGXCPU, then SIGKILL a second later
-    ::setrlimit(RLIMIT_CPU, &temps);
-    if (kMemoireBornee) {
-        const rlimit memoire{static_cast<rlim_t>(bornes.memoire),
-                             static_cast<rlim_t>(bornes.memoire)};
-        ::setrlimit(RLIMIT_AS, &memoire);
-    }
-    const rlimit core{0, 0};
-    ::setrlimit(RLIMIT_CORE, &core);
-    // Sockets, files and pipes of the server close at exec, whoever opened them.
-    if (::close_range(STDERR_FILENO + 1, ~0U, CLOSE_RANGE_CLOEXEC) == 0)
-        return;
-    rlimit fichiers{};
-    ::getrlimit(RLIMIT_NOFILE, &fichiers);
-    const int dernier = fichiers.rlim_cur == RLIM_INFINITY || fichiers.rlim_cur > 65536
-                            ? 65536
-                            : static_cast<int>(fichiers.rlim_cur);
-    for (int fd = STDERR_FILENO + 1; fd < dernier; ++fd) {
-        const int drapeaux = ::fcntl(fd, F_GETFD);
-        if (drapeaux >= 0 && !(drapeaux & FD_CLOEXEC))
-            ::fcntl(fd, F_SETFD, drapeaux | FD_CLOEXEC);
-    }
-}
-
 } // namespace
-
-QString programme_par_defaut()
-{
-    return QCoreApplication::applicationDirPath() + QStringLiteral("/tramelon-analyse");
-}
 
 QByteArray encoder(const Pop3Message &mail)
 {
@@ -87,6 +43,8 @@ QByteArray encoder(const Pop3Message &mail)
     sortie += champ("FromDomain", mail.FromDomain);
     return sortie + kFin + '\n';
 }
+
+bool reponse_entiere(const QByteArray &sortie) { return sortie.endsWith('\n' + kFin + '\n'); }
 
 std::optional<Pop3Message> decoder(const QByteArray &sortie)
 {
@@ -143,53 +101,42 @@ Pop3Message mis_de_cote(const QString &chemin, const QString &raison)
     return mail;
 }
 
-Resultat lire(const QString &programme, const QString &chemin, const Bornes &bornes,
-              const std::function<bool()> &annule)
+Resultat lire(const QString &chemin, const Bornes &bornes, const std::function<bool()> &annule)
 {
-    QProcess analyse;
-    analyse.setProgram(programme);
-    analyse.setArguments({chemin});
-    analyse.setStandardInputFile(QProcess::nullDevice());
-    analyse.setStandardErrorFile(QProcess::nullDevice());
-    const pid_t parent = ::getpid();
-    analyse.setChildProcessModifier([bornes, parent] { borner(bornes, parent); });
-    analyse.start();
-    if (!analyse.waitForStarted())
-        return {std::nullopt, QStringLiteral("programme de lecture %1 non lancé (%2)")
-                                  .arg(programme, analyse.errorString())};
-
+    const Issue issue = faire_lire(chemin, bornes, kTailleSortie, annule);
+    Resultat resultat;
+    resultat.panne = issue.panne;
     const QString depasse =
         QStringLiteral("lecture arrêtée au-delà de ses limites (%1 s de calcul, %2 Mo, %3 s)")
             .arg(bornes.secondes_cpu)
             .arg(bornes.memoire / (1024 * 1024))
             .arg(bornes.delai_ms / 1000);
-    QElapsedTimer horloge;
-    horloge.start();
-    while (!analyse.waitForFinished(kPasAttenteMs)) {
-        const bool annulee = annule && annule();
-        if (annulee || horloge.elapsed() > bornes.delai_ms ||
-            analyse.bytesAvailable() > kTailleSortie) {
-            analyse.kill();
-            analyse.waitForFinished();
-            if (annulee)
-                return {std::nullopt, QStringLiteral("lecture du message interrompue")};
-            return {mis_de_cote(chemin, depasse), {}};
-        }
-        if (analyse.state() == QProcess::NotRunning)
-            break;
+    switch (issue.fin) {
+    case Issue::Fin::Impossible:
+        resultat.echec = issue.echec;
+        return resultat;
+    case Issue::Fin::Annulee:
+        resultat.echec = QStringLiteral("lecture du message interrompue");
+        return resultat;
+    case Issue::Fin::Depassee:
+        resultat.mail = mis_de_cote(chemin, depasse);
+        return resultat;
+    case Issue::Fin::Terminee:
+        break;
     }
     // Past its processor time the kernel kills it (SIGXCPU, then SIGKILL); past
     // its memory vmime's allocation fails and it aborts.
-    if (analyse.exitStatus() != QProcess::NormalExit)
-        return {mis_de_cote(chemin,
-                            depasse +
-                                QStringLiteral(", arrêt par le signal %1").arg(analyse.exitCode())),
-                {}};
-    if (analyse.exitCode() != 0)
-        return {std::nullopt, QStringLiteral("relecture impossible")};
-    if (std::optional<Pop3Message> mail = decoder(analyse.readAllStandardOutput()))
-        return {std::move(mail), {}};
-    return {mis_de_cote(chemin, QStringLiteral("lecture sans résultat lisible")), {}};
+    if (WIFSIGNALED(issue.statut))
+        resultat.mail = mis_de_cote(
+            chemin,
+            depasse + QStringLiteral(", arrêt par le signal %1").arg(WTERMSIG(issue.statut)));
+    else if (!WIFEXITED(issue.statut) || WEXITSTATUS(issue.statut) != 0)
+        resultat.echec = QStringLiteral("relecture impossible");
+    else if (std::optional<Pop3Message> mail = decoder(issue.sortie))
+        resultat.mail = std::move(mail);
+    else
+        resultat.mail = mis_de_cote(chemin, QStringLiteral("lecture sans résultat lisible"));
+    return resultat;
 }
 
 } // namespace lecture_bornee

@@ -27,6 +27,7 @@ enum class MailError : qint16 {
     ArchiveFailed = 18,             // the fetched message could not be written whole to its file
     AuthenticationUnavailable = 19, // the settings ask for AUTH, the server offers none
     Utf8Unavailable = 20,           // an address is not ASCII, the server does not offer SMTPUTF8
+    ReaderUnavailable = 21,         // no mail reader could be started: the box is left as it is
     Internal = 99,
 };
 

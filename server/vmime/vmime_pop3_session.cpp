@@ -3,6 +3,7 @@
 #include "common/durable_file.h"
 
 #include "server/vmime/bounded_mail_reader.h"
+#include "server/vmime/lecteur_borne.h"
 #include "server/vmime/mail_call_runner.h"
 #include "server/vmime/mail_failure.h"
 #include "server/vmime/mail_limits.h"
@@ -28,7 +29,6 @@
 struct VmimePop3Session::Private {
     int timeoutMs = 30000;
     QStringList trustedCaFiles;
-    QString programmeLecture; // empty: the helper beside the program
     lecture_bornee::Bornes bornesLecture;
     // Shared with the worker's socket: Cancel() and the bound on answers.
     std::shared_ptr<SocketGuard> guard = std::make_shared<SocketGuard>();
@@ -204,6 +204,17 @@ void VmimePop3Session::report(qint16 number, const QString &description)
     Q_EMIT ErrorPOP3(number, description);
 }
 
+bool VmimePop3Session::lecteurPret(const QString &sinon)
+{
+    const lecture_bornee::EtatLecteur lecteur = lecture_bornee::verifier_lecteur();
+    if (!lecteur.panne.isEmpty())
+        Q_EMIT ServerFault(lecteur.panne);
+    if (!lecteur.pret)
+        report(static_cast<qint16>(MailError::ReaderUnavailable),
+               QStringLiteral("Pas de lecteur des messages : ") + sinon);
+    return lecteur.pret;
+}
+
 void VmimePop3Session::setState(qint32 state, const QString &status)
 {
     d->state = state;
@@ -225,6 +236,9 @@ qint32 VmimePop3Session::Open(const QString &server, qint32 port, const QString 
         return static_cast<qint32>(MailError::Busy);
     if (d->state == kStateTransaction)
         Close();
+    // Without a reader no mail could be read: the box is left as it is.
+    if (!lecteurPret(QStringLiteral("la boite n'est pas relevée")))
+        return static_cast<qint32>(MailError::ReaderUnavailable);
 
     const ServerAddress address =
         ServerAddress::parse(server, ServerAddress::Protocol::Pop3,
@@ -413,6 +427,12 @@ std::optional<Pop3Message> VmimePop3Session::FetchMessage(qint32 number, const Q
 
 std::optional<Pop3Message> VmimePop3Session::lireArchive(qint32 number, const QString &archivePath)
 {
+    // Asked before the mail is recorded as being read: a mail the server
+    // could not read is no mail whose reading never ended.
+    if (!lecteurPret(QStringLiteral("le message %1 reste dans la boite").arg(number))) {
+        QFile::remove(archivePath);
+        return std::nullopt;
+    }
     switch (CheckBeforeRead(archivePath)) {
     case BeforeRead::Leave:
         QFile::remove(archivePath);
@@ -426,14 +446,14 @@ std::optional<Pop3Message> VmimePop3Session::lireArchive(qint32 number, const QS
     }
     // The parse runs in a child process, waited for on the worker: the caller
     // keeps handling its events and Busy() holds the sequencer meanwhile.
-    const QString programme = d->programmeLecture.isEmpty() ? lecture_bornee::programme_par_defaut()
-                                                            : d->programmeLecture;
     lecture_bornee::Resultat resultat;
     d->guard->reset();
     d->runner.run([&] {
-        resultat = lecture_bornee::lire(programme, archivePath, d->bornesLecture,
+        resultat = lecture_bornee::lire(archivePath, d->bornesLecture,
                                         [this] { return d->guard->cancelled(); });
     });
+    if (!resultat.panne.isEmpty())
+        Q_EMIT ServerFault(resultat.panne);
     if (!resultat.mail) {
         // Left in the box for a later cycle, as a mail that could not be archived.
         QFile::remove(archivePath);
@@ -446,9 +466,8 @@ std::optional<Pop3Message> VmimePop3Session::lireArchive(qint32 number, const QS
     return resultat.mail;
 }
 
-void VmimePop3Session::setLecture(const QString &programme, const lecture_bornee::Bornes &bornes)
+void VmimePop3Session::setLecture(const lecture_bornee::Bornes &bornes)
 {
-    d->programmeLecture = programme;
     d->bornesLecture = bornes;
 }
 

@@ -28,6 +28,8 @@
 // reported. FetchMessage streams the message byte for byte as sent
 // (dot-unstuffed) to its file, asks garde_lecture(), then reads it from there in
 // a child process (bounded_mail_reader.h), within the limits of mail_limits.h;
+// without a reader (none could be started) Open and FetchMessage leave the box
+// as it is, and the reader's faults come as ServerFault, once each;
 // an answer of the server beyond its bound ends the session. A lost connection is dropped on the
 // worker without holding the caller.
 class VmimePop3Session : public Pop3Session
@@ -47,9 +49,8 @@ public:
     int timeout() const;
     // A PEM file of certificates trusted besides the system store; taken at the next Open.
     void addTrustedCertificates(const QString &pemFile);
-    // The mail reader and its bounds; an empty program is tramelon-analyse
-    // beside the running program.
-    void setLecture(const QString &programme, const lecture_bornee::Bornes &bornes);
+    // The bounds of the mail reader.
+    void setLecture(const lecture_bornee::Bornes &bornes);
 
     qint32 Open(const QString &server, qint32 port, const QString &user,
                 const QString &password) override;
@@ -71,6 +72,8 @@ private:
     // The archived message, read within bounds once the caller allows it.
     std::optional<Pop3Message> lireArchive(qint32 number, const QString &archivePath);
     void report(qint16 number, const QString &description);
+    // A reader is there to read mails; otherwise ErrorPOP3 says so, with sinon.
+    bool lecteurPret(const QString &sinon);
     void setState(qint32 state, const QString &status);
     void sessionLost();
     // The failure of a call, with the session dropped when it broke the connection.

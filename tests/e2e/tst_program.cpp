@@ -1,11 +1,14 @@
 // The tramelon program itself, started on a prepared folder with nothing but its
-// own timers, with its window or without any display: a command mail waiting in
-// the mailbox is carried out within ten seconds, and a termination request
-// writes the key file back.
+// own timers, with its window or without any display, copied alone into its
+// folder or not: a command mail waiting in the mailbox is carried out within
+// ten seconds, and a termination request writes the key file back. Its mail
+// reader killed at start-up is started again, said once.
 #include "server_folder.h"
+#include "tests/support/child_processes.h"
 #include "tests/support/mail_servers.h"
 
 #include <QDeadlineTimer>
+#include <QDir>
 #include <QFile>
 #include <QProcess>
 #include <QRegularExpression>
@@ -21,13 +24,18 @@ private Q_SLOTS:
     void processesAMailWithinTenSeconds_data()
     {
         QTest::addColumn<bool>("headless");
-        QTest::newRow("window, from its own folder") << false;
-        QTest::newRow("headless, --folder") << true;
+        QTest::addColumn<bool>("alone");
+        QTest::addColumn<bool>("killReader");
+        QTest::newRow("window, copied alone into its folder") << false << true << false;
+        QTest::newRow("headless, --folder") << true << false << false;
+        QTest::newRow("headless, copied alone, its reader killed") << true << true << true;
     }
 
     void processesAMailWithinTenSeconds()
     {
         QFETCH(bool, headless);
+        QFETCH(bool, alone);
+        QFETCH(bool, killReader);
         MailServers servers;
         QVERIFY2(servers.isValid(), qPrintable(servers.error()));
         const QString user = QStringLiteral("u8");
@@ -37,16 +45,12 @@ private Q_SLOTS:
         ServerFolder folder(servers, user, {"PPPPPPPPPPP1", "PPPPPPPPPPP2"});
         QString program = TRAMELON_BIN;
         QStringList arguments{"--headless", "--folder", folder.path()};
-        if (!headless) {
-            // The program takes its files from its own folder, and its mail
-            // reader from beside itself.
+        if (alone) {
+            // The program alone takes its files from its own folder.
             program = folder.path() + "tramelon";
-            for (const QString name : {"tramelon", "tramelon-analyse"}) {
-                const QString built = QStringLiteral(TRAMELON_BIN).chopped(8) + name;
-                QVERIFY(QFile::copy(built, folder.path() + name));
-                QFile::setPermissions(folder.path() + name, QFile::permissions(built));
-            }
-            arguments.clear();
+            QVERIFY(QFile::copy(TRAMELON_BIN, program));
+            QFile::setPermissions(program, QFile::permissions(TRAMELON_BIN));
+            arguments = headless ? QStringList{"--headless"} : QStringList{};
         }
         const QString body = "Bonjour,\r\nCommande:run.bat;\r\nCode:PPPPPPPPPPP2;\r\n";
         QVERIFY(
@@ -62,11 +66,20 @@ private Q_SLOTS:
         tramelon.setWorkingDirectory("/");
         tramelon.start(program, arguments);
         QVERIFY(tramelon.waitForStarted());
+        pid_t reader = 0;
+        if (killReader) {
+            // Before the first poll: the mail is read by the reader started again.
+            const pid_t server = pid_t(tramelon.processId());
+            QTRY_VERIFY_WITH_TIMEOUT(childProcesses(server).size() == 1, 2000);
+            reader = childProcesses(server).constFirst();
+            QCOMPARE(::kill(reader, SIGKILL), 0);
+        }
 
         QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(folder.marker()), 10000);
         QCOMPARE(folder.read("clefs.dat"), QByteArray("PPPPPPPPPPP1\r\n"));
         QTRY_COMPARE_WITH_TIMEOUT(servers.receivedMails(sender).size(), 1, 10000);
         QVERIFY(QFile::exists(folder.path() + "arch_messages"));
+        QTRY_COMPARE_WITH_TIMEOUT(servers.messageCount(user), 0, 10000);
 
         ::kill(pid_t(tramelon.processId()), SIGTERM);
         QVERIFY(tramelon.waitForFinished(10000));
@@ -84,6 +97,15 @@ private Q_SLOTS:
             // The mail dialogues only with --trace.
             QVERIFY2(!log.contains(" pop3: "), qPrintable(log));
             QVERIFY2(!log.contains(" smtp: "), qPrintable(log));
+            const QString fault = QStringLiteral("le lecteur des messages (processus %1) s'est "
+                                                 "arrêté (tué par le signal 9) ; un nouveau "
+                                                 "lecteur est lancé")
+                                      .arg(reader);
+            QCOMPARE(log.count(fault), killReader ? 1 : 0);
+            QString journal;
+            for (const QString &name : QDir(folder.path()).entryList({"journal_*.txt"}))
+                journal += QString::fromUtf8(folder.read(name));
+            QVERIFY2(journal.count(fault) == (killReader ? 1 : 0), qPrintable(journal));
         }
     }
 };

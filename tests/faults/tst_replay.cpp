@@ -11,6 +11,7 @@
 #include "server/vmime/vmime_pop3_session.h"
 #include "server/vmime/vmime_smtp_sender.h"
 #include "server_folder.h"
+#include "tests/support/child_processes.h"
 #include "tests/support/cutting_proxy.h"
 #include "tests/support/hostile_mails.h"
 
@@ -26,20 +27,13 @@ const QString kUser = QStringLiteral("u9");
 const QString kKey = QStringLiteral("RRRRRRRRRRR1");
 const QString kMallory = QStringLiteral("mallory@example.org");
 
-// The reader's child of that process (started by one of its threads), 0 when none.
+// The child reading a mail: the child of that process's mail reader, 0 when none.
 qint64 readerOf(qint64 parent)
 {
-    const QString tasks = QStringLiteral("/proc/%1/task/").arg(parent);
-    for (const QString &task : QDir(tasks).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
-        QFile children(tasks + task + QStringLiteral("/children"));
-        for (const QByteArray &pid : children.open(QIODevice::ReadOnly)
-                                         ? children.readAll().split(' ')
-                                         : QList<QByteArray>()) {
-            QFile comm(QStringLiteral("/proc/%1/comm").arg(QString::fromLatin1(pid)));
-            if (!pid.isEmpty() && comm.open(QIODevice::ReadOnly) &&
-                comm.readAll().startsWith("tramelon-analys"))
-                return pid.toLongLong();
-        }
+    for (const pid_t reader : childProcesses(pid_t(parent))) {
+        const QList<pid_t> children = childProcesses(reader);
+        if (!children.isEmpty())
+            return children.constFirst();
     }
     return 0;
 }
@@ -158,7 +152,7 @@ private Q_SLOTS:
         QVERIFY(!servers.deliver(kUser, hostile).isEmpty());
         deliverCommand();
         auto session = sessionRapide();
-        session->setLecture({}, {2, 10000});
+        session->setLecture({2, 10000});
         Serveur serveur = serveurSansTimer(std::move(session));
         QVERIFY(serveur.demarrer());
         serveur.T_sequenceur().stop(); // ticks come from the test

@@ -1,21 +1,56 @@
 // The limits pre-scan against vmime's own way of reading a mail, and the
-// reader's child process: its answer, its bounds, what it inherits.
+// reader process with its child of each mail: the answer, the bounds, what
+// they hold, and a reader killed.
 #include "server/vmime/bounded_mail_reader.h"
+#include "server/vmime/lecteur_borne.h"
 #include "server/vmime/mail_file_reader.h"
 #include "server/vmime/mail_limits.h"
+#include "tests/support/child_processes.h"
 #include "tests/support/hostile_mails.h"
 
 #include <QBuffer>
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <csignal>
 #include <fcntl.h>
 #include <unistd.h>
 
 namespace {
 const QByteArray kHead = "From: mallory@example.org\r\nSubject: Actions\r\n";
+// Opened without close-on-exec before the reader is forked: it must not have it.
+int g_leaked = -1;
+
+// "Max cpu time 7 8 seconds" and the like, by the limit's name.
+QMap<QString, QString> limits(pid_t pid)
+{
+    QMap<QString, QString> found;
+    QFile file(QStringLiteral("/proc/%1/limits").arg(pid));
+    if (!file.open(QIODevice::ReadOnly))
+        return found;
+    static const QRegularExpression line(QStringLiteral("^(Max [a-z ]+?)\\s{2,}(\\S+)\\s+(\\S+)"));
+    for (const QByteArray &text : file.readAll().split('\n')) {
+        const QRegularExpressionMatch m = line.match(QString::fromLatin1(text));
+        if (m.hasMatch())
+            found.insert(m.captured(1), m.captured(2) + u' ' + m.captured(3));
+    }
+    return found;
+}
+
+// The reader holds its standard descriptors, on /dev/null but its error
+// output, and its socket; nothing the program had open.
+void checkReaderDescriptors(pid_t reader)
+{
+    const QMap<int, QString> fds = openDescriptors(reader);
+    QCOMPARE(fds.keys(), (QList<int>{0, 1, 2, 3}));
+    QCOMPARE(fds.value(0), QStringLiteral("/dev/null"));
+    QCOMPARE(fds.value(1), QStringLiteral("/dev/null"));
+    QVERIFY2(fds.value(3).startsWith(QStringLiteral("socket:")), qPrintable(fds.value(3)));
+}
 
 void addDataFiles()
 {
@@ -111,8 +146,7 @@ private Q_SLOTS:
         QFETCH(QByteArray, mail);
         const QString path = write(mail);
         const std::optional<Pop3Message> local = read_mail_file(path);
-        const lecture_bornee::Resultat child =
-            lecture_bornee::lire(lecture_bornee::programme_par_defaut(), path, {});
+        const lecture_bornee::Resultat child = lecture_bornee::lire(path, {});
         QVERIFY(local);
         QVERIFY2(child.mail, qPrintable(child.echec));
         const auto fields = [](const Pop3Message &m) {
@@ -143,8 +177,7 @@ private Q_SLOTS:
         QFile file(path);
         QVERIFY(file.open(QIODevice::ReadOnly));
         QVERIFY(!mail_limits::depassement(file)); // the pre-scan alone lets it through
-        const lecture_bornee::Resultat result =
-            lecture_bornee::lire(lecture_bornee::programme_par_defaut(), path, {cpu, delay});
+        const lecture_bornee::Resultat result = lecture_bornee::lire(path, {cpu, delay});
         QVERIFY2(result.mail, qPrintable(result.echec));
         QVERIFY2(result.mail->Unreadable.contains(QStringLiteral("au-delà de ses limites")),
                  qPrintable(result.mail->Unreadable));
@@ -152,34 +185,106 @@ private Q_SLOTS:
         QVERIFY(result.mail->Body.isEmpty());
     }
 
-    // A program in the reader's place reports what it was given: no descriptor
-    // beyond the standard three (the test holds one without close-on-exec),
-    // and the limits asked for.
-    void childInheritsNoDescriptorAndHasItsLimits()
+    // The reader and the child of a mail in hand, seen from outside: their
+    // descriptors (the test holds one without close-on-exec) and the child's
+    // limits, those asked for.
+    void readerAndChildHoldOnlyTheirOwn()
     {
-        const QString probe = write(
-            "#!/usr/bin/python3\nimport os, resource\n"
-            "fds = [str(fd) for fd in range(3, 1024) if os.path.exists('/proc/self/fd/%d' % fd)]\n"
-            "cpu = resource.getrlimit(resource.RLIMIT_CPU)[0]\n"
-            "mem = resource.getrlimit(resource.RLIMIT_AS)[0]\n"
-            "print('tramelon-analyse 1\\nSubject %s\\nBody cpu=%d as=%d\\nfin' % "
-            "(','.join(fds), cpu, mem))\n");
-        QVERIFY(QFile::setPermissions(probe, QFile::ReadOwner | QFile::ExeOwner));
-        const int leaked = ::open(QFile::encodeName(probe).constData(), O_RDONLY);
-        QVERIFY(leaked > STDERR_FILENO);
+        QVERIFY(g_leaked > STDERR_FILENO);
+        const pid_t reader = lecture_bornee::pid_lecteur();
+        QVERIFY(reader > 0);
+        checkReaderDescriptors(reader);
+        if (QTest::currentTestFailed())
+            return;
+
+        QMap<int, QString> fds;
+        QMap<QString, QString> seen;
+        const QString mail = write(hostile_mails::unclosedSiblings(2400));
+        const QDeadlineTimer deadline(20000);
         const lecture_bornee::Resultat result =
-            lecture_bornee::lire(probe, write(kHead), {7, 20000, 512LL * 1024 * 1024});
-        ::close(leaked);
-        QVERIFY2(result.mail, qPrintable(result.echec));
-        QCOMPARE(result.mail->Subject, QString());
+            lecture_bornee::lire(mail, {7, 20000, 512LL * 1024 * 1024}, [&] {
+                for (const pid_t child : childProcesses(reader)) {
+                    fds = openDescriptors(child);
+                    seen = limits(child);
+                }
+                // Seen once settled: its answer's pipe in the socket's place,
+                // and whatever it opened itself to read the mail.
+                fds.removeIf([&mail](const auto &fd) { return fd.value() == mail; });
+                return (fds.size() == 4 && fds.value(3).startsWith(QStringLiteral("pipe:")) &&
+                        fds.value(2) == QStringLiteral("/dev/null")) ||
+                       deadline.hasExpired();
+            });
+        QCOMPARE(result.echec, QStringLiteral("lecture du message interrompue"));
+        QCOMPARE(fds.keys(), (QList<int>{0, 1, 2, 3}));
+        for (const int fd : {0, 1, 2})
+            QCOMPARE(fds.value(fd), QStringLiteral("/dev/null"));
+        QVERIFY2(fds.value(3).startsWith(QStringLiteral("pipe:")), qPrintable(fds.value(3)));
+        QCOMPARE(seen.value(QStringLiteral("Max cpu time")), QStringLiteral("7 8"));
+        QCOMPARE(seen.value(QStringLiteral("Max core file size")), QStringLiteral("0 0"));
         if (lecture_bornee::kMemoireBornee)
-            QCOMPARE(result.mail->Body, QStringLiteral("cpu=7 as=536870912"));
-        else // the sanitizers' build: the limit the test runner has, unchanged
-            QVERIFY2(result.mail->Body.startsWith(QStringLiteral("cpu=7 as=")) &&
-                         !result.mail->Body.endsWith(QStringLiteral("=536870912")),
-                     qPrintable(result.mail->Body));
+            QCOMPARE(seen.value(QStringLiteral("Max address space")),
+                     QStringLiteral("536870912 536870912"));
+    }
+
+    void readerKilledIsStartedAgain_data()
+    {
+        QTest::addColumn<bool>("duringARead");
+        QTest::newRow("between two mails") << false;
+        QTest::newRow("while its child reads one") << true;
+    }
+    // A reader killed is this program run again as the reader, said once,
+    // and the mail in hand is read by the new one.
+    void readerKilledIsStartedAgain()
+    {
+        QFETCH(bool, duringARead);
+        const pid_t killed = lecture_bornee::pid_lecteur();
+        QVERIFY(killed > 0);
+        lecture_bornee::Resultat result;
+        if (duringARead) {
+            result = lecture_bornee::lire(write(hostile_mails::unclosedSiblings(2400)), {1, 60000},
+                                          [killed] {
+                                              if (!childProcesses(killed).isEmpty())
+                                                  ::kill(killed, SIGKILL);
+                                              return false;
+                                          });
+            QVERIFY2(result.mail &&
+                         result.mail->Unreadable.contains(QStringLiteral("au-delà de ses limites")),
+                     qPrintable(result.echec));
+        } else {
+            QCOMPARE(::kill(killed, SIGKILL), 0);
+            result = lecture_bornee::lire(write(kHead), {});
+            QVERIFY2(result.mail, qPrintable(result.echec));
+            QCOMPARE(result.mail->Sender.Address, QStringLiteral("mallory@example.org"));
+        }
+        const pid_t reader = lecture_bornee::pid_lecteur();
+        QVERIFY(reader > 0 && reader != killed);
+        QCOMPARE(result.panne,
+                 QStringLiteral("le lecteur des messages (processus %1) s'est arrêté (tué par le "
+                                "signal 9) ; un nouveau lecteur est lancé (processus %2)")
+                     .arg(killed)
+                     .arg(reader));
+
+        // Said once: the next mail and the next check say nothing more.
+        const lecture_bornee::Resultat next = lecture_bornee::lire(write(kHead), {});
+        QVERIFY2(next.mail, qPrintable(next.echec));
+        QCOMPARE(next.panne, QString());
+        const lecture_bornee::EtatLecteur etat = lecture_bornee::verifier_lecteur();
+        QVERIFY(etat.pret);
+        QCOMPARE(etat.panne, QString());
+        QCOMPARE(lecture_bornee::pid_lecteur(), reader);
+        QCOMPARE(QFile::symLinkTarget(QStringLiteral("/proc/%1/exe").arg(reader)),
+                 QFile::symLinkTarget(QStringLiteral("/proc/self/exe")));
+        checkReaderDescriptors(reader);
     }
 };
 
-QTEST_GUILESS_MAIN(TestBoundedReader)
+int main(int argc, char *argv[])
+{
+    // Above the socket's place, where a descriptor would stay unless closed.
+    g_leaked = ::dup2(::open("/dev/null", O_RDONLY), 40);
+    lecture_bornee::demarrer_lecteur();
+    QCoreApplication app(argc, argv);
+    TestBoundedReader test;
+    return QTest::qExec(&test, argc, argv);
+}
 #include "tst_bounded_reader.moc"

@@ -8,6 +8,7 @@ Pop3OAuth2::Pop3OAuth2(std::unique_ptr<Pop3Session> session, SourceJeton &source
     connect(m_session.get(), &Pop3Session::Connected, this, &Pop3Session::Connected);
     connect(m_session.get(), &Pop3Session::Closed, this, &Pop3Session::Closed);
     connect(m_session.get(), &Pop3Session::ErrorPOP3, this, &Pop3Session::ErrorPOP3);
+    connect(m_session.get(), &Pop3Session::ServerFault, this, &Pop3Session::ServerFault);
     connect(m_session.get(), &Pop3Session::StatusChanged, this, &Pop3Session::StatusChanged);
 }
 
