@@ -73,6 +73,9 @@ void ClientOAuth2::poster(const QUrl &url, const QUrlQuery &form, Suite suite)
                          QNetworkRequest::ManualRedirectPolicy);
     QNetworkReply *reply = m_reseau->post(request, form.toString(QUrl::FullyEncoded).toUtf8());
     m_reply = reply;
+    // Qt's network thread would otherwise keep filling the reply's buffer
+    // whenever this thread is busy elsewhere: it stops reading the socket there.
+    reply->setReadBufferSize(kTailleReponseMax + 1);
     // The body is taken as it comes, so that no more than the cap is ever
     // held; past it, the transfer is ended.
     auto corps = std::make_shared<QByteArray>();
