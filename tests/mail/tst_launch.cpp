@@ -41,7 +41,9 @@ private Q_SLOTS:
         QFile bat(dir.filePath("suivi.bat"));
         QVERIFY(bat.open(QIODevice::WriteOnly));
         bat.write("cat ran 2>/dev/null\nps -o pgid= -p $$ | tr -d ' '\n"
-                  "grep -e SigIgn -e SigBlk /proc/$$/status\nexit 7\n");
+                  // grep's own masks, which it has from the batch file: the shell's
+                  // are all blocked for a moment while it waits for its children.
+                  "grep -e SigIgn -e SigBlk /proc/self/status\nexit 7\n");
         bat.close();
         const QString sortie = dir.filePath("sortie.txt");
         const int fd = platform::cree_sortie(sortie);
