@@ -67,9 +67,6 @@ void ClientOAuth2::poster(const QUrl &url, const QUrlQuery &form, Suite suite)
     request.setHeader(QNetworkRequest::ContentTypeHeader,
                       QByteArrayLiteral("application/x-www-form-urlencoded"));
     request.setRawHeader("Accept", "application/json");
-    // One request a connection: an answer cut short is never drained by Qt to
-    // keep its connection for another request.
-    request.setRawHeader("Connection", "close");
     request.setTransferTimeout(m_timeoutMs);
     // A redirection would carry the form elsewhere.
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
