@@ -74,15 +74,21 @@ class OAuthMaildir(WireMaildir):
             info = json.load(answer)
         return info.get("username") if info.get("active") == "true" else None
 
+    @staticmethod
+    async def initial_response(server, args):
+        """The client's first SASL answer: on the AUTH line, or asked for;
+        None when the client gave up."""
+        if len(args) > 1:
+            return base64.b64decode(args[1], validate=True)
+        response = await server.challenge_auth("")
+        return response if isinstance(response, bytes) else None
+
     async def auth_XOAUTH2(self, server, args):
         pairs = {}
         try:
-            if len(args) > 1:
-                response = base64.b64decode(args[1], validate=True)
-            else:
-                response = await server.challenge_auth("")
-                if not isinstance(response, bytes):
-                    return AuthResult(success=False, handled=True)
+            response = await self.initial_response(server, args)
+            if response is None:
+                return AuthResult(success=False, handled=True)
             fields = response.decode().split("\x01")
             pairs = dict(f.split("=", 1) for f in fields if "=" in f)
             token = pairs.get("auth", "").removeprefix("Bearer ")
@@ -98,12 +104,9 @@ class TokenMaildir(OAuthMaildir):
     async def auth_OAUTHBEARER(self, server, args):
         user = ""
         try:
-            if len(args) > 1:
-                response = base64.b64decode(args[1], validate=True)
-            else:
-                response = await server.challenge_auth("")
-                if not isinstance(response, bytes):
-                    return AuthResult(success=False, handled=True)
+            response = await self.initial_response(server, args)
+            if response is None:
+                return AuthResult(success=False, handled=True)
             header, _, rest = response.decode().partition("\x01")
             for field in header.split(","):
                 if field.startswith("a="):

@@ -363,6 +363,11 @@ bool VmimeSmtpSender::sendcomposed(const ComposedMail &mail)
         }
     }
     Dialogue dialogue{this, mail, *address};
+    return converse(dialogue);
+}
+
+bool VmimeSmtpSender::converse(Dialogue &dialogue)
+{
     dialogue.username = properties.username;
     dialogue.password = properties.password;
     dialogue.authentification = properties.authentification;
@@ -380,11 +385,5 @@ bool VmimeSmtpSender::checkconnection()
     const ComposedMail none;
     Dialogue dialogue{this, none, *address};
     dialogue.checkOnly = true;
-    dialogue.username = properties.username;
-    dialogue.password = properties.password;
-    dialogue.authentification = properties.authentification;
-    dialogue.options.timeoutMs = d->timeoutMs;
-    dialogue.options.trustedCaFiles = d->trustedCaFiles;
-    d->runner.run([&dialogue] { dialogue.run(); });
-    return dialogue.accepted;
+    return converse(dialogue);
 }

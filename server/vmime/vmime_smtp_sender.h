@@ -56,6 +56,10 @@ private:
     // With no mail (a check of the connection) only the server is looked at.
     std::optional<ServerAddress> checkedServer(const ComposedMail *mail);
 
+    // Signs in as properties say and runs the dialogue on the mail thread;
+    // true when the server accepted it.
+    bool converse(Dialogue &dialogue);
+
     void notify(void (SmtpSender::*signal)(), const QString &text);
     void fail(qint16 number, const QString &description);
 
