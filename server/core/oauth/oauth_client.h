@@ -8,8 +8,9 @@
 
 #include <functional>
 
-class QNetworkAccessManager;
-class QNetworkReply;
+class LectureHttp;
+class QThread;
+struct ReponseHttp;
 
 // What an OAuth 2.0 endpoint answered to one form posted to it.
 struct ReponseOAuth2 {
@@ -25,7 +26,8 @@ struct ReponseOAuth2 {
 };
 
 // Posts forms to the provider's endpoints on Qt Network. One request at a
-// time; the answer comes back on the caller's thread.
+// time; the answer is read on a thread of this client's own and comes back on
+// the caller's thread.
 class ClientOAuth2 : public QObject
 {
     Q_OBJECT
@@ -46,7 +48,7 @@ public:
     void poster(const QUrl &url, const QUrlQuery &form, Suite suite);
     // The same, waiting in a nested event loop: window events go on meanwhile.
     ReponseOAuth2 poster_et_attendre(const QUrl &url, const QUrlQuery &form);
-    bool busy() const { return m_reply != nullptr; }
+    bool busy() const { return static_cast<bool>(m_suite); }
     // Ends the request in flight: its suite runs with Injoignable.
     void annuler();
 
@@ -54,7 +56,12 @@ public:
     static ReponseOAuth2 lire_reponse(int statut, const QByteArray &corps, const QString &echec);
 
 private:
-    QNetworkAccessManager *m_reseau;
-    QNetworkReply *m_reply = nullptr;
+    void recue(quint64 numero, const ReponseHttp &reponse);
+
+    QThread *m_fil = nullptr;         // started with the first request
+    LectureHttp *m_lecture = nullptr; // lives on m_fil
+    quint64 m_numero = 0;             // of the request in flight
+    Suite m_suite;                    // set while a request is in flight
+    QString m_hote;
     int m_timeoutMs = 30000;
 };
