@@ -75,11 +75,11 @@ private Q_SLOTS:
             QCOMPARE(::kill(reader, SIGKILL), 0);
         }
 
-        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(folder.marker()), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(folder.marker()), 30000);
         QCOMPARE(folder.read("clefs.dat"), QByteArray("PPPPPPPPPPP1\r\n"));
-        QTRY_COMPARE_WITH_TIMEOUT(servers.receivedMails(sender).size(), 1, 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(servers.receivedMails(sender).size(), 1, 30000);
         QVERIFY(QFile::exists(folder.path() + "arch_messages"));
-        QTRY_COMPARE_WITH_TIMEOUT(servers.messageCount(user), 0, 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(servers.messageCount(user), 0, 30000);
 
         ::kill(pid_t(tramelon.processId()), SIGTERM);
         QVERIFY(tramelon.waitForFinished(10000));

@@ -56,7 +56,7 @@ private Q_SLOTS:
         tramelon.setWorkingDirectory("/");
         tramelon.start(TRAMELON_BIN, {"--headless", "--folder", folder.path()});
         QVERIFY(tramelon.waitForStarted());
-        QTRY_COMPARE_WITH_TIMEOUT(servers.receivedMails(sender).size(), 1, 15000);
+        QTRY_COMPARE_WITH_TIMEOUT(servers.receivedMails(sender).size(), 1, 30000);
         if (lance)
             QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(folder.marker()), 10000);
         ::kill(pid_t(tramelon.processId()), SIGTERM);

@@ -123,7 +123,7 @@ private Q_SLOTS:
         QCOMPARE(servers.messageCount(kUser), 1);
 
         run();
-        QTRY_COMPARE_WITH_TIMEOUT(servers.messageCount(kUser), 0, 15000);
+        QTRY_COMPARE_WITH_TIMEOUT(servers.messageCount(kUser), 0, 30000);
         ::kill(pid_t(tramelon.processId()), SIGTERM);
         QVERIFY(tramelon.waitForFinished(5000));
         // Killed once its judgement was over, the mail is only deleted; killed
@@ -190,8 +190,8 @@ private Q_SLOTS:
         QCOMPARE(servers.receivedMails(kMallory).size(), 0);
 
         run();
-        QTRY_COMPARE_WITH_TIMEOUT(servers.messageCount(kUser), 0, 15000);
-        QTRY_COMPARE_WITH_TIMEOUT(servers.receivedMails(kMallory).size(), 1, 15000);
+        QTRY_COMPARE_WITH_TIMEOUT(servers.messageCount(kUser), 0, 30000);
+        QTRY_COMPARE_WITH_TIMEOUT(servers.receivedMails(kMallory).size(), 1, 30000);
         ::kill(pid_t(tramelon.processId()), SIGTERM);
         QVERIFY(tramelon.waitForFinished(5000));
         const QString log = QString::fromUtf8(tramelon.readAllStandardError());
