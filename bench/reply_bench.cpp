@@ -51,20 +51,36 @@ int main(int argc, char *argv[])
 
     QTemporaryDir archives; // the fetch writes the mail to its archive, as the server does
     QList<qint64> samples;
+    // Each step's time too, to see where the dialogue's time goes.
+    const QStringList steps = {"open", "list", "fetch", "delete", "quit", "send"};
+    QList<QList<qint64>> stepSamples(steps.size());
     for (int i = 0; i < 20; ++i) {
         servers.deliver(user, *mail);
         QElapsedTimer clock;
         clock.start();
+        qint64 last = 0;
+        int step = 0;
+        const auto stepDone = [&] {
+            const qint64 now = clock.nsecsElapsed() / 1000;
+            stepSamples[step++].append(now - last);
+            last = now;
+        };
         pop3.Open(QStringLiteral("127.0.0.1"), servers.pop3Port(), user, servers.pop3Password());
+        stepDone();
         pop3.RefreshList();
+        stepDone();
         const bool fetched = pop3.FetchMessage(1, archives.filePath("message.eml")).has_value();
+        stepDone();
         pop3.DeleteMessage(1);
+        stepDone();
         pop3.Close();
+        stepDone();
         bool sent = false;
         const auto connection =
             QObject::connect(&smtp, &SmtpSender::MessageSent, &app, [&sent] { sent = true; });
         smtp.sendmessage();
         QObject::disconnect(connection);
+        stepDone();
         samples.append(clock.nsecsElapsed() / 1000);
         if (!fetched || !sent) {
             std::fprintf(stderr, "round %d failed: %s\n", i, qPrintable(smtp.statustext()));
@@ -75,5 +91,11 @@ int main(int argc, char *argv[])
     std::printf("mail dialogue of one message: median %.1f ms (min %.1f, max %.1f) over 20\n",
                 double(samples.at(10)) / 1000, double(samples.first()) / 1000,
                 double(samples.last()) / 1000);
+    std::printf("steps (median ms):");
+    for (int k = 0; k < steps.size(); ++k) {
+        std::sort(stepSamples[k].begin(), stepSamples[k].end());
+        std::printf(" %s %.1f", qPrintable(steps.at(k)), double(stepSamples[k].at(10)) / 1000);
+    }
+    std::printf("\n");
     return 0;
 }

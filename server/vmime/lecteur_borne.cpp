@@ -116,13 +116,21 @@ void installer_lecteur(int socket, pid_t serveur)
     ::sigprocmask(SIG_SETMASK, &aucun, nullptr);
 }
 
-// The child of one mail: its limits, its answer on the pipe at kDescripteur.
-[[noreturn]] void lire_dans_enfant(int tube, const char *chemin, size_t taille,
-                                   const Demande &demande, pid_t lecteur)
+// Every child of the reader: it dies with the reader and leaves no core.
+void devenir_enfant(pid_t lecteur)
 {
     ::prctl(PR_SET_PDEATHSIG, SIGKILL);
     if (::getppid() != lecteur)
         ::_exit(127);
+    const rlimit core{0, 0};
+    ::setrlimit(RLIMIT_CORE, &core);
+}
+
+// One mail read under the limits asked for, the answer written on the pipe
+// put at kDescripteur, in the place of whatever was there.
+[[noreturn]] void lire_et_repondre(int tube, const char *chemin, size_t taille,
+                                   const Demande &demande)
+{
     const rlim_t cpu = static_cast<rlim_t>(demande.secondes_cpu);
     const rlimit temps{cpu, cpu + 1}; // SIGXCPU, then SIGKILL a second later
     ::setrlimit(RLIMIT_CPU, &temps);
@@ -131,9 +139,7 @@ void installer_lecteur(int socket, pid_t serveur)
         const rlimit memoire{octets, octets};
         ::setrlimit(RLIMIT_AS, &memoire);
     }
-    const rlimit core{0, 0};
-    ::setrlimit(RLIMIT_CORE, &core);
-    if (::dup2(tube, kDescripteur) < 0) // in the socket's place, which goes
+    if (::dup2(tube, kDescripteur) < 0)
         ::_exit(127);
     fermer_au_dela(kDescripteur);
     const int nul = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
@@ -158,6 +164,31 @@ void installer_lecteur(int socket, pid_t serveur)
     }
     // The answer ends here, before the process's memory is taken down.
     ::_exit(::close(kDescripteur) == 0 ? 0 : 4);
+}
+
+// A request as it comes on a socket: its bytes in tampon, the pipe it carries
+// in tube (-1 without). Returns the bytes read, 0 when the peer is gone.
+ssize_t recevoir_demande(int socket, char *tampon, size_t place, int &tube, bool &entiere)
+{
+    tube = -1;
+    for (;;) {
+        iovec vecteur{tampon, place};
+        alignas(cmsghdr) char controle[CMSG_SPACE(sizeof(int))] = {};
+        msghdr message{};
+        message.msg_iov = &vecteur;
+        message.msg_iovlen = 1;
+        message.msg_control = controle;
+        message.msg_controllen = sizeof controle;
+        const ssize_t n = ::recvmsg(socket, &message, MSG_CMSG_CLOEXEC);
+        if (n < 0 && errno == EINTR)
+            continue;
+        for (cmsghdr *c = CMSG_FIRSTHDR(&message); c != nullptr; c = CMSG_NXTHDR(&message, c)) {
+            if (c->cmsg_level == SOL_SOCKET && c->cmsg_type == SCM_RIGHTS)
+                std::memcpy(&tube, CMSG_DATA(c), sizeof tube);
+        }
+        entiere = !(message.msg_flags & (MSG_TRUNC | MSG_CTRUNC));
+        return std::max<ssize_t>(n, 0);
+    }
 }
 
 // A mail of the usual kinds, read once by the reader itself before it serves:
@@ -191,12 +222,104 @@ void roder()
     ::close(fichier);
 }
 
-// The reader's loop: one child at a time, forked on Lire, reaped on Finir or
-// Tuer. It ends when the server closes its socket, or dies with it.
+// The child of one mail, forked when it came.
+[[noreturn]] void lire_dans_enfant(int tube, const char *chemin, size_t taille,
+                                   const Demande &demande, pid_t lecteur)
+{
+    devenir_enfant(lecteur);
+    lire_et_repondre(tube, chemin, taille, demande);
+}
+
+// The child of the next mail, forked ahead while no mail waits: it makes its
+// own copy of the pages the parse writes (the mail read to warm up) before
+// the mail comes, so that its reading costs what it would in the reader.
+[[noreturn]] void attendre_en_reserve(int canal, pid_t lecteur)
+{
+    devenir_enfant(lecteur);
+    if (::dup2(canal, kDescripteur) < 0) // in the place of the server's socket, which goes
+        ::_exit(127);
+    fermer_au_dela(kDescripteur);
+    const int nul = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+    if (nul >= 0) {
+        ::dup2(nul, STDERR_FILENO);
+        ::close(nul);
+    }
+    roder();
+    alignas(Demande) char tampon[sizeof(Demande) + kCheminMax];
+    int tube = -1;
+    bool entiere = false;
+    const ssize_t n = recevoir_demande(kDescripteur, tampon, sizeof tampon, tube, entiere);
+    if (tube < 0 || !entiere || static_cast<size_t>(n) < sizeof(Demande))
+        ::_exit(127);
+    Demande demande{};
+    std::memcpy(&demande, tampon, sizeof demande);
+    lire_et_repondre(tube, tampon + sizeof demande, static_cast<size_t>(n) - sizeof demande,
+                     demande);
+}
+
+struct Reserve {
+    pid_t pid = 0;
+    int canal = -1;
+};
+
+Reserve preparer_reserve(pid_t lecteur)
+{
+    int paire[2];
+    if (::socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, paire) < 0)
+        return {};
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::close(paire[0]);
+        attendre_en_reserve(paire[1], lecteur);
+    }
+    ::close(paire[1]);
+    if (pid < 0) {
+        ::close(paire[0]);
+        return {};
+    }
+    return {pid, paire[0]};
+}
+
+// Hands a mail's request to the child in reserve; false when that child is
+// gone, reaped then.
+bool confier(Reserve &reserve, const char *tampon, size_t taille, int tube)
+{
+    iovec vecteur{const_cast<char *>(tampon), taille};
+    alignas(cmsghdr) char controle[CMSG_SPACE(sizeof(int))] = {};
+    msghdr message{};
+    message.msg_iov = &vecteur;
+    message.msg_iovlen = 1;
+    message.msg_control = controle;
+    message.msg_controllen = sizeof controle;
+    cmsghdr *c = CMSG_FIRSTHDR(&message);
+    c->cmsg_level = SOL_SOCKET;
+    c->cmsg_type = SCM_RIGHTS;
+    c->cmsg_len = CMSG_LEN(sizeof(int));
+    std::memcpy(CMSG_DATA(c), &tube, sizeof tube);
+    ssize_t n = 0;
+    do
+        n = ::sendmsg(reserve.canal, &message, MSG_NOSIGNAL);
+    while (n < 0 && errno == EINTR);
+    ::close(reserve.canal);
+    reserve.canal = -1;
+    if (n == static_cast<ssize_t>(taille))
+        return true;
+    ::kill(reserve.pid, SIGKILL);
+    while (::waitpid(reserve.pid, nullptr, 0) < 0 && errno == EINTR) {
+    }
+    reserve.pid = 0;
+    return false;
+}
+
+// The reader's loop: one child at a time reads, the one in reserve when it
+// is there, else one forked on Lire; reaped on Finir or Tuer, after which
+// the next is put in reserve. It ends when the server closes its socket, or
+// dies with it.
 [[noreturn]] void servir()
 {
     roder();
     const pid_t lecteur = ::getpid();
+    Reserve reserve = preparer_reserve(lecteur);
     pid_t enfant = 0;
     const auto recolter = [&enfant](bool tuer) {
         if (tuer)
@@ -210,35 +333,30 @@ void roder()
     };
     alignas(Demande) char tampon[sizeof(Demande) + kCheminMax];
     for (;;) {
-        iovec vecteur{tampon, sizeof tampon};
-        alignas(cmsghdr) char controle[CMSG_SPACE(sizeof(int))] = {};
-        msghdr message{};
-        message.msg_iov = &vecteur;
-        message.msg_iovlen = 1;
-        message.msg_control = controle;
-        message.msg_controllen = sizeof controle;
-        const ssize_t n = ::recvmsg(kDescripteur, &message, MSG_CMSG_CLOEXEC);
-        if (n < 0 && errno == EINTR)
-            continue;
+        int tube = -1;
+        bool entiere = false;
+        const ssize_t n = recevoir_demande(kDescripteur, tampon, sizeof tampon, tube, entiere);
         if (n <= 0)
             ::_exit(0); // the server is gone
-        int tube = -1;
-        for (cmsghdr *c = CMSG_FIRSTHDR(&message); c != nullptr; c = CMSG_NXTHDR(&message, c)) {
-            if (c->cmsg_level == SOL_SOCKET && c->cmsg_type == SCM_RIGHTS)
-                std::memcpy(&tube, CMSG_DATA(c), sizeof tube);
-        }
         Demande demande{};
         if (static_cast<size_t>(n) >= sizeof demande)
             std::memcpy(&demande, tampon, sizeof demande);
         if (demande.type == Type::Lire) {
             if (enfant > 0) // the server lost track of it: never two at once
                 recolter(true);
-            const bool entier = tube >= 0 && !(message.msg_flags & (MSG_TRUNC | MSG_CTRUNC));
-            const pid_t pid = entier ? ::fork() : -1;
-            if (pid == 0)
-                lire_dans_enfant(tube, tampon + sizeof demande,
-                                 static_cast<size_t>(n) - sizeof demande, demande, lecteur);
-            const int erreur = entier ? errno : ENAMETOOLONG;
+            const bool entier = tube >= 0 && entiere;
+            pid_t pid = -1;
+            int erreur = ENAMETOOLONG;
+            if (entier && reserve.pid > 0 &&
+                confier(reserve, tampon, static_cast<size_t>(n), tube)) {
+                pid = std::exchange(reserve.pid, 0);
+            } else if (entier) {
+                pid = ::fork();
+                if (pid == 0)
+                    lire_dans_enfant(tube, tampon + sizeof demande,
+                                     static_cast<size_t>(n) - sizeof demande, demande, lecteur);
+                erreur = errno;
+            }
             if (tube >= 0)
                 ::close(tube);
             if (pid > 0)
@@ -250,9 +368,13 @@ void roder()
         }
         if (tube >= 0)
             ::close(tube);
-        if ((demande.type == Type::Finir || demande.type == Type::Tuer) && enfant > 0 &&
-            !envoyer_reponse(recolter(demande.type == Type::Tuer)))
-            ::_exit(0);
+        if ((demande.type == Type::Finir || demande.type == Type::Tuer) && enfant > 0) {
+            if (!envoyer_reponse(recolter(demande.type == Type::Tuer)))
+                ::_exit(0);
+            // Once the answer is on its way: the server does not wait for it.
+            if (reserve.pid == 0)
+                reserve = preparer_reserve(lecteur);
+        }
     }
 }
 

@@ -23,13 +23,28 @@ public:
     {
     }
 
-    // True once the lone "." that ends the message has come.
+    // True once the lone "." that ends the message has come. What a chunk
+    // brings goes to the file in one write, not line by line.
     bool feed(QByteArray data)
     {
         if (!m_pending.isEmpty()) {
             data.prepend(m_pending);
             m_pending.clear();
         }
+        m_chunk.clear();
+        const bool fin = unstuff(data);
+        if (m_out.write(m_chunk) != m_chunk.size())
+            m_guard.fail(
+                {MailError::ArchiveFailed,
+                 QStringLiteral("Écriture du message impossible : ") + m_out.errorString()});
+        return fin;
+    }
+
+    qint64 written() const { return m_written; }
+
+private:
+    bool unstuff(const QByteArray &data)
+    {
         qsizetype pos = 0;
         while (pos < data.size()) {
             if (m_lineStart && data.at(pos) == '.') {
@@ -44,17 +59,14 @@ public:
             }
             const qsizetype newline = data.indexOf('\n', pos);
             const qsizetype end = newline < 0 ? data.size() : newline + 1;
-            write(data.constData() + pos, end - pos);
+            keep(data.constData() + pos, end - pos);
             m_lineStart = newline >= 0;
             pos = end;
         }
         return false;
     }
 
-    qint64 written() const { return m_written; }
-
-private:
-    void write(const char *bytes, qint64 size)
+    void keep(const char *bytes, qint64 size)
     {
         m_written += size;
         if (m_maxSize > 0 && m_written > m_maxSize)
@@ -62,16 +74,14 @@ private:
                           QStringLiteral("Message plus grand que la limite de %1 octets, "
                                          "lecture arrêtée")
                               .arg(m_maxSize)});
-        if (m_out.write(bytes, size) != size)
-            m_guard.fail(
-                {MailError::ArchiveFailed,
-                 QStringLiteral("Écriture du message impossible : ") + m_out.errorString()});
+        m_chunk.append(bytes, size);
     }
 
     QIODevice &m_out;
     qint64 m_maxSize;
     SocketGuard &m_guard;
     QByteArray m_pending;
+    QByteArray m_chunk; // this chunk's lines, unstuffed
     bool m_lineStart = true;
     qint64 m_written = 0;
 };

@@ -27,14 +27,14 @@ const QString kUser = QStringLiteral("u9");
 const QString kKey = QStringLiteral("RRRRRRRRRRR1");
 const QString kMallory = QStringLiteral("mallory@example.org");
 
-// The child reading a mail: the child of that process's mail reader, 0 when none.
+// The child reading a mail: the child of that process's mail reader that
+// holds an answer's pipe (the one in reserve holds a socket), 0 when none.
 qint64 readerOf(qint64 parent)
 {
-    for (const pid_t reader : childProcesses(pid_t(parent))) {
-        const QList<pid_t> children = childProcesses(reader);
-        if (!children.isEmpty())
-            return children.constFirst();
-    }
+    for (const pid_t reader : childProcesses(pid_t(parent)))
+        for (const pid_t child : childProcesses(reader))
+            if (openDescriptors(child).value(3).startsWith(QStringLiteral("pipe:")))
+                return child;
     return 0;
 }
 

@@ -42,15 +42,27 @@ QMap<QString, QString> limits(pid_t pid)
 }
 
 // The reader holds its standard descriptors, on /dev/null but its error
-// output, and its socket; nothing the program had open.
-void checkReaderDescriptors(pid_t reader)
+// output, its socket, and the socket to its child in reserve when there is
+// one; nothing the program had open. Empty when so, else what it holds.
+QString readerDescriptorsFault(pid_t reader)
 {
-    const QMap<int, QString> fds = openDescriptors(reader);
-    QCOMPARE(fds.keys(), (QList<int>{0, 1, 2, 3}));
-    QCOMPARE(fds.value(0), QStringLiteral("/dev/null"));
-    QCOMPARE(fds.value(1), QStringLiteral("/dev/null"));
-    QVERIFY2(fds.value(3).startsWith(QStringLiteral("socket:")), qPrintable(fds.value(3)));
+    QMap<int, QString> fds = openDescriptors(reader);
+    QString all;
+    for (auto it = fds.cbegin(); it != fds.cend(); ++it)
+        all += QString::number(it.key()) + u'=' + it.value() + u' ';
+    const auto socket = [](const QString &fd) { return fd.startsWith(QStringLiteral("socket:")); };
+    if (fds.size() == 5 && fds.lastKey() > 3 && socket(fds.last()))
+        fds.remove(fds.lastKey());
+    const bool ok = fds.keys() == QList<int>{0, 1, 2, 3} &&
+                    fds.value(0) == QStringLiteral("/dev/null") &&
+                    fds.value(1) == QStringLiteral("/dev/null") && socket(fds.value(3));
+    return ok ? QString() : all;
 }
+// Checked once it has settled: putting a child in reserve holds both ends of
+// its socket for a moment.
+#define CHECK_READER_DESCRIPTORS(reader)                                                           \
+    QTRY_VERIFY2_WITH_TIMEOUT(readerDescriptorsFault(reader).isEmpty(),                            \
+                              qPrintable(readerDescriptorsFault(reader)), 5000)
 
 void addDataFiles()
 {
@@ -193,7 +205,7 @@ private Q_SLOTS:
         QVERIFY(g_leaked > STDERR_FILENO);
         const pid_t reader = lecture_bornee::pid_lecteur();
         QVERIFY(reader > 0);
-        checkReaderDescriptors(reader);
+        CHECK_READER_DESCRIPTORS(reader);
         if (QTest::currentTestFailed())
             return;
 
@@ -224,6 +236,23 @@ private Q_SLOTS:
         if (lecture_bornee::kMemoireBornee)
             QCOMPARE(seen.value(QStringLiteral("Max address space")),
                      QStringLiteral("536870912 536870912"));
+    }
+
+    // The child kept in reserve for the next mail may be gone when it comes:
+    // the reader forks one for that mail, and keeps another in reserve.
+    void childInReserveLost()
+    {
+        const pid_t reader = lecture_bornee::pid_lecteur();
+        QTRY_COMPARE(childProcesses(reader).size(), 1);
+        const pid_t reserve = childProcesses(reader).constFirst();
+        QCOMPARE(::kill(reserve, SIGKILL), 0);
+        const lecture_bornee::Resultat result = lecture_bornee::lire(write(kHead), {});
+        QVERIFY2(result.mail, qPrintable(result.echec));
+        QCOMPARE(result.mail->Sender.Address, QStringLiteral("mallory@example.org"));
+        QCOMPARE(result.panne, QString());
+        QCOMPARE(lecture_bornee::pid_lecteur(), reader);
+        QTRY_VERIFY(childProcesses(reader).size() == 1 &&
+                    childProcesses(reader).constFirst() != reserve);
     }
 
     void readerKilledIsStartedAgain_data()
@@ -274,7 +303,7 @@ private Q_SLOTS:
         QCOMPARE(lecture_bornee::pid_lecteur(), reader);
         QCOMPARE(QFile::symLinkTarget(QStringLiteral("/proc/%1/exe").arg(reader)),
                  QFile::symLinkTarget(QStringLiteral("/proc/self/exe")));
-        checkReaderDescriptors(reader);
+        CHECK_READER_DESCRIPTORS(reader);
     }
 };
 
