@@ -8,9 +8,8 @@
 
 #include <functional>
 
-class LectureHttp;
-class QThread;
-struct ReponseHttp;
+class QNetworkAccessManager;
+class QNetworkReply;
 
 // What an OAuth 2.0 endpoint answered to one form posted to it.
 struct ReponseOAuth2 {
@@ -26,8 +25,7 @@ struct ReponseOAuth2 {
 };
 
 // Posts forms to the provider's endpoints on Qt Network. One request at a
-// time; the answer is read on a thread of this client's own and comes back on
-// the caller's thread.
+// time; the answer comes back on the caller's thread.
 class ClientOAuth2 : public QObject
 {
     Q_OBJECT
@@ -48,7 +46,7 @@ public:
     void poster(const QUrl &url, const QUrlQuery &form, Suite suite);
     // The same, waiting in a nested event loop: window events go on meanwhile.
     ReponseOAuth2 poster_et_attendre(const QUrl &url, const QUrlQuery &form);
-    bool busy() const { return static_cast<bool>(m_suite); }
+    bool busy() const { return m_reply != nullptr; }
     // Ends the request in flight: its suite runs with Injoignable.
     void annuler();
 
@@ -56,12 +54,7 @@ public:
     static ReponseOAuth2 lire_reponse(int statut, const QByteArray &corps, const QString &echec);
 
 private:
-    void recue(quint64 numero, const ReponseHttp &reponse);
-
-    QThread *m_fil = nullptr;         // started with the first request
-    LectureHttp *m_lecture = nullptr; // lives on m_fil
-    quint64 m_numero = 0;             // of the request in flight
-    Suite m_suite;                    // set while a request is in flight
-    QString m_hote;
+    QNetworkAccessManager *m_reseau;
+    QNetworkReply *m_reply = nullptr;
     int m_timeoutMs = 30000;
 };
