@@ -166,6 +166,31 @@ void devenir_enfant(pid_t lecteur)
     ::_exit(::close(kDescripteur) == 0 ? 0 : 4);
 }
 
+// Sends octets in one message, with the pipe tube beside them when there is
+// one; true when all went.
+bool envoyer_avec_tube(int socket, const char *octets, size_t taille, int tube)
+{
+    iovec vecteur{const_cast<char *>(octets), taille};
+    alignas(cmsghdr) char controle[CMSG_SPACE(sizeof(int))] = {};
+    msghdr message{};
+    message.msg_iov = &vecteur;
+    message.msg_iovlen = 1;
+    if (tube >= 0) {
+        message.msg_control = controle;
+        message.msg_controllen = sizeof controle;
+        cmsghdr *c = CMSG_FIRSTHDR(&message);
+        c->cmsg_level = SOL_SOCKET;
+        c->cmsg_type = SCM_RIGHTS;
+        c->cmsg_len = CMSG_LEN(sizeof(int));
+        std::memcpy(CMSG_DATA(c), &tube, sizeof tube);
+    }
+    ssize_t n = 0;
+    do
+        n = ::sendmsg(socket, &message, MSG_NOSIGNAL);
+    while (n < 0 && errno == EINTR);
+    return n == static_cast<ssize_t>(taille);
+}
+
 // A request as it comes on a socket: its bytes in tampon, the pipe it carries
 // in tube (-1 without). Returns the bytes read, 0 when the peer is gone.
 ssize_t recevoir_demande(int socket, char *tampon, size_t place, int &tube, bool &entiere)
@@ -284,25 +309,10 @@ Reserve preparer_reserve(pid_t lecteur)
 // gone, reaped then.
 bool confier(Reserve &reserve, const char *tampon, size_t taille, int tube)
 {
-    iovec vecteur{const_cast<char *>(tampon), taille};
-    alignas(cmsghdr) char controle[CMSG_SPACE(sizeof(int))] = {};
-    msghdr message{};
-    message.msg_iov = &vecteur;
-    message.msg_iovlen = 1;
-    message.msg_control = controle;
-    message.msg_controllen = sizeof controle;
-    cmsghdr *c = CMSG_FIRSTHDR(&message);
-    c->cmsg_level = SOL_SOCKET;
-    c->cmsg_type = SCM_RIGHTS;
-    c->cmsg_len = CMSG_LEN(sizeof(int));
-    std::memcpy(CMSG_DATA(c), &tube, sizeof tube);
-    ssize_t n = 0;
-    do
-        n = ::sendmsg(reserve.canal, &message, MSG_NOSIGNAL);
-    while (n < 0 && errno == EINTR);
+    const bool remis = envoyer_avec_tube(reserve.canal, tampon, taille, tube);
     ::close(reserve.canal);
     reserve.canal = -1;
-    if (n == static_cast<ssize_t>(taille))
+    if (remis)
         return true;
     ::kill(reserve.pid, SIGKILL);
     while (::waitpid(reserve.pid, nullptr, 0) < 0 && errno == EINTR) {
@@ -527,25 +537,7 @@ bool envoyer_demande(int socket, const Demande &demande, const QByteArray &chemi
 {
     QByteArray octets(reinterpret_cast<const char *>(&demande), sizeof demande);
     octets += chemin;
-    iovec vecteur{octets.data(), static_cast<size_t>(octets.size())};
-    alignas(cmsghdr) char controle[CMSG_SPACE(sizeof(int))] = {};
-    msghdr message{};
-    message.msg_iov = &vecteur;
-    message.msg_iovlen = 1;
-    if (tube >= 0) {
-        message.msg_control = controle;
-        message.msg_controllen = sizeof controle;
-        cmsghdr *c = CMSG_FIRSTHDR(&message);
-        c->cmsg_level = SOL_SOCKET;
-        c->cmsg_type = SCM_RIGHTS;
-        c->cmsg_len = CMSG_LEN(sizeof(int));
-        std::memcpy(CMSG_DATA(c), &tube, sizeof tube);
-    }
-    ssize_t n = 0;
-    do
-        n = ::sendmsg(socket, &message, MSG_NOSIGNAL);
-    while (n < 0 && errno == EINTR);
-    return n == octets.size();
+    return envoyer_avec_tube(socket, octets.constData(), static_cast<size_t>(octets.size()), tube);
 }
 
 // The status of the last child, when it is still to come.
