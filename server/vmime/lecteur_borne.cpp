@@ -126,6 +126,21 @@ void devenir_enfant(pid_t lecteur)
     ::setrlimit(RLIMIT_CORE, &core);
 }
 
+// Puts fd at kDescripteur, in the place of whatever was there, closes every
+// descriptor above it and sends the error output to /dev/null: a child holds
+// nothing of the reader's.
+void garder_seul(int fd)
+{
+    if (::dup2(fd, kDescripteur) < 0)
+        ::_exit(127);
+    fermer_au_dela(kDescripteur);
+    const int nul = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+    if (nul >= 0) {
+        ::dup2(nul, STDERR_FILENO);
+        ::close(nul);
+    }
+}
+
 // One mail read under the limits asked for, the answer written on the pipe
 // put at kDescripteur, in the place of whatever was there.
 [[noreturn]] void lire_et_repondre(int tube, const char *chemin, size_t taille,
@@ -139,14 +154,7 @@ void devenir_enfant(pid_t lecteur)
         const rlimit memoire{octets, octets};
         ::setrlimit(RLIMIT_AS, &memoire);
     }
-    if (::dup2(tube, kDescripteur) < 0)
-        ::_exit(127);
-    fermer_au_dela(kDescripteur);
-    const int nul = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
-    if (nul >= 0) {
-        ::dup2(nul, STDERR_FILENO);
-        ::close(nul);
-    }
+    garder_seul(tube);
 
     const std::optional<Pop3Message> mail =
         read_mail_file(QFile::decodeName(QByteArray(chemin, static_cast<qsizetype>(taille))));
@@ -261,14 +269,7 @@ void roder()
 [[noreturn]] void attendre_en_reserve(int canal, pid_t lecteur)
 {
     devenir_enfant(lecteur);
-    if (::dup2(canal, kDescripteur) < 0) // in the place of the server's socket, which goes
-        ::_exit(127);
-    fermer_au_dela(kDescripteur);
-    const int nul = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
-    if (nul >= 0) {
-        ::dup2(nul, STDERR_FILENO);
-        ::close(nul);
-    }
+    garder_seul(canal); // in the place of the server's socket, which goes
     roder();
     alignas(Demande) char tampon[sizeof(Demande) + kCheminMax];
     int tube = -1;
