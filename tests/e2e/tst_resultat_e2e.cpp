@@ -8,6 +8,7 @@
 #include "server/mail/lancements_en_cours.h"
 #include "server/mail/sequenceur.h"
 #include "server/mail/suivi_lancements.h"
+#include "server/vmime/lecteur_borne.h"
 #include "server/vmime/mail_parser.h"
 #include "server/vmime/vmime_pop3_session.h"
 #include "server/vmime/vmime_smtp_sender.h"
@@ -30,6 +31,13 @@ class TestResultatE2e : public QObject
 {
     Q_OBJECT
 
+public:
+    // The mail reader is forked first, before any thread, as the program's
+    // main does: a reader forked later from this process would copy the
+    // locks its other threads hold.
+    static void initMain() { lecture_bornee::demarrer_lecteur(); }
+
+private:
     MailServers servers;
     std::unique_ptr<ServerFolder> folder;
     QString sender;

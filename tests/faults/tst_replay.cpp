@@ -8,6 +8,7 @@
 #include "server/core/serveur.h"
 #include "server/mail/sequenceur.h"
 #include "server/mail/traitement.h"
+#include "server/vmime/lecteur_borne.h"
 #include "server/vmime/vmime_pop3_session.h"
 #include "server/vmime/vmime_smtp_sender.h"
 #include "server_folder.h"
@@ -49,6 +50,13 @@ class TestReplay : public QObject
 {
     Q_OBJECT
 
+public:
+    // The mail reader is forked first, before any thread, as the program's
+    // main does: a reader forked later from this process would copy the
+    // locks its other threads hold.
+    static void initMain() { lecture_bornee::demarrer_lecteur(); }
+
+private:
     MailServers servers;
     std::unique_ptr<ServerFolder> folder;
     QString sender;

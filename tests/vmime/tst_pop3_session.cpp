@@ -1,4 +1,5 @@
 // The vmime POP3 session against a real Dovecot server (fixture mail_servers).
+#include "server/vmime/lecteur_borne.h"
 #include "server/vmime/mail_failure.h"
 #include "server/vmime/mail_limits.h"
 #include "server/vmime/vmime_pop3_session.h"
@@ -77,6 +78,11 @@ class TestPop3Session : public QObject
 {
     Q_OBJECT
 
+public:
+    // The mail reader is forked first, before any thread, as the program's
+    // main does: a reader forked later from this process would copy the
+    // locks its other threads hold.
+    static void initMain() { lecture_bornee::demarrer_lecteur(); }
 private Q_SLOTS:
     void initTestCase();
     void listsThreeMessages();
