@@ -236,13 +236,18 @@ private Q_SLOTS:
             secret = QString::fromLatin1(python.readAllStandardOutput().trimmed());
             QVERIFY2(secret.startsWith("at-"), python.readAllStandardError().constData());
         }
-        SonnetteImap sonnette(rapide());
+        // A token is checked by Dovecot with the identity service: on a loaded
+        // machine that alone took longer than the usual 5 s a call.
+        SonnetteImap::Reglages reglages = rapide();
+        reglages.delai = 20s;
+        SonnetteImap sonnette(reglages);
         QSignalSpy ok(&sonnette, &Sonnette::connectee);
         QSignalSpy panne(&sonnette, &Sonnette::en_panne);
         sonnette.demarrer(
             {QStringLiteral("imap://127.0.0.1:%1").arg(port("IMAP_PORT")), compte, secret, jeton});
-        QTRY_VERIFY_WITH_TIMEOUT(ok.size() + panne.size() > 0, 10000);
-        QCOMPARE(ok.size(), connectee ? 1 : 0);
+        QTRY_VERIFY_WITH_TIMEOUT(ok.size() + panne.size() > 0, 30000);
+        QVERIFY2(ok.size() == (connectee ? 1 : 0),
+                 qPrintable(panne.isEmpty() ? QString() : panne.at(0).at(0).toString()));
         if (!connectee)
             QVERIFY2(panne.at(0).at(0).toString().contains("a refusé la connexion de"),
                      qPrintable(panne.at(0).at(0).toString()));
