@@ -102,7 +102,7 @@ set(_kt_common "libc6, libstdc++6, ${_kt_qt}, ${KT_DEB_QT_TRANSLATIONS}, ${KT_DE
 
 set(CPACK_DEBIAN_TRAMELON_PACKAGE_NAME tramelon)
 set(CPACK_DEBIAN_TRAMELON_PACKAGE_DEPENDS
-    "${_kt_common}, libqt6network6 (>= 6.4), libvmime1 (>= 0.9.2), ca-certificates, kestrine (= ${PROJECT_VERSION})")
+    "${_kt_common}, libqt6network6 (>= 6.4), libvmime1 (>= 0.9.2), libcurl3-gnutls (>= 7.85), ca-certificates, kestrine (= ${PROJECT_VERSION})")
 # Draws the sign-in address as a QR code in the terminal (tramelon --connexion-oauth2).
 set(CPACK_DEBIAN_TRAMELON_PACKAGE_SUGGESTS "qrencode")
 set(CPACK_DEBIAN_TRAMELON_PACKAGE_CONTROL_EXTRA

@@ -1,31 +1,25 @@
 #include "server/core/oauth/oauth_client.h"
 
+#include "server/core/oauth/poste_http.h"
+
 #include <QEventLoop>
 #include <QJsonDocument>
-#include <QNetworkAccessManager>
-#include <QNetworkProxy>
-#include <QNetworkReply>
-#include <QNetworkRequest>
 #include <QPointer>
 
-#include <memory>
+#include <utility>
 
-ClientOAuth2::ClientOAuth2(QObject *parent)
-    : QObject(parent), m_reseau(new QNetworkAccessManager(this))
-{
-    // The token endpoint is asked directly: a proxy of the environment would
-    // see the refresh token.
-    m_reseau->setProxy(QNetworkProxy::NoProxy);
-}
+ClientOAuth2::ClientOAuth2(QObject *parent) : QObject(parent) {}
 
 ClientOAuth2::~ClientOAuth2()
 {
-    // Whoever waits for the answer may be going too: nobody is told.
-    if (QNetworkReply *reply = m_reply) {
-        m_reply = nullptr;
-        reply->disconnect(this);
-        reply->abort();
-    }
+    // Whoever waits for the answer may be going too: nobody is told. The
+    // thread sees the cancel within a second; what it posts then is dropped
+    // with this object.
+    m_suite = nullptr;
+    if (m_annule)
+        *m_annule = true;
+    if (m_fil.joinable())
+        m_fil.join();
 }
 
 ReponseOAuth2 ClientOAuth2::lire_reponse(int statut, const QByteArray &corps, const QString &echec)
@@ -63,63 +57,34 @@ ReponseOAuth2 ClientOAuth2::lire_reponse(int statut, const QByteArray &corps, co
 void ClientOAuth2::poster(const QUrl &url, const QUrlQuery &form, Suite suite)
 {
     annuler();
-    QNetworkRequest request(url);
-    request.setHeader(QNetworkRequest::ContentTypeHeader,
-                      QByteArrayLiteral("application/x-www-form-urlencoded"));
-    request.setRawHeader("Accept", "application/json");
-    request.setTransferTimeout(m_timeoutMs);
-    // A redirection would carry the form elsewhere.
-    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
-                         QNetworkRequest::ManualRedirectPolicy);
-    QNetworkReply *reply = m_reseau->post(request, form.toString(QUrl::FullyEncoded).toUtf8());
-    m_reply = reply;
-    // Qt's network thread would otherwise keep filling the reply's buffer
-    // whenever this thread is busy elsewhere: it stops reading the socket there.
-    reply->setReadBufferSize(kTailleReponseMax + 1);
-    // The body is taken as it comes, so that no more than the cap is ever
-    // held; past it, the transfer is ended.
-    auto corps = std::make_shared<QByteArray>();
-    auto trop_long = std::make_shared<bool>(false);
-    auto lire = [reply, corps, trop_long] {
-        if (*trop_long)
-            return;
-        const qint64 annonce = reply->header(QNetworkRequest::ContentLengthHeader).toLongLong();
-        *corps += reply->read(kTailleReponseMax + 1 - corps->size());
-        if (annonce > kTailleReponseMax || corps->size() > kTailleReponseMax) {
-            *trop_long = true;
-            corps->clear();
-            reply->abort();
-        }
-    };
-    connect(reply, &QNetworkReply::readyRead, this, lire);
-    connect(reply, &QNetworkReply::metaDataChanged, this, lire);
-    connect(reply, &QNetworkReply::finished, this,
-            [this, reply, corps, trop_long, lire, suite = std::move(suite)] {
-                if (m_reply == reply)
-                    m_reply = nullptr;
-                reply->deleteLater();
-                lire();
-                const int statut =
-                    reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-                const bool reseau = reply->error() != QNetworkReply::NoError && statut == 0;
-                if (*trop_long) {
-                    ReponseOAuth2 r;
-                    r.description = QStringLiteral("le fournisseur OAuth2 (") +
-                                    reply->url().host() +
-                                    QStringLiteral(") envoie une réponse de plus de 64 Kio, qui "
-                                                   "n'est pas une réponse OAuth2 : lecture "
-                                                   "arrêtée");
-                    suite(r);
-                    return;
-                }
-                QString echec;
-                if (reply->error() == QNetworkReply::OperationCanceledError ||
-                    reply->error() == QNetworkReply::TimeoutError)
-                    echec = QStringLiteral("pas de réponse de ") + reply->url().host();
-                else if (reseau)
-                    echec = reply->errorString();
-                suite(lire_reponse(statut, reseau ? QByteArray() : *corps, echec));
-            });
+    if (m_fil.joinable())
+        m_fil.join();
+    const quint64 numero = ++m_numero;
+    m_suite = std::move(suite);
+    m_hote = url.host();
+    m_annule = std::make_shared<std::atomic<bool>>(false);
+    m_fil = std::thread([this, numero, url, annule = m_annule, delai = m_timeoutMs,
+                         corps = form.toString(QUrl::FullyEncoded).toUtf8()] {
+        const ReponseHttp r = poster_borne(url, corps, delai, kTailleReponseMax, *annule);
+        QMetaObject::invokeMethod(
+            this, [this, numero, r] { recue(numero, r); }, Qt::QueuedConnection);
+    });
+}
+
+void ClientOAuth2::recue(quint64 numero, const ReponseHttp &reponse)
+{
+    if (numero != m_numero || !m_suite)
+        return; // cancelled since
+    const Suite suite = std::exchange(m_suite, nullptr);
+    if (reponse.trop_long) {
+        ReponseOAuth2 r;
+        r.description = QStringLiteral("le fournisseur OAuth2 (") + m_hote +
+                        QStringLiteral(") envoie une réponse de plus de 64 Kio, qui "
+                                       "n'est pas une réponse OAuth2 : lecture arrêtée");
+        suite(r);
+        return;
+    }
+    suite(lire_reponse(reponse.statut, reponse.corps, reponse.echec));
 }
 
 ReponseOAuth2 ClientOAuth2::poster_et_attendre(const QUrl &url, const QUrlQuery &form)
@@ -141,8 +106,10 @@ ReponseOAuth2 ClientOAuth2::poster_et_attendre(const QUrl &url, const QUrlQuery 
 
 void ClientOAuth2::annuler()
 {
-    if (QNetworkReply *reply = m_reply) {
-        m_reply = nullptr;
-        reply->abort();
-    }
+    if (!m_suite)
+        return;
+    ++m_numero; // an answer still on its way is for nobody
+    *m_annule = true;
+    const Suite suite = std::exchange(m_suite, nullptr);
+    suite(lire_reponse(0, {}, QStringLiteral("pas de réponse de ") + m_hote));
 }

@@ -6,10 +6,12 @@
 #include <QUrl>
 #include <QUrlQuery>
 
+#include <atomic>
 #include <functional>
+#include <memory>
+#include <thread>
 
-class QNetworkAccessManager;
-class QNetworkReply;
+struct ReponseHttp;
 
 // What an OAuth 2.0 endpoint answered to one form posted to it.
 struct ReponseOAuth2 {
@@ -24,8 +26,9 @@ struct ReponseOAuth2 {
     QJsonObject corps;
 };
 
-// Posts forms to the provider's endpoints on Qt Network. One request at a
-// time; the answer comes back on the caller's thread.
+// Posts forms to the provider's endpoints, each on a thread of its own (see
+// poster_borne). One request at a time; the answer comes back on the
+// caller's thread.
 class ClientOAuth2 : public QObject
 {
     Q_OBJECT
@@ -46,7 +49,7 @@ public:
     void poster(const QUrl &url, const QUrlQuery &form, Suite suite);
     // The same, waiting in a nested event loop: window events go on meanwhile.
     ReponseOAuth2 poster_et_attendre(const QUrl &url, const QUrlQuery &form);
-    bool busy() const { return m_reply != nullptr; }
+    bool busy() const { return static_cast<bool>(m_suite); }
     // Ends the request in flight: its suite runs with Injoignable.
     void annuler();
 
@@ -54,7 +57,12 @@ public:
     static ReponseOAuth2 lire_reponse(int statut, const QByteArray &corps, const QString &echec);
 
 private:
-    QNetworkAccessManager *m_reseau;
-    QNetworkReply *m_reply = nullptr;
+    void recue(quint64 numero, const ReponseHttp &reponse);
+
+    std::thread m_fil;                           // the last request's, joined before the next
+    std::shared_ptr<std::atomic<bool>> m_annule; // the request in flight's
+    quint64 m_numero = 0;                        // of the request in flight
+    Suite m_suite;                               // set while a request is in flight
+    QString m_hote;
     int m_timeoutMs = 30000;
 };
