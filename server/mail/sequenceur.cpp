@@ -141,11 +141,18 @@ void Sequenceur::etape(qint16 n)
 void Sequenceur::traite_message()
 {
     remplit_liste();
-    const qsizetype avant = m_affichage.champs().lvwmessages.size();
-    const auto reste = qScopeGuard([this, avant] {
-        // Mails set aside stay listed: a cycle that takes none stops the chain.
-        const qsizetype apres = m_affichage.champs().lvwmessages.size();
-        m_reste_courrier = apres > 0 && apres < avant;
+    // The list as the box gave it: the session's events may empty the shown one.
+    const QList<LigneBoite> liste = m_affichage.champs().lvwmessages;
+    const auto reste = qScopeGuard([this, &liste] {
+        // Chained while the box holds mails that can be taken. A cycle that
+        // deleted none (a fetch or a deletion failed) is tried again at once,
+        // a few times running: enough for a mail whose fetch keeps failing
+        // to be set aside and the next one taken, never a loop of logins.
+        const bool supprime = m_traitement.a_supprime();
+        m_cycles_sans_suppression = supprime ? 0 : m_cycles_sans_suppression + 1;
+        const qsizetype restants = m_traitement.a_prendre(liste) - (supprime ? 1 : 0);
+        m_reste_courrier =
+            restants > 0 && m_cycles_sans_suppression <= Traitement::kEchecsReleveMax;
     });
     const std::optional<MessageEnCours> message = m_traitement.traite_message();
     // Marked over before the answer is stored: a crash between the two

@@ -58,7 +58,7 @@ public:
     // A cycle now (the doorbell rang): the next tick starts one between
     // cycles; during one, it follows as soon as that one is over.
     void demarre_cycle();
-    // With the doorbell: a cycle that took a mail out of a box holding more
+    // With the doorbell: a cycle that leaves mails it could take in the box
     // is followed by the next one at once.
     void enchaine_cycles(bool oui) { m_enchaine = oui; }
 
@@ -101,7 +101,8 @@ private:
     bool m_occupe = false;
     bool m_cycle_demande = false;
     bool m_enchaine = false;
-    bool m_reste_courrier = false; // this cycle took a mail and left others
+    bool m_reste_courrier = false;     // this cycle left mails it could take
+    int m_cycles_sans_suppression = 0; // cycles running that deleted no mail
     int m_tick_ms = 1000;
     EspacementReleve m_espacement;
     QDateTime m_derniere_releve;

@@ -17,6 +17,8 @@
 #include <QDir>
 #include <QFile>
 
+#include <algorithm>
+
 namespace {
 constexpr qint32 kLancementReussi = 32; // the shell answers above this on success
 // The window shows the head of a large body only: laying out megabytes of text
@@ -139,8 +141,21 @@ void Traitement::supprime_deja_juge(qint32 numero)
 {
     m_signalement.information(QStringLiteral("message ") + QString::number(numero) +
                               QStringLiteral(" déjà traité : supprimé sans être rejoué"));
-    m_session.DeleteMessage(numero);
+    supprime(numero);
+}
+
+void Traitement::supprime(qint32 numero)
+{
+    m_supprime = m_session.DeleteMessage(numero) == 0;
     retire_de_la_liste(numero);
+}
+
+qsizetype Traitement::a_prendre(const QList<LigneBoite> &lignes) const
+{
+    const qint64 limite = qint64(m_state.taille_max_mail_mo) * 1024 * 1024;
+    return std::count_if(lignes.begin(), lignes.end(), [&](const LigneBoite &ligne) {
+        return !m_ecartes.contains(cle_ecart(ligne)) && (limite <= 0 || ligne.taille <= limite);
+    });
 }
 
 void Traitement::ligne_log(const MessageEnCours &m, const QString &lancement)
@@ -314,6 +329,7 @@ void Traitement::decide_reponse(const Pop3Message &message, MessageEnCours &m) c
 
 std::optional<MessageEnCours> Traitement::traite_message()
 {
+    m_supprime = false;
     const std::optional<LigneBoite> premier = premier_message_relevable();
     if (!premier || !charge_juges())
         return std::nullopt;
@@ -386,7 +402,6 @@ std::optional<MessageEnCours> Traitement::traite_message()
     m_identite_en_cours = m.identite;
     if (refus.isEmpty())
         decide_reponse(*message, m);
-    m_session.DeleteMessage(m.numero);
-    retire_de_la_liste(m.numero);
+    supprime(m.numero);
     return m;
 }

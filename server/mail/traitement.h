@@ -47,6 +47,11 @@ public:
     // The judgement of the mail processed last is over: called once its answer
     // is chosen and journalled, before the answer is stored to be sent.
     void termine_jugement();
+    // Whether the last call deleted a mail from the box.
+    bool a_supprime() const { return m_supprime; }
+    // How many of these listed mails a cycle could still take: the ones set
+    // aside (too large, or whose fetch kept failing) are not counted.
+    qsizetype a_prendre(const QList<LigneBoite> &lignes) const;
 
     // From then on commands are launched through the follower, which keeps
     // their output and reports their end; without one, through the lanceur.
@@ -86,6 +91,7 @@ private:
     // The dated line of Text3: command, code and the launch's outcome, if any.
     void ligne_log(const MessageEnCours &m, const QString &lancement);
     void supprime_deja_juge(qint32 numero);
+    void supprime(qint32 numero);
     void retire_de_la_liste(qint32 numero);
 
     ServerState &m_state;
@@ -98,6 +104,7 @@ private:
     JudgedMails m_juges;
     QString m_identite_en_cours;         // judged, its judgement not yet marked over
     QSet<QString> m_ecartes;             // mails set aside: too large, or never fetched
+    bool m_supprime = false;             // the last call deleted its mail
     QHash<QString, int> m_echecs_releve; // failed fetches running, by mail
     bool m_juges_charges = false;
     SuiviLancements *m_suivi = nullptr;

@@ -155,8 +155,9 @@ private Q_SLOTS:
         deliver("Actions", compose_message_commande("run.bat", kKey1));
         // One hour between cycles: 180 s at this pace, far beyond every wait below.
         start(QStringLiteral("imaps://127.0.0.1:%1").arg(port("IMAPS_PORT")), 3600);
-        QTRY_COMPARE_WITH_TIMEOUT(servers.messageCount(user), 0, 60000);
-        qDebug() << serveur->affichage().champs().Text3;
+        // The message log says why, should a mail stay.
+        QTRY_VERIFY2_WITH_TIMEOUT(servers.messageCount(user) == 0,
+                                  qPrintable(serveur->affichage().champs().Text3), 60000);
         QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(folder->marker()), 5000);
         QTRY_COMPARE_WITH_TIMEOUT(replies(), 5, 5000); // each mail is answered
         QTRY_VERIFY_WITH_TIMEOUT(etat().contains("connectée"), 10000);

@@ -136,6 +136,40 @@ private Q_SLOTS:
         QCOMPARE(etapes, suite);
     }
 
+    void doorbellChainsCyclesWhileMailsCanBeTaken_data()
+    {
+        QTest::addColumn<int>("mails");
+        QTest::addColumn<bool>("firstNeverFetched");
+        QTest::addColumn<int>("failingFetches");
+        QTest::addColumn<bool>("loseOnDelete");
+        QTest::addColumn<int>("sessions"); // cycles run before the server waits
+        QTest::addColumn<int>("left");
+        QTest::newRow("three mails") << 3 << false << 0 << false << 3 << 0;
+        QTest::newRow("two fetches fail") << 2 << false << 2 << false << 4 << 0;
+        QTest::newRow("one never fetched") << 2 << true << 0 << false << 4 << 1;
+        QTest::newRow("deletion always lost") << 1 << false << 0 << true << 4 << 1;
+    }
+    void doorbellChainsCyclesWhileMailsCanBeTaken()
+    {
+        QFETCH(int, mails);
+        QFETCH(bool, firstNeverFetched);
+        QFETCH(int, failingFetches);
+        QFETCH(bool, loseOnDelete);
+        QFETCH(int, sessions);
+        QFETCH(int, left);
+        for (int i = 0; i < mails; ++i)
+            session->mailbox.append(mail(QStringLiteral("bonjour %1").arg(i), "rien"));
+        if (firstNeverFetched)
+            session->unfetchable = {session->mailbox.first().Raw};
+        session->failingFetches = failingFetches;
+        session->loseOnDelete = loseOnDelete;
+        serveur->sequenceur().enchaine_cycles(true);
+        ticks(9 * (sessions + 1) + 2); // far short of the 60-tick cycle
+        QCOMPARE(session->opened, sessions);
+        QCOMPARE(session->mailbox.size(), left);
+        QVERIFY(state().etape_sequenceur > 10); // waiting for the cycle
+    }
+
     void oneMessagePerCycleEachAnswered()
     {
         session->mailbox = {mail("Actions", "Commande:run.bat;\r\nCode:AAAAAAAAAAAA;"),

@@ -2,6 +2,8 @@
 
 #include "tests/support/test_files.h"
 
+#include <algorithm>
+
 qint32 FakePop3Session::Open(const QString &, qint32, const QString &, const QString &)
 {
     ++opened;
@@ -50,7 +52,8 @@ std::optional<Pop3Message> FakePop3Session::FetchMessage(qint32 number, const QS
 {
     if (!m_open || number < 1 || number > mailbox.size())
         return std::nullopt;
-    if (unfetchable.contains(mailbox.at(number - 1).Raw)) {
+    if (failingFetches > 0 || unfetchable.contains(mailbox.at(number - 1).Raw)) {
+        failingFetches = std::max(0, failingFetches - 1);
         Q_EMIT ErrorPOP3(5, QStringLiteral("connexion perdue pendant RETR %1").arg(number));
         return std::nullopt;
     }

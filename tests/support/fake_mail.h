@@ -20,6 +20,7 @@ public:
     bool refuse = false;           // Open fails with ErrorPOP3
     bool loseOnDelete = false;     // the connection drops on DELE
     QList<QByteArray> unfetchable; // raw bytes of mails whose fetch always fails
+    int failingFetches = 0;        // the next fetches that fail, whatever the mail
 
     qint32 Open(const QString &, qint32, const QString &, const QString &) override;
     qint32 RefreshList() override { return 0; }
