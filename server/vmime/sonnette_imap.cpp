@@ -352,8 +352,11 @@ QString Connexion::veiller(const std::function<void()> &sonner)
         int r = mailimap_idle(m_imap);
         if (r != MAILIMAP_NO_ERROR)
             return m_partage.arrete() ? QString() : echec(QStringLiteral("IDLE"), r);
-        // A line already read with the server's go-ahead is not on the socket any more.
-        if (m_imap->imap_stream->read_buffer_len == 0) {
+        // A line already read with the server's go-ahead is not on the socket
+        // any more, and news that came before it is already parsed.
+        const bool nouvelles = m_imap->imap_selection_info->sel_exists != kAucunExists ||
+                               m_imap->imap_selection_info->sel_recent != 0;
+        if (m_imap->imap_stream->read_buffer_len == 0 && !nouvelles) {
             pollfd attente[2] = {{mailimap_idle_get_fd(m_imap), POLLIN, 0},
                                  {m_partage.eveil, POLLIN, 0}};
             int n = 0;
