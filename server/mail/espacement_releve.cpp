@@ -2,10 +2,12 @@
 
 namespace {
 // The session's numbers (ErrorPOP3): a refused login, a call while another
-// is in flight, a call ended because the server stops.
+// is in flight, a call ended because the server stops, no mail reader (a
+// fault of this program, said on its own, not of the mailbox).
 constexpr qint32 kAuthentificationRefusee = 9;
 constexpr qint32 kOccupee = 12;
 constexpr qint32 kInterrompue = 15;
+constexpr qint32 kSansLecteur = 21;
 } // namespace
 
 bool EspacementReleve::a_essayer()
@@ -60,7 +62,7 @@ bool EspacementReleve::reprendre()
 
 std::optional<EspacementReleve::Cause> EspacementReleve::cause_erreur(qint32 numero)
 {
-    if (numero == kOccupee || numero == kInterrompue)
+    if (numero == kOccupee || numero == kInterrompue || numero == kSansLecteur)
         return std::nullopt;
     if (numero == 0)
         return Cause::Aucune;

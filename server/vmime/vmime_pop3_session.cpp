@@ -209,9 +209,10 @@ bool VmimePop3Session::lecteurPret(const QString &sinon)
     const lecture_bornee::EtatLecteur lecteur = lecture_bornee::verifier_lecteur();
     if (!lecteur.panne.isEmpty())
         Q_EMIT ServerFault(lecteur.panne);
+    // The fault was said once above, with its cause: each cycle it lasts
+    // only shows in the trace.
     if (!lecteur.pret)
-        report(static_cast<qint16>(MailError::ReaderUnavailable),
-               QStringLiteral("Pas de lecteur des messages : ") + sinon);
+        Q_EMIT StatusChanged(QStringLiteral("Pas de lecteur des messages : ") + sinon, 8);
     return lecteur.pret;
 }
 
