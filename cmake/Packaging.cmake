@@ -98,11 +98,11 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 # Debian 12 package names; the offscreen and X11 platform plugins come with
 # libqt6gui6 there.
 set(_kt_qt "libqt6core6 (>= 6.4), libqt6gui6 (>= 6.4), libqt6widgets6 (>= 6.4)")
-set(_kt_common "libc6, libstdc++6, ${_kt_qt}, ${KT_DEB_QT_TRANSLATIONS}, ${KT_DEB_FONT}")
+set(_kt_common "libc6, libgcc-s1, libstdc++6, ${_kt_qt}, ${KT_DEB_QT_TRANSLATIONS}, ${KT_DEB_FONT}")
 
 set(CPACK_DEBIAN_TRAMELON_PACKAGE_NAME tramelon)
 set(CPACK_DEBIAN_TRAMELON_PACKAGE_DEPENDS
-    "${_kt_common}, libqt6network6 (>= 6.4), libvmime1 (>= 0.9.2), libcurl3-gnutls (>= 7.85), ca-certificates, kestrine (= ${PROJECT_VERSION})")
+    "${_kt_common}, libqt6network6 (>= 6.4), libvmime1 (>= 0.9.2), libgnutls30 (>= 3.7), libetpan20 (>= 1.9), libcurl3-gnutls (>= 7.85), libsystemd0, ca-certificates, kestrine (= ${PROJECT_VERSION})")
 # Draws the sign-in address as a QR code in the terminal (tramelon --connexion-oauth2).
 set(CPACK_DEBIAN_TRAMELON_PACKAGE_SUGGESTS "qrencode")
 set(CPACK_DEBIAN_TRAMELON_PACKAGE_CONTROL_EXTRA
