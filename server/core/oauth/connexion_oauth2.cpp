@@ -8,7 +8,6 @@
 #include <QCoreApplication>
 #include <QCryptographicHash>
 #include <QEventLoop>
-#include <QHostAddress>
 #include <QJsonValue>
 #include <QProcess>
 #include <QRandomGenerator>

@@ -69,7 +69,9 @@ ReponseHttp poster_borne(const QUrl &url, const QByteArray &formulaire, int time
     curl_easy_setopt(c, CURLOPT_FOLLOWLOCATION, 0L);
     curl_easy_setopt(c, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(timeoutMs));
-    // Less than a byte a second for that long: the endpoint is not answering.
+    // The whole exchange, however slowly the bytes trickle in, and less than
+    // a byte a second for that long: either way the endpoint is not answering.
+    curl_easy_setopt(c, CURLOPT_TIMEOUT_MS, static_cast<long>(timeoutMs));
     curl_easy_setopt(c, CURLOPT_LOW_SPEED_LIMIT, 1L);
     curl_easy_setopt(c, CURLOPT_LOW_SPEED_TIME, secondes);
     curl_easy_setopt(c, CURLOPT_WRITEFUNCTION, recevoir);
