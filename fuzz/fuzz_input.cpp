@@ -3,6 +3,7 @@
 #include <QDir>
 
 #include <cstdio>
+#include <cstdlib>
 #include <unistd.h>
 
 namespace fuzz {
@@ -13,6 +14,11 @@ QString fichier(const uint8_t *data, size_t size, const char *nom)
         const QString chemin =
             QDir::tempPath() + QStringLiteral("/tramelon-fuzz-%1/").arg(::getpid());
         QDir().mkpath(chemin);
+        // libFuzzer ends through exit(): the scratch folder goes with the run.
+        std::atexit([] {
+            QDir(QDir::tempPath() + QStringLiteral("/tramelon-fuzz-%1").arg(::getpid()))
+                .removeRecursively();
+        });
         return chemin;
     }();
     const QString chemin = dossier + QString::fromLatin1(nom);

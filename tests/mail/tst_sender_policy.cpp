@@ -102,6 +102,11 @@ private Q_SLOTS:
         QTest::newRow("result without a value")
             << QByteArray("mx.example.net; dmarc=; dkim=pass header.d=x.org") << "x.org" << mx
             << illisible << false;
+        // Found by the fuzzer: the results read before a fault used to count.
+        QTest::newRow("a pass before a broken result")
+            << QByteArray("mx.example.net; dkim=pass header.d=x.org; spf=pass (a) smtp..org) "
+                          "smtp.mailfrom=a@x.org; dmarc=pass hx.org")
+            << "x.org" << mx << illisible << false;
         QTest::newRow("two ids") << QByteArray("mx.example.net other; dmarc=pass") << "x.org" << mx
                                  << illisible << false;
         QTest::newRow("no From domain") << QByteArray("mx.example.net; dmarc=pass") << "" << mx
