@@ -132,6 +132,7 @@ void Serveur::publier_etat()
 {
     const EtatReleve etat = etat_courant();
     notification_systemd::statut(etat.texte());
+    m_affichage.fixer(Champ::releve, etat.texte());
     QString erreur;
     if (!fichier_etat::ecrire(m_state.rep_appli, etat, &erreur) && erreur != m_erreur_etat)
         m_signalement.erreur(QStringLiteral("l'état n'a pas pu être écrit : ") + erreur);

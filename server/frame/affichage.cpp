@@ -39,6 +39,8 @@ QString &Affichage::texte(Champ champ)
         return m_champs.Text5;
     case Champ::sonnette:
         return m_champs.sonnette;
+    case Champ::releve:
+        return m_champs.releve;
     case Champ::Label1:
     case Champ::lvwmessages:
         break;

@@ -44,6 +44,7 @@ struct ChampsFenetre {
     QString Text5 = QStringLiteral("Text1");     // body of the mail under processing
     QList<LigneBoite> lvwmessages;               // the first entry is the one processed
     QString sonnette;                            // the doorbell's state; empty without a doorbell
+    QString releve;                              // the polling's state, as systemd shows it
 };
 
 // How much a line of the message log matters to whoever reads the server's
@@ -73,7 +74,8 @@ enum class Champ {
     txtstatus,
     Text5,
     lvwmessages,
-    sonnette
+    sonnette,
+    releve
 };
 
 // Holds the main window's fields and says when one changes: the window shows

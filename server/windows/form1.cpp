@@ -157,8 +157,13 @@ void Form1::montrer(const ChampsFenetre &c, Champ champ)
     case Champ::Text5:
         return montrer_texte(champ, c.Text5);
     case Champ::sonnette:
-        // Small on purpose: the lamp tells, on hovering, whether the doorbell rings.
-        return Label1->setToolTip(c.sonnette);
+    case Champ::releve: {
+        // Small on purpose: the lamp tells, on hovering, how the polling goes
+        // (spaced out after failed logins, say) and whether the doorbell rings.
+        QStringList lignes{c.releve, c.sonnette};
+        lignes.removeAll(QString());
+        return Label1->setToolTip(lignes.join(u'\n'));
+    }
     }
 }
 

@@ -108,6 +108,10 @@ private Q_SLOTS:
         a.fixer(Champ::sonnette, "Sonnette IMAP : connectée à imaps://mail.example.org");
         QCOMPARE(form().Label1->toolTip(),
                  QString("Sonnette IMAP : connectée à imaps://mail.example.org"));
+        a.fixer(Champ::releve, "relève suspendue : mot de passe refusé à 13:40");
+        QCOMPARE(form().Label1->toolTip(),
+                 QString("relève suspendue : mot de passe refusé à 13:40\n"
+                         "Sonnette IMAP : connectée à imaps://mail.example.org"));
     }
 
     void settingsDialogSuspendsAndSavingResumes()
