@@ -35,6 +35,7 @@ namespace {
 
 // Where the reader keeps its socket to the server, and its children their answer.
 constexpr int kDescripteur = 3;
+constexpr int kRodageDiffereMs = 250; // before the child in reserve warms up
 // In the environment of a reader the server runs again: the server's process id.
 constexpr char kVariable[] = "TRAMELON_LECTEUR";
 constexpr int kPasAttenteMs = 100;
@@ -270,7 +271,12 @@ void roder()
 {
     devenir_enfant(lecteur);
     garder_seul(canal); // in the place of the server's socket, which goes
-    roder();
+    // Warmed up once the mail's session is over (its deletion, QUIT and the
+    // reply follow the reading at once), so as not to take their processor
+    // time; a mail that comes before is read as it is.
+    pollfd attente{kDescripteur, POLLIN, 0};
+    if (::poll(&attente, 1, kRodageDiffereMs) == 0)
+        roder();
     alignas(Demande) char tampon[sizeof(Demande) + kCheminMax];
     int tube = -1;
     bool entiere = false;
