@@ -7,10 +7,10 @@
 #include "server/core/serveur.h"
 #include "server/keys/provisioning.h"
 #include "server/mail/sequenceur.h"
-#include "server/vmime/lecteur_borne.h"
 #include "server/vmime/vmime_pop3_session.h"
 #include "server/vmime/vmime_smtp_sender.h"
 #include "server_folder.h"
+#include "tests/support/suite_avec_lecteur.h"
 
 #include <QApplication>
 #include <QClipboard>
@@ -21,15 +21,10 @@
 #include <QTest>
 #include <QTimer>
 
-class TestKestrineE2e : public QObject
+class TestKestrineE2e : public SuiteAvecLecteur
 {
     Q_OBJECT
 
-public:
-    // The mail reader is forked first, before any thread, as the program's
-    // main does: a reader forked later from this process would copy the
-    // locks its other threads hold.
-    static void initMain() { lecture_bornee::demarrer_lecteur(); }
 private Q_SLOTS:
     // Asked from a terminal with no display at all, it still answers.
     void answersWithoutDisplay_data()

@@ -10,10 +10,10 @@
 #include "server/core/serveur.h"
 #include "server/frame/oauth_token_file.h"
 #include "server/mail/sequenceur.h"
-#include "server/vmime/lecteur_borne.h"
 #include "server/vmime/vmime_pop3_session.h"
 #include "server/vmime/vmime_smtp_sender.h"
 #include "server_folder.h"
+#include "tests/support/suite_avec_lecteur.h"
 
 #include <QDir>
 #include <QJsonDocument>
@@ -52,15 +52,9 @@ struct ServeurOAuth2 {
 };
 } // namespace
 
-class TestOAuth2E2e : public QObject
+class TestOAuth2E2e : public SuiteAvecLecteur
 {
     Q_OBJECT
-
-public:
-    // The mail reader is forked first, before any thread, as the program's
-    // main does: a reader forked later from this process would copy the
-    // locks its other threads hold.
-    static void initMain() { lecture_bornee::demarrer_lecteur(); }
 
 private:
     MailServers servers;

@@ -8,11 +8,11 @@
 #include "server/mail/lancements_en_cours.h"
 #include "server/mail/sequenceur.h"
 #include "server/mail/suivi_lancements.h"
-#include "server/vmime/lecteur_borne.h"
 #include "server/vmime/mail_parser.h"
 #include "server/vmime/vmime_pop3_session.h"
 #include "server/vmime/vmime_smtp_sender.h"
 #include "server_folder.h"
+#include "tests/support/suite_avec_lecteur.h"
 
 #include <QDate>
 #include <QDir>
@@ -27,15 +27,9 @@ const QString kUser = QStringLiteral("r1");
 const QString kKey = QStringLiteral("RRRRRRRRRRR1");
 } // namespace
 
-class TestResultatE2e : public QObject
+class TestResultatE2e : public SuiteAvecLecteur
 {
     Q_OBJECT
-
-public:
-    // The mail reader is forked first, before any thread, as the program's
-    // main does: a reader forked later from this process would copy the
-    // locks its other threads hold.
-    static void initMain() { lecture_bornee::demarrer_lecteur(); }
 
 private:
     MailServers servers;

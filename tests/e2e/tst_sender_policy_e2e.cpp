@@ -4,11 +4,11 @@
 #include "platform/message_box.h"
 #include "server/core/serveur.h"
 #include "server/mail/sequenceur.h"
-#include "server/vmime/lecteur_borne.h"
 #include "server/vmime/mail_parser.h"
 #include "server/vmime/vmime_pop3_session.h"
 #include "server/vmime/vmime_smtp_sender.h"
 #include "server_folder.h"
+#include "tests/support/suite_avec_lecteur.h"
 
 #include <QDate>
 #include <QDir>
@@ -31,15 +31,9 @@ QByteArray recu(const QByteArray &resultats)
 }
 } // namespace
 
-class TestSenderPolicyE2e : public QObject
+class TestSenderPolicyE2e : public SuiteAvecLecteur
 {
     Q_OBJECT
-
-public:
-    // The mail reader is forked first, before any thread, as the program's
-    // main does: a reader forked later from this process would copy the
-    // locks its other threads hold.
-    static void initMain() { lecture_bornee::demarrer_lecteur(); }
 
 private:
     MailServers servers;

@@ -4,12 +4,12 @@
 #include "server/core/serveur.h"
 #include "server/mail/sequenceur.h"
 #include "server/mail/traitement.h"
-#include "server/vmime/lecteur_borne.h"
 #include "server/vmime/mail_failure.h"
 #include "server/vmime/vmime_pop3_session.h"
 #include "server/vmime/vmime_smtp_sender.h"
 #include "server_folder.h"
 #include "tests/support/scripted_pop3_peer.h"
+#include "tests/support/suite_avec_lecteur.h"
 
 #include <QDate>
 #include <QDir>
@@ -66,15 +66,9 @@ public:
     int connections = 0;
 };
 
-class TestServerE2e : public QObject
+class TestServerE2e : public SuiteAvecLecteur
 {
     Q_OBJECT
-
-public:
-    // The mail reader is forked first, before any thread, as the program's
-    // main does: a reader forked later from this process would copy the
-    // locks its other threads hold.
-    static void initMain() { lecture_bornee::demarrer_lecteur(); }
 
 private:
     MailServers servers;

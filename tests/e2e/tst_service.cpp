@@ -5,10 +5,10 @@
 #include "server/core/serveur.h"
 #include "server/core/sortie_console.h"
 #include "server/mail/sequenceur.h"
-#include "server/vmime/lecteur_borne.h"
 #include "server/vmime/vmime_pop3_session.h"
 #include "server/vmime/vmime_smtp_sender.h"
 #include "server_folder.h"
+#include "tests/support/suite_avec_lecteur.h"
 #include "tests/support/test_files.h"
 
 #include <QDate>
@@ -70,15 +70,9 @@ qsizetype refusedLogins(const MailServers &servers, const QString &user)
 
 } // namespace
 
-class TestService : public QObject
+class TestService : public SuiteAvecLecteur
 {
     Q_OBJECT
-
-public:
-    // The mail reader is forked first, before any thread, as the program's
-    // main does: a reader forked later from this process would copy the
-    // locks its other threads hold.
-    static void initMain() { lecture_bornee::demarrer_lecteur(); }
 
 private:
     MailServers servers;

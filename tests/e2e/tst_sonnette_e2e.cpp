@@ -5,11 +5,11 @@
 #include "common/command_mail.h"
 #include "platform/message_box.h"
 #include "server/core/serveur.h"
-#include "server/vmime/lecteur_borne.h"
 #include "server/vmime/sonnette_imap.h"
 #include "server/vmime/vmime_pop3_session.h"
 #include "server/vmime/vmime_smtp_sender.h"
 #include "server_folder.h"
+#include "tests/support/suite_avec_lecteur.h"
 #include "tests/support/tls_mail_peer.h"
 
 #include <QDate>
@@ -64,15 +64,9 @@ private:
     quint16 m_port = 0;
 };
 
-class TestSonnetteE2e : public QObject
+class TestSonnetteE2e : public SuiteAvecLecteur
 {
     Q_OBJECT
-
-public:
-    // The mail reader is forked first, before any thread, as the program's
-    // main does: a reader forked later from this process would copy the
-    // locks its other threads hold.
-    static void initMain() { lecture_bornee::demarrer_lecteur(); }
 
 private:
     MailServers servers;

@@ -8,13 +8,13 @@
 #include "server/core/serveur.h"
 #include "server/mail/sequenceur.h"
 #include "server/mail/traitement.h"
-#include "server/vmime/lecteur_borne.h"
 #include "server/vmime/vmime_pop3_session.h"
 #include "server/vmime/vmime_smtp_sender.h"
 #include "server_folder.h"
 #include "tests/support/child_processes.h"
 #include "tests/support/cutting_proxy.h"
 #include "tests/support/hostile_mails.h"
+#include "tests/support/suite_avec_lecteur.h"
 
 #include <QDir>
 #include <QFile>
@@ -46,15 +46,9 @@ bool running(qint64 pid)
 }
 } // namespace
 
-class TestReplay : public QObject
+class TestReplay : public SuiteAvecLecteur
 {
     Q_OBJECT
-
-public:
-    // The mail reader is forked first, before any thread, as the program's
-    // main does: a reader forked later from this process would copy the
-    // locks its other threads hold.
-    static void initMain() { lecture_bornee::demarrer_lecteur(); }
 
 private:
     MailServers servers;

@@ -1,11 +1,11 @@
 // The vmime POP3 session against a real Dovecot server (fixture mail_servers).
-#include "server/vmime/lecteur_borne.h"
 #include "server/vmime/mail_failure.h"
 #include "server/vmime/mail_limits.h"
 #include "server/vmime/vmime_pop3_session.h"
 #include "tests/support/mail_servers.h"
 #include "tests/support/scripted_pop3_peer.h"
 #include "tests/support/silent_server.h"
+#include "tests/support/suite_avec_lecteur.h"
 
 #include <QElapsedTimer>
 #include <QFile>
@@ -74,15 +74,10 @@ QByteArray manyHeaders(int count, int length)
 
 } // namespace
 
-class TestPop3Session : public QObject
+class TestPop3Session : public SuiteAvecLecteur
 {
     Q_OBJECT
 
-public:
-    // The mail reader is forked first, before any thread, as the program's
-    // main does: a reader forked later from this process would copy the
-    // locks its other threads hold.
-    static void initMain() { lecture_bornee::demarrer_lecteur(); }
 private Q_SLOTS:
     void initTestCase();
     void listsThreeMessages();

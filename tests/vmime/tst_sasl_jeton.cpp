@@ -1,7 +1,7 @@
 // Signing in with an access token: the SASL mechanism the POP3 session picks
 // from what the server offers, byte for byte as it reaches the server.
-#include "server/vmime/lecteur_borne.h"
 #include "server/vmime/vmime_pop3_session.h"
+#include "tests/support/suite_avec_lecteur.h"
 
 #include <QSignalSpy>
 #include <QTcpServer>
@@ -58,15 +58,10 @@ public:
                                "auth=Bearer tok-123\x01\x01"};
 };
 
-class TestSaslJeton : public QObject
+class TestSaslJeton : public SuiteAvecLecteur
 {
     Q_OBJECT
 
-public:
-    // The mail reader is forked first, before any thread, as the program's
-    // main does: a reader forked later from this process would copy the
-    // locks its other threads hold.
-    static void initMain() { lecture_bornee::demarrer_lecteur(); }
 private Q_SLOTS:
     void mechanismChosenFromTheOffer_data()
     {

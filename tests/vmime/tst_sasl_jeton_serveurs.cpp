@@ -2,10 +2,10 @@
 // passdb) and aiosmtpd offering XOAUTH2 alone, OAUTHBEARER alone, both, both
 // with PLAIN, and an SMTP server offering passwords only; the tokens come from
 // the test identity service.
-#include "server/vmime/lecteur_borne.h"
 #include "server/vmime/vmime_pop3_session.h"
 #include "server/vmime/vmime_smtp_sender.h"
 #include "tests/support/mail_servers.h"
+#include "tests/support/suite_avec_lecteur.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -15,15 +15,9 @@
 #include <QTest>
 #include <QUrlQuery>
 
-class TestSaslJetonServeurs : public QObject
+class TestSaslJetonServeurs : public SuiteAvecLecteur
 {
     Q_OBJECT
-
-public:
-    // The mail reader is forked first, before any thread, as the program's
-    // main does: a reader forked later from this process would copy the
-    // locks its other threads hold.
-    static void initMain() { lecture_bornee::demarrer_lecteur(); }
 
 private:
     MailServers servers;

@@ -2,10 +2,10 @@
 // against real TLS peers on 127.0.0.1 with certificates made for the run:
 // only a chain that verifies up to the trusted root, for this host, lets a
 // credential or a mail out.
-#include "server/vmime/lecteur_borne.h"
 #include "server/vmime/mail_failure.h"
 #include "server/vmime/vmime_pop3_session.h"
 #include "server/vmime/vmime_smtp_sender.h"
+#include "tests/support/suite_avec_lecteur.h"
 #include "tests/support/tls_mail_peer.h"
 
 #include <QProcess>
@@ -13,15 +13,10 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-class TestTlsChain : public QObject
+class TestTlsChain : public SuiteAvecLecteur
 {
     Q_OBJECT
 
-public:
-    // The mail reader is forked first, before any thread, as the program's
-    // main does: a reader forked later from this process would copy the
-    // locks its other threads hold.
-    static void initMain() { lecture_bornee::demarrer_lecteur(); }
 private Q_SLOTS:
     void initTestCase()
     {
