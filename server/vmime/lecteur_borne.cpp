@@ -35,7 +35,10 @@ namespace {
 
 // Where the reader keeps its socket to the server, and its children their answer.
 constexpr int kDescripteur = 3;
-constexpr int kRodageDiffereMs = 250; // before the child in reserve warms up
+// After a mail, before the next child is forked and before it warms up: the
+// mail's deletion, QUIT and reply follow its reading at once, and are not to
+// share the processor with that work.
+constexpr int kReserveDiffereeMs = 100;
 // In the environment of a reader the server runs again: the server's process id.
 constexpr char kVariable[] = "TRAMELON_LECTEUR";
 constexpr int kPasAttenteMs = 100;
@@ -264,6 +267,14 @@ void roder()
     lire_et_repondre(tube, chemin, taille, demande);
 }
 
+// Whether a request comes on the socket within that time (or the wait is
+// broken by a signal).
+bool demande_avant(int socket, int millisecondes)
+{
+    pollfd attente{socket, POLLIN, 0};
+    return ::poll(&attente, 1, millisecondes) != 0;
+}
+
 // The child of the next mail, forked ahead while no mail waits: it makes its
 // own copy of the pages the parse writes (the mail read to warm up) before
 // the mail comes, so that its reading costs what it would in the reader.
@@ -271,11 +282,8 @@ void roder()
 {
     devenir_enfant(lecteur);
     garder_seul(canal); // in the place of the server's socket, which goes
-    // Warmed up once the mail's session is over (its deletion, QUIT and the
-    // reply follow the reading at once), so as not to take their processor
-    // time; a mail that comes before is read as it is.
-    pollfd attente{kDescripteur, POLLIN, 0};
-    if (::poll(&attente, 1, kRodageDiffereMs) == 0)
+    // A mail that comes before the warm-up is read as it is.
+    if (!demande_avant(kDescripteur, kReserveDiffereeMs))
         roder();
     alignas(Demande) char tampon[sizeof(Demande) + kCheminMax];
     int tube = -1;
@@ -348,8 +356,13 @@ bool confier(Reserve &reserve, const char *tampon, size_t taille, int tube)
         enfant = 0;
         return Reponse{Type::Statut, statut, usage.ru_maxrss};
     };
+    bool reserve_due = false;
     alignas(Demande) char tampon[sizeof(Demande) + kCheminMax];
     for (;;) {
+        if (reserve_due && !demande_avant(kDescripteur, kReserveDiffereeMs)) {
+            reserve = preparer_reserve(lecteur);
+            reserve_due = false;
+        }
         int tube = -1;
         bool entiere = false;
         const ssize_t n = recevoir_demande(kDescripteur, tampon, sizeof tampon, tube, entiere);
@@ -388,9 +401,9 @@ bool confier(Reserve &reserve, const char *tampon, size_t taille, int tube)
         if ((demande.type == Type::Finir || demande.type == Type::Tuer) && enfant > 0) {
             if (!envoyer_reponse(recolter(demande.type == Type::Tuer)))
                 ::_exit(0);
-            // Once the answer is on its way: the server does not wait for it.
-            if (reserve.pid == 0)
-                reserve = preparer_reserve(lecteur);
+            // Once the answer is on its way, and a little later: the server
+            // does not wait for it.
+            reserve_due = reserve.pid == 0;
         }
     }
 }
