@@ -99,10 +99,15 @@ QString Traitement::cle_ecart(const LigneBoite &ligne) const
     return m_state.login_pop + u'@' + m_state.nom_serveur_pop + u' ' + cle;
 }
 
-bool Traitement::trop_grand(const LigneBoite &ligne)
+bool Traitement::depasse_taille(const LigneBoite &ligne) const
 {
     const qint64 limite = qint64(m_state.taille_max_mail_mo) * 1024 * 1024;
-    if (limite <= 0 || ligne.taille <= limite)
+    return limite > 0 && ligne.taille > limite;
+}
+
+bool Traitement::trop_grand(const LigneBoite &ligne)
+{
+    if (!depasse_taille(ligne))
         return false;
     m_ecartes.insert(cle_ecart(ligne));
     m_signalement.erreur(message_numero(ligne.numero) + QStringLiteral(" (") +
@@ -152,9 +157,8 @@ void Traitement::supprime(qint32 numero)
 
 qsizetype Traitement::a_prendre(const QList<LigneBoite> &lignes) const
 {
-    const qint64 limite = qint64(m_state.taille_max_mail_mo) * 1024 * 1024;
-    return std::count_if(lignes.begin(), lignes.end(), [&](const LigneBoite &ligne) {
-        return !m_ecartes.contains(cle_ecart(ligne)) && (limite <= 0 || ligne.taille <= limite);
+    return std::count_if(lignes.begin(), lignes.end(), [this](const LigneBoite &ligne) {
+        return !m_ecartes.contains(cle_ecart(ligne)) && !depasse_taille(ligne);
     });
 }
 

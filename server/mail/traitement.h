@@ -66,6 +66,8 @@ public:
 private:
     // The first listed mail not set aside; the larger ones are reported once.
     std::optional<LigneBoite> premier_message_relevable();
+    // Over the size limit of the settings; trop_grand also sets it aside, said once.
+    bool depasse_taille(const LigneBoite &ligne) const;
     bool trop_grand(const LigneBoite &ligne);
     QString cle_ecart(const LigneBoite &ligne) const;
     bool charge_juges();
