@@ -131,8 +131,9 @@ EtatReleve Serveur::etat_courant() const
 void Serveur::publier_etat()
 {
     const EtatReleve etat = etat_courant();
-    notification_systemd::statut(etat.texte());
-    m_affichage.fixer(Champ::releve, etat.texte());
+    const QString texte = etat.texte();
+    notification_systemd::statut(texte);
+    m_affichage.fixer(Champ::releve, texte);
     QString erreur;
     if (!fichier_etat::ecrire(m_state.rep_appli, etat, &erreur) && erreur != m_erreur_etat)
         m_signalement.erreur(QStringLiteral("l'état n'a pas pu être écrit : ") + erreur);
