@@ -179,6 +179,10 @@ private Q_SLOTS:
         QVERIFY(relais.isListening());
         start(QStringLiteral("imap://127.0.0.1:%1").arg(relais.port()), 60); // STARTTLS; 3 s cycles
         QTRY_VERIFY_WITH_TIMEOUT(etat().contains("connectée"), 10000);
+        // On a busy machine the first sign-in may already have failed once:
+        // the lines are counted from the cut on.
+        const qsizetype pannes = journal().count("sonnette IMAP :");
+        const qsizetype retours = journal().count("sonnette IMAP de nouveau connectée");
 
         relais.couper();
         QTRY_VERIFY_WITH_TIMEOUT(etat().contains("hors service"), 10000);
@@ -187,12 +191,13 @@ private Q_SLOTS:
         QTRY_COMPARE_WITH_TIMEOUT(replies(), 1, 15000);
         QVERIFY(QFile::exists(folder->marker()));
         // Tried again many times meanwhile, said once.
-        QCOMPARE(journal().count("sonnette IMAP :"), 1);
+        QCOMPARE(journal().count("sonnette IMAP :"), pannes + 1);
 
         QVERIFY(relais.retablir());
         QTRY_VERIFY_WITH_TIMEOUT(etat().contains("connectée"), 10000);
-        QTRY_COMPARE_WITH_TIMEOUT(journal().count("sonnette IMAP de nouveau connectée"), 1, 5000);
-        QCOMPARE(journal().count("sonnette IMAP :"), 1);
+        QTRY_COMPARE_WITH_TIMEOUT(journal().count("sonnette IMAP de nouveau connectée"),
+                                  retours + 1, 5000);
+        QCOMPARE(journal().count("sonnette IMAP :"), pannes + 1);
     }
 
     void signIn_data()
