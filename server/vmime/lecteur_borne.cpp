@@ -16,11 +16,13 @@
 #include <mutex>
 #include <optional>
 #include <poll.h>
+#include <sched.h>
 #include <string>
 #include <sys/mman.h>
 #include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -45,6 +47,8 @@ constexpr int kPasAttenteMs = 100;
 // The reader answers at once; one silent this long no longer works.
 constexpr int kDelaiLecteurMs = 5000;
 constexpr size_t kCheminMax = 16384;
+// A child whose answer came whole has this long to exit before it is killed.
+constexpr int kFinEnfantMs = 1000;
 
 enum class Type : qint32 { Lire = 1, Finir, Tuer, Pret, Lance, Refus, Statut };
 
@@ -175,7 +179,12 @@ void garder_seul(int fd)
         ecrit += n;
     }
     // The answer ends here, before the process's memory is taken down.
-    ::_exit(::close(kDescripteur) == 0 ? 0 : 4);
+    const int fin = ::close(kDescripteur) == 0 ? 0 : 4;
+    // Taking that memory down can wait for a processor nobody needs: the
+    // server goes on with this mail's dialogue meanwhile.
+    const sched_param zero{};
+    ::sched_setscheduler(0, SCHED_IDLE, &zero);
+    ::_exit(fin);
 }
 
 // Sends octets in one message, with the pipe tube beside them when there is
@@ -297,6 +306,22 @@ bool demande_avant(int socket, int millisecondes)
                      demande);
 }
 
+// Whether the child ends within that time. A child that wrote its whole
+// answer has only to exit; one that does not is stopped rather than waited for.
+bool fin_avant(pid_t enfant, int millisecondes)
+{
+    // By its number: this glibc's header for it lacks C linkage.
+    const int fd = static_cast<int>(::syscall(SYS_pidfd_open, enfant, 0));
+    if (fd < 0)
+        return false;
+    pollfd attente{fd, POLLIN, 0};
+    int n = 0;
+    while ((n = ::poll(&attente, 1, millisecondes)) < 0 && errno == EINTR) {
+    }
+    ::close(fd);
+    return n > 0;
+}
+
 struct Reserve {
     pid_t pid = 0;
     int canal = -1;
@@ -347,7 +372,7 @@ bool confier(Reserve &reserve, const char *tampon, size_t taille, int tube)
     Reserve reserve = preparer_reserve(lecteur);
     pid_t enfant = 0;
     const auto recolter = [&enfant](bool tuer) {
-        if (tuer)
+        if (tuer || !fin_avant(enfant, kFinEnfantMs))
             ::kill(enfant, SIGKILL);
         int statut = 0;
         rusage usage{};
@@ -375,10 +400,15 @@ bool confier(Reserve &reserve, const char *tampon, size_t taille, int tube)
             if (enfant > 0) // the server lost track of it: never two at once
                 recolter(true);
             const bool entier = tube >= 0 && entiere;
+            // With a child in reserve the server is told first: it then waits
+            // on that child's answer alone, not on what the reader does after
+            // the handoff (the child may well take this processor from it).
+            const bool annonce = entier && reserve.pid > 0;
+            if (annonce && !envoyer_reponse({Type::Lance, reserve.pid, 0}))
+                ::_exit(0);
             pid_t pid = -1;
             int erreur = ENAMETOOLONG;
-            if (entier && reserve.pid > 0 &&
-                confier(reserve, tampon, static_cast<size_t>(n), tube)) {
+            if (annonce && confier(reserve, tampon, static_cast<size_t>(n), tube)) {
                 pid = std::exchange(reserve.pid, 0);
             } else if (entier) {
                 pid = ::fork();
@@ -391,15 +421,20 @@ bool confier(Reserve &reserve, const char *tampon, size_t taille, int tube)
                 ::close(tube);
             if (pid > 0)
                 enfant = pid;
-            if (!envoyer_reponse(pid > 0 ? Reponse{Type::Lance, pid, 0}
-                                         : Reponse{Type::Refus, erreur, 0}))
+            // Once announced, a failed fork shows as an answer that never came
+            // and then as the status below.
+            if (!annonce && !envoyer_reponse(pid > 0 ? Reponse{Type::Lance, pid, 0}
+                                                     : Reponse{Type::Refus, erreur, 0}))
                 ::_exit(0);
             continue;
         }
         if (tube >= 0)
             ::close(tube);
-        if ((demande.type == Type::Finir || demande.type == Type::Tuer) && enfant > 0) {
-            if (!envoyer_reponse(recolter(demande.type == Type::Tuer)))
+        if (demande.type == Type::Finir || demande.type == Type::Tuer) {
+            // Asked after every Lance, even when no child could be forked after it.
+            const Reponse statut = enfant > 0 ? recolter(demande.type == Type::Tuer)
+                                              : Reponse{Type::Statut, W_EXITCODE(127, 0), 0};
+            if (!envoyer_reponse(statut))
                 ::_exit(0);
             // Once the answer is on its way, and a little later: the server
             // does not wait for it.
@@ -715,6 +750,10 @@ Tentative tenter(Client &c, const QByteArray &chemin, const Bornes &bornes, qint
             if (lu > 0)
                 sortie.append(morceau, lu);
             else if (lu == 0 || errno != EINTR)
+                ouvert = false;
+            // Whole: the child's end of the pipe, and the reader's copy of it,
+            // can close when they will.
+            if (lu > 0 && reponse_entiere(sortie))
                 ouvert = false;
             if (sortie.size() > taille_sortie) {
                 fin = Issue::Fin::Depassee;
