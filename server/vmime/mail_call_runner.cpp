@@ -2,6 +2,14 @@
 
 #include <QCoreApplication>
 #include <QEventLoop>
+#include <QTimer>
+
+namespace {
+
+// How long a posted line may wait while run() waits: unseen by a person.
+constexpr int kBatchMs = 50;
+
+} // namespace
 
 MailCallRunner::MailCallRunner(QObject *parent) : QObject(parent), m_workerContext(new QObject)
 {
@@ -23,16 +31,23 @@ MailCallRunner::~MailCallRunner()
 void MailCallRunner::run(const std::function<void()> &work)
 {
     m_busy = true;
+    m_running = true;
     bool done = false;
     QEventLoop loop;
+    QTimer batches;
+    batches.setInterval(kBatchMs);
+    connect(&batches, &QTimer::timeout, this, &MailCallRunner::runPosted);
+    batches.start();
     QMetaObject::invokeMethod(
         m_workerContext,
         [this, &work, &loop, &done] {
             work();
-            // Queued behind everything the work posted, so those run first.
             QMetaObject::invokeMethod(
                 this,
-                [&loop, &done] {
+                [this, &loop, &done] {
+                    // What the work posted runs first.
+                    m_running = false;
+                    runPosted();
                     done = true;
                     loop.quit();
                 },
@@ -63,5 +78,25 @@ void MailCallRunner::post(std::function<void()> fn)
 {
     if (m_quiet)
         return;
-    QMetaObject::invokeMethod(this, std::move(fn), Qt::QueuedConnection);
+    bool first = false;
+    {
+        const std::lock_guard lock(m_postedLock);
+        first = m_posted.empty();
+        m_posted.push_back(std::move(fn));
+    }
+    // Outside run() a call already queued runs this one too, in order.
+    if (first && !m_running)
+        QMetaObject::invokeMethod(
+            this, [this] { runPosted(); }, Qt::QueuedConnection);
+}
+
+void MailCallRunner::runPosted()
+{
+    std::vector<std::function<void()>> batch;
+    {
+        const std::lock_guard lock(m_postedLock);
+        batch.swap(m_posted);
+    }
+    for (const std::function<void()> &fn : batch)
+        fn();
 }

@@ -5,11 +5,15 @@
 
 #include <atomic>
 #include <functional>
+#include <mutex>
+#include <vector>
 
 // Runs the blocking network dialogue of a mail component on a thread of its
 // own while the calling thread waits in a nested event loop: windows repaint,
 // timers tick and clicks are handled meanwhile. What the dialogue post()s runs
-// on the caller's thread, in order, before run() returns.
+// on the caller's thread, in order, before run() returns: in batches, a few
+// times a second and at the end, since waking the caller for each traced line
+// cost the dialogue itself its speed.
 class MailCallRunner : public QObject
 {
     Q_OBJECT
@@ -34,8 +38,16 @@ public:
     bool busy() const { return m_busy; }
 
 private:
+    // Runs on the caller's thread what the worker posted since the last call.
+    void runPosted();
+
     QThread m_thread;
     QObject *m_workerContext;
     bool m_busy = false;
     std::atomic<bool> m_quiet{false};
+    // Posted and not run yet. While run() waits, its own timer and its end
+    // run them; otherwise the first of them wakes the caller's thread.
+    std::atomic<bool> m_running{false};
+    std::mutex m_postedLock;
+    std::vector<std::function<void()>> m_posted;
 };
