@@ -2,8 +2,9 @@
 // list, fetch, delete and quit, then the reply sent and accepted. The same
 // work as the in-process Python reference of run-reply-bench, without the
 // archive, the key file, the journal and the launch that cycle_bench counts.
-// Usage: reply_bench SERVERS_DIR MAIL_FILE (a folder started by
-// scripts/mail-servers; the command mail to deliver, @CODE@ standing for its code).
+// Usage: reply_bench SERVERS_DIR MAIL_FILE [--paced] (a folder started by
+// scripts/mail-servers; the command mail to deliver, @CODE@ standing for its
+// code). With --paced, one round per line read on standard input.
 #include "bench/bench_mail_file.h"
 #include "platform/message_box.h"
 #include "server/vmime/lecteur_borne.h"
@@ -55,17 +56,11 @@ int main(int argc, char *argv[])
     smtp.properties.messagehtml = smtp.properties.messagetext;
 
     QTemporaryDir archives; // the fetch writes the mail to its archive, as the server does
-    QList<qint64> samples;
     // Each step's time too, to see where the dialogue's time goes.
     const QStringList steps = {"open", "list", "fetch", "delete", "quit", "send"};
-    QList<QList<qint64>> stepSamples(steps.size());
-    for (int i = 0; i < 20; ++i) {
-        // The server takes one mail a cycle, its steps a second apart: what it
-        // does between two mails (its reader's next child warming up) is done
-        // by then, as it is here.
-        QEventLoop pause;
-        QTimer::singleShot(kPauseMs, &pause, &QEventLoop::quit);
-        pause.exec();
+    QList<qint64> stepTimes(steps.size());
+    // One mail delivered and taken, its total in microseconds; -1 when it failed.
+    const auto round = [&](int i) -> qint64 {
         servers.deliver(user, *mail);
         QElapsedTimer clock;
         clock.start();
@@ -73,7 +68,7 @@ int main(int argc, char *argv[])
         int step = 0;
         const auto stepDone = [&] {
             const qint64 now = clock.nsecsElapsed() / 1000;
-            stepSamples[step++].append(now - last);
+            stepTimes[step++] = now - last;
             last = now;
         };
         pop3.Open(QStringLiteral("127.0.0.1"), servers.pop3Port(), user, servers.pop3Password());
@@ -92,11 +87,45 @@ int main(int argc, char *argv[])
         smtp.sendmessage();
         QObject::disconnect(connection);
         stepDone();
-        samples.append(clock.nsecsElapsed() / 1000);
         if (!fetched || !sent) {
             std::fprintf(stderr, "round %d failed: %s\n", i, qPrintable(smtp.statustext()));
-            return 1;
+            return -1;
         }
+        return clock.nsecsElapsed() / 1000;
+    };
+
+    if (argc > 3 && qstrcmp(argv[3], "--paced") == 0) {
+        // Paced by the caller, a round per line read, so that its own rounds
+        // run in between, at the same moments: "round TOTAL STEP..." (µs).
+        char line[64];
+        for (int i = 0; std::fgets(line, sizeof line, stdin) != nullptr; ++i) {
+            const qint64 total = round(i);
+            if (total < 0)
+                return 1;
+            std::printf("round %lld", static_cast<long long>(total));
+            for (const qint64 t : stepTimes)
+                std::printf(" %lld", static_cast<long long>(t));
+            std::printf("\n");
+            std::fflush(stdout);
+        }
+        return 0;
+    }
+
+    QList<qint64> samples;
+    QList<QList<qint64>> stepSamples(steps.size());
+    for (int i = 0; i < 20; ++i) {
+        // The server takes one mail a cycle, its steps a second apart: what it
+        // does between two mails (its reader's next child warming up) is done
+        // by then, as it is here.
+        QEventLoop pause;
+        QTimer::singleShot(kPauseMs, &pause, &QEventLoop::quit);
+        pause.exec();
+        const qint64 total = round(i);
+        if (total < 0)
+            return 1;
+        samples.append(total);
+        for (int k = 0; k < steps.size(); ++k)
+            stepSamples[k].append(stepTimes.at(k));
     }
     std::sort(samples.begin(), samples.end());
     std::printf("mail dialogue of one message: median %.1f ms (min %.1f, max %.1f) over 20\n",
