@@ -10,19 +10,18 @@
 #include <cerrno>
 #include <condition_variable>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <mutex>
 #include <optional>
 #include <poll.h>
-#include <sched.h>
 #include <string>
 #include <sys/mman.h>
 #include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
-#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -47,10 +46,10 @@ constexpr int kPasAttenteMs = 100;
 // The reader answers at once; one silent this long no longer works.
 constexpr int kDelaiLecteurMs = 5000;
 constexpr size_t kCheminMax = 16384;
-// A child whose answer came whole has this long to exit before it is killed.
-constexpr int kFinEnfantMs = 1000;
 
-enum class Type : qint32 { Lire = 1, Finir, Tuer, Pret, Lance, Refus, Statut };
+// Lu: the answer came whole (its child may still be there); Finir: it did not,
+// and its child's end is waited for.
+enum class Type : qint32 { Lire = 1, Finir, Tuer, Pret, Lance, Refus, Statut, Lu };
 
 struct Demande {
     Type type;
@@ -179,12 +178,13 @@ void garder_seul(int fd)
         ecrit += n;
     }
     // The answer ends here, before the process's memory is taken down.
-    const int fin = ::close(kDescripteur) == 0 ? 0 : 4;
-    // Taking that memory down can wait for a processor nobody needs: the
-    // server goes on with this mail's dialogue meanwhile.
-    const sched_param zero{};
-    ::sched_setscheduler(0, SCHED_IDLE, &zero);
-    ::_exit(fin);
+    if (::close(kDescripteur) != 0)
+        ::_exit(4);
+    // Taking that memory down costs the machine a millisecond or so: the
+    // reader has it done once this mail's dialogue is over (it kills this
+    // child then), not while the server deletes the mail and says QUIT.
+    for (;;)
+        ::pause();
 }
 
 // Sends octets in one message, with the pipe tube beside them when there is
@@ -306,20 +306,25 @@ bool demande_avant(int socket, int millisecondes)
                      demande);
 }
 
-// Whether the child ends within that time. A child that wrote its whole
-// answer has only to exit; one that does not is stopped rather than waited for.
-bool fin_avant(pid_t enfant, int millisecondes)
+// The peak resident size, in KiB, of a child that has not ended: what wait4
+// will say of it. 0 when it cannot be read.
+qint64 pic_vivant(pid_t enfant)
 {
-    // By its number: this glibc's header for it lacks C linkage.
-    const int fd = static_cast<int>(::syscall(SYS_pidfd_open, enfant, 0));
+    char chemin[64];
+    std::snprintf(chemin, sizeof chemin, "/proc/%d/status", static_cast<int>(enfant));
+    const int fd = ::open(chemin, O_RDONLY | O_CLOEXEC);
     if (fd < 0)
-        return false;
-    pollfd attente{fd, POLLIN, 0};
-    int n = 0;
-    while ((n = ::poll(&attente, 1, millisecondes)) < 0 && errno == EINTR) {
+        return 0;
+    char texte[4096];
+    ssize_t n = 0;
+    while ((n = ::read(fd, texte, sizeof texte - 1)) < 0 && errno == EINTR) {
     }
     ::close(fd);
-    return n > 0;
+    if (n <= 0)
+        return 0;
+    texte[n] = '\0';
+    const char *ligne = std::strstr(texte, "\nVmHWM:");
+    return ligne ? std::strtoll(ligne + std::strlen("\nVmHWM:"), nullptr, 10) : 0;
 }
 
 struct Reserve {
@@ -372,7 +377,7 @@ bool confier(Reserve &reserve, const char *tampon, size_t taille, int tube)
     Reserve reserve = preparer_reserve(lecteur);
     pid_t enfant = 0;
     const auto recolter = [&enfant](bool tuer) {
-        if (tuer || !fin_avant(enfant, kFinEnfantMs))
+        if (tuer)
             ::kill(enfant, SIGKILL);
         int statut = 0;
         rusage usage{};
@@ -381,11 +386,24 @@ bool confier(Reserve &reserve, const char *tampon, size_t taille, int tube)
         enfant = 0;
         return Reponse{Type::Statut, statut, usage.ru_maxrss};
     };
+    // A child that answered waits to be ended; the dialogue of its mail goes
+    // first, then a request of the server or a quiet moment ends it.
+    pid_t en_attente = 0;
+    const auto finir_attente = [&en_attente] {
+        if (en_attente == 0)
+            return;
+        ::kill(en_attente, SIGKILL);
+        while (::waitpid(en_attente, nullptr, 0) < 0 && errno == EINTR) {
+        }
+        en_attente = 0;
+    };
     bool reserve_due = false;
     alignas(Demande) char tampon[sizeof(Demande) + kCheminMax];
     for (;;) {
-        if (reserve_due && !demande_avant(kDescripteur, kReserveDiffereeMs)) {
-            reserve = preparer_reserve(lecteur);
+        if ((reserve_due || en_attente > 0) && !demande_avant(kDescripteur, kReserveDiffereeMs)) {
+            finir_attente();
+            if (reserve_due)
+                reserve = preparer_reserve(lecteur);
             reserve_due = false;
         }
         int tube = -1;
@@ -393,6 +411,7 @@ bool confier(Reserve &reserve, const char *tampon, size_t taille, int tube)
         const ssize_t n = recevoir_demande(kDescripteur, tampon, sizeof tampon, tube, entiere);
         if (n <= 0)
             ::_exit(0); // the server is gone
+        finir_attente();
         Demande demande{};
         if (static_cast<size_t>(n) >= sizeof demande)
             std::memcpy(&demande, tampon, sizeof demande);
@@ -430,10 +449,27 @@ bool confier(Reserve &reserve, const char *tampon, size_t taille, int tube)
         }
         if (tube >= 0)
             ::close(tube);
-        if (demande.type == Type::Finir || demande.type == Type::Tuer) {
+        if (demande.type == Type::Finir || demande.type == Type::Tuer || demande.type == Type::Lu) {
             // Asked after every Lance, even when no child could be forked after it.
-            const Reponse statut = enfant > 0 ? recolter(demande.type == Type::Tuer)
-                                              : Reponse{Type::Statut, W_EXITCODE(127, 0), 0};
+            Reponse statut{Type::Statut, W_EXITCODE(127, 0), 0};
+            if (enfant > 0 && demande.type == Type::Lu) {
+                // A child still there has written its answer whole and waits
+                // to be ended: it is said to have ended as it will.
+                int fin = 0;
+                rusage usage{};
+                pid_t fini = 0;
+                while ((fini = ::wait4(enfant, &fin, WNOHANG, &usage)) < 0 && errno == EINTR) {
+                }
+                if (fini == 0) {
+                    statut = {Type::Statut, W_EXITCODE(0, 0), pic_vivant(enfant)};
+                    en_attente = enfant;
+                } else if (fini == enfant) {
+                    statut = {Type::Statut, fin, usage.ru_maxrss};
+                }
+                enfant = 0;
+            } else if (enfant > 0) {
+                statut = recolter(demande.type == Type::Tuer);
+            }
             if (!envoyer_reponse(statut))
                 ::_exit(0);
             // Once the answer is on its way, and a little later: the server
@@ -763,8 +799,8 @@ Tentative tenter(Client &c, const QByteArray &chemin, const Bornes &bornes, qint
     }
     const bool tuer = fin != Issue::Fin::Terminee;
     if (!tuer && reponse_entiere(sortie)) {
-        // Whole, so the child ended by itself: its status can wait.
-        c.statut_attendu = envoyer_demande(c.socket, {Type::Finir, 0, 0});
+        // Whole: the child has done its work, and its end is the reader's.
+        c.statut_attendu = envoyer_demande(c.socket, {Type::Lu, 0, 0});
         if (!c.statut_attendu)
             perdre(c, QStringLiteral("il ne répondait plus"));
         issue.fin = fin;
