@@ -352,6 +352,20 @@ Reserve preparer_reserve(pid_t lecteur)
 
 // Hands a mail's request to the child in reserve; false when that child is
 // gone, reaped then.
+// Waits for a child of the reader to end, killed first when tuer, and says
+// how it ended as the server is told; enfant is 0 after.
+Reponse recolter(pid_t &enfant, bool tuer)
+{
+    if (tuer)
+        ::kill(enfant, SIGKILL);
+    int statut = 0;
+    rusage usage{};
+    while (::wait4(enfant, &statut, 0, &usage) < 0 && errno == EINTR) {
+    }
+    enfant = 0;
+    return Reponse{Type::Statut, statut, usage.ru_maxrss};
+}
+
 bool confier(Reserve &reserve, const char *tampon, size_t taille, int tube)
 {
     const bool remis = envoyer_avec_tube(reserve.canal, tampon, taille, tube);
@@ -359,16 +373,13 @@ bool confier(Reserve &reserve, const char *tampon, size_t taille, int tube)
     reserve.canal = -1;
     if (remis)
         return true;
-    ::kill(reserve.pid, SIGKILL);
-    while (::waitpid(reserve.pid, nullptr, 0) < 0 && errno == EINTR) {
-    }
-    reserve.pid = 0;
+    recolter(reserve.pid, true);
     return false;
 }
 
 // The reader's loop: one child at a time reads, the one in reserve when it
-// is there, else one forked on Lire; reaped on Finir or Tuer, after which
-// the next is put in reserve. It ends when the server closes its socket, or
+// is there, else one forked on Lire; reaped on Finir or Tuer, or a little
+// after Lu, after which the next is put in reserve. It ends when the server closes its socket, or
 // dies with it.
 [[noreturn]] void servir()
 {
@@ -376,26 +387,12 @@ bool confier(Reserve &reserve, const char *tampon, size_t taille, int tube)
     const pid_t lecteur = ::getpid();
     Reserve reserve = preparer_reserve(lecteur);
     pid_t enfant = 0;
-    const auto recolter = [&enfant](bool tuer) {
-        if (tuer)
-            ::kill(enfant, SIGKILL);
-        int statut = 0;
-        rusage usage{};
-        while (::wait4(enfant, &statut, 0, &usage) < 0 && errno == EINTR) {
-        }
-        enfant = 0;
-        return Reponse{Type::Statut, statut, usage.ru_maxrss};
-    };
     // A child that answered waits to be ended; the dialogue of its mail goes
     // first, then a request of the server or a quiet moment ends it.
     pid_t en_attente = 0;
     const auto finir_attente = [&en_attente] {
-        if (en_attente == 0)
-            return;
-        ::kill(en_attente, SIGKILL);
-        while (::waitpid(en_attente, nullptr, 0) < 0 && errno == EINTR) {
-        }
-        en_attente = 0;
+        if (en_attente > 0)
+            recolter(en_attente, true);
     };
     bool reserve_due = false;
     alignas(Demande) char tampon[sizeof(Demande) + kCheminMax];
@@ -417,7 +414,7 @@ bool confier(Reserve &reserve, const char *tampon, size_t taille, int tube)
             std::memcpy(&demande, tampon, sizeof demande);
         if (demande.type == Type::Lire) {
             if (enfant > 0) // the server lost track of it: never two at once
-                recolter(true);
+                recolter(enfant, true);
             const bool entier = tube >= 0 && entiere;
             // With a child in reserve the server is told first: it then waits
             // on that child's answer alone, not on what the reader does after
@@ -468,7 +465,7 @@ bool confier(Reserve &reserve, const char *tampon, size_t taille, int tube)
                 }
                 enfant = 0;
             } else if (enfant > 0) {
-                statut = recolter(demande.type == Type::Tuer);
+                statut = recolter(enfant, demande.type == Type::Tuer);
             }
             if (!envoyer_reponse(statut))
                 ::_exit(0);
